@@ -1,0 +1,58 @@
+#include "platform/case_resolver.h"
+
+#include <dirent.h>
+
+#include <memory>
+
+#include "platform/ascii.h"
+
+namespace velmora {
+
+void CaseResolver::FolderIndex::Add(std::string name, unsigned char type) {
+  std::string upper = ToUpperAscii(name);
+  auto [it, added] = by_upper_name_.try_emplace(std::move(upper), name);
+  if (!added && name < it->second) it->second = name;
+  entries_.insert_or_assign(std::move(name), type);
+}
+
+std::optional<std::string> CaseResolver::FolderIndex::Find(std::string_view name) const {
+  if (auto exact = entries_.find(std::string(name)); exact != entries_.end()) return exact->first;
+  if (auto other = by_upper_name_.find(ToUpperAscii(name)); other != by_upper_name_.end())
+    return other->second;
+  return std::nullopt;
+}
+
+CaseResolver::Resolved CaseResolver::Resolve(const GamePath& path) {
+  Resolved resolved{root_, true};
+  for (const std::string& name : path) {
+    const FolderIndex* index = resolved.exists ? Index(resolved.path) : nullptr;
+    std::optional<std::string> found = index ? index->Find(name) : std::nullopt;
+    resolved.exists = found.has_value();
+    resolved.path += '/';
+    resolved.path += found ? *found : name;
+  }
+  return resolved;
+}
+
+const CaseResolver::FolderIndex* CaseResolver::Index(const std::string& folder) {
+  auto [it, added] = folders_.try_emplace(folder);
+  if (added) {
+    std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(folder.c_str()), closedir);
+    if (dir) {
+      FolderIndex& index = it->second.emplace();
+      while (const dirent* entry = readdir(dir.get())) {
+        const std::string_view name = entry->d_name;
+        if (name != "." && name != "..") index.Add(std::string(name), entry->d_type);
+      }
+    }
+  }
+  return it->second ? &*it->second : nullptr;
+}
+
+void CaseResolver::Remember(const std::string& folder, const std::string& name,
+                            unsigned char type) {
+  if (auto it = folders_.find(folder); it != folders_.end() && it->second)
+    it->second->Add(name, type);
+}
+
+}  // namespace velmora

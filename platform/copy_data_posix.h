@@ -1,0 +1,16 @@
+#pragma once
+
+#include <stddef.h>
+#include <sys/types.h>
+
+namespace velmora {
+
+// Copies `size` bytes from the start of one open file to another, letting the
+// kernel move them where it can: a clone of the extents, then
+// copy_file_range, then plain reads and writes through one fixed buffer.
+bool CopyData(int from, int to, off_t size);
+
+// Writes the whole buffer, or reports failure.
+bool WriteAll(int to, const char* data, size_t size);
+
+}  // namespace velmora

@@ -1,0 +1,81 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/game_folder.h"
+
+namespace velmora {
+
+enum class EntryKind { kFile, kFolder, kOther };
+
+struct Entry {
+  std::string name;
+  EntryKind kind;
+  bool hidden;  // hidden or system file; on Linux a name beginning with "."
+};
+
+enum class Replace { kNo, kYes };
+
+// The commands' one way to the disk: every path lies below the game folder.
+// Abstract so that tests can make a single call fail.
+class FileSystem {
+ public:
+  virtual ~FileSystem() = default;
+
+  // The entries of a folder, sorted by name. Names that are not safe single
+  // names and symbolic links are left out. Empty when it cannot be read.
+  virtual std::optional<std::vector<Entry>> List(const GamePath& folder) = 0;
+  // Creates one folder; its parent must exist.
+  virtual bool CreateFolder(const GamePath& folder) = 0;
+  // Copies a file under its own name into an existing folder, keeping its
+  // modification time and permission bits. The target name only ever holds
+  // the complete copy. With Replace::kNo an entry of that name already there
+  // (any letter case, any kind, a link too) is left alone and the copy fails.
+  virtual bool CopyFile(const GamePath& source, const GamePath& target_folder,
+                        Replace replace) = 0;
+  // True for an existing file (not a folder).
+  virtual bool FileExists(const GamePath& file) = 0;
+  // The whole content, or empty when any part of it cannot be read.
+  virtual std::optional<std::string> ReadFile(const GamePath& file) = 0;
+  // Gives the file this content, entirely or not at all: the old file stays
+  // as it was on any failure. A read-only file is not replaced.
+  virtual bool WriteFile(const GamePath& file, std::string_view content) = 0;
+  // The operating system's path of an existing entry.
+  virtual std::optional<std::string> NativePath(const GamePath& path) = 0;
+};
+
+// The real file system below the game folder. Each command opens its own
+// and drops it when it ends; what it learnt about folders goes with it.
+std::unique_ptr<FileSystem> OpenFileSystem(const GameFolder& game);
+
+// Forwards every call; a test overrides the one call it wants to fail.
+class FileSystemWrapper : public FileSystem {
+ public:
+  explicit FileSystemWrapper(FileSystem& target) : target_(target) {}
+  std::optional<std::vector<Entry>> List(const GamePath& folder) override {
+    return target_.List(folder);
+  }
+  bool CreateFolder(const GamePath& folder) override { return target_.CreateFolder(folder); }
+  bool CopyFile(const GamePath& source, const GamePath& target_folder, Replace replace) override {
+    return target_.CopyFile(source, target_folder, replace);
+  }
+  bool FileExists(const GamePath& file) override { return target_.FileExists(file); }
+  std::optional<std::string> ReadFile(const GamePath& file) override {
+    return target_.ReadFile(file);
+  }
+  bool WriteFile(const GamePath& file, std::string_view content) override {
+    return target_.WriteFile(file, content);
+  }
+  std::optional<std::string> NativePath(const GamePath& path) override {
+    return target_.NativePath(path);
+  }
+
+ private:
+  FileSystem& target_;
+};
+
+}  // namespace velmora

@@ -1,0 +1,46 @@
+#include "platform/game_folder.h"
+
+#include <filesystem>
+
+namespace velmora {
+
+GameFolder::GameFolder(std::string root) : root_(std::move(root)) {}
+
+GameFolder GameFolder::Current() { return GameFolder(std::filesystem::current_path().string()); }
+
+std::string GameFolder::Join(std::string_view relative) const {
+  std::string path = root_;
+  path += kSeparator;
+  path += relative;
+  return path;
+}
+
+std::optional<GamePath> GameFolder::Parse(std::string_view path) const {
+  if (path.substr(0, root_.size()) != root_) return std::nullopt;
+  std::string_view rest = path.substr(root_.size());
+  if (!rest.empty() && rest.front() != kSeparator) return std::nullopt;
+  return SplitRelative(rest);
+}
+
+bool IsSafeName(std::string_view name) {
+  return !name.empty() && name != "." && name != ".." &&
+         name.find(kSeparator) == std::string_view::npos &&
+         name.find('/') == std::string_view::npos;
+}
+
+std::optional<GamePath> SplitRelative(std::string_view relative) {
+  GamePath names;
+  while (!relative.empty()) {
+    const std::size_t end = relative.find(kSeparator);
+    const std::string_view name = relative.substr(0, end);
+    if (!name.empty()) {
+      if (!IsSafeName(name)) return std::nullopt;
+      names.emplace_back(name);
+    }
+    if (end == std::string_view::npos) break;
+    relative.remove_prefix(end + 1);
+  }
+  return names;
+}
+
+}  // namespace velmora

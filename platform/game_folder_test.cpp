@@ -1,0 +1,31 @@
+#include "platform/game_folder.h"
+
+#include <gtest/gtest.h>
+
+namespace velmora {
+namespace {
+
+TEST(GameFolderTest, JoinsAndParsesPathsBelowTheFolder) {
+  const GameFolder game("/games/f1");
+  EXPECT_EQ(game.Join("season02\\tracks"), "/games/f1\\season02\\tracks");
+  EXPECT_EQ(game.Parse("/games/f1\\season02\\tracks\\"), (GamePath{"season02", "tracks"}));
+  EXPECT_EQ(game.Parse("/games/f1"), GamePath{});
+}
+
+TEST(GameFolderTest, RefusesPathsOutsideTheFolderOrWithDotNames) {
+  const GameFolder game("/games/f1");
+  EXPECT_FALSE(game.Parse("/games/f2\\x"));
+  EXPECT_FALSE(game.Parse("/games/f1x\\a"));
+  EXPECT_FALSE(game.Parse("/games/f1\\..\\etc"));
+  EXPECT_FALSE(game.Parse("/games/f1\\a\\.\\b"));
+  EXPECT_FALSE(game.Parse("/games/f1\\a/b"));
+}
+
+TEST(GameFolderTest, SafeNamesAreSinglePlainNames) {
+  EXPECT_TRUE(IsSafeName("Monaco.MAS"));
+  EXPECT_TRUE(IsSafeName(".hidden"));
+  for (const char* name : {"", ".", "..", "a\\b", "a/b"}) EXPECT_FALSE(IsSafeName(name)) << name;
+}
+
+}  // namespace
+}  // namespace velmora

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace velmora {
+
+struct ProgramStart {
+  std::vector<std::string> arguments;  // the program first
+  std::string working_folder;
+  std::vector<std::string> extra_environment;  // "NAME=value"
+};
+
+// Starts a program that runs on by itself: in its own session, not waited
+// for, and never left behind as a zombie of ours.
+bool StartDetached(const ProgramStart& start);
+
+// The full path of a program found on PATH.
+std::optional<std::string> FindOnPath(std::string_view program);
+
+}  // namespace velmora
