@@ -51,8 +51,7 @@ bool CopyData(int from, int to, off_t size) {
       return ReadWriteCopy(from, to);  // no kernel copy here
     return false;
   }
-  // The source may have grown since it was measured.
-  return ReadWriteCopy(from, to);
+  return true;
 }
 
 }  // namespace velmora

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -51,6 +52,7 @@ class FileSystem {
 // The real file system below the game folder. Each command opens its own
 // and drops it when it ends; what it learnt about folders goes with it.
 std::unique_ptr<FileSystem> OpenFileSystem(const GameFolder& game);
+using FileSystemOpener = std::function<std::unique_ptr<FileSystem>(const GameFolder&)>;
 
 // Forwards every call; a test overrides the one call it wants to fail.
 class FileSystemWrapper : public FileSystem {

@@ -3,12 +3,14 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <string>
+#include <unordered_set>
 
 #include "platform/case_resolver.h"
 #include "platform/copy_data_posix.h"
@@ -25,8 +27,9 @@ std::string BaseName(const std::string& path) { return path.substr(path.rfind('/
 // listings never show it.
 UniqueFd CreateTemporary(const std::string& folder, std::string& path) {
   static std::atomic<unsigned> counter{0};
+  static const std::string prefix = "/.velmora-" + std::to_string(getpid()) + "-";
   for (int attempt = 0; attempt < 100; ++attempt) {
-    path = folder + "/.velmora-" + std::to_string(getpid()) + "-" + std::to_string(counter++) + ".tmp";
+    path = folder + prefix + std::to_string(counter++) + ".tmp";
     UniqueFd fd(open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
     if (fd || errno != EEXIST) return fd;
   }
@@ -88,6 +91,7 @@ class PosixFileSystem : public FileSystem {
     const CaseResolver::Resolved into = resolver_.Resolve(target_folder);
     const CaseResolver::FolderIndex* index = into.exists ? resolver_.Index(into.path) : nullptr;
     if (!from.exists || !index || source.empty()) return false;
+    SweepStaleTemporaries(into.path, *index);
     const std::optional<std::string> existing = index->Find(source.back());
     if (existing && replace == Replace::kNo) return false;
     const std::string name = existing.value_or(source.back());
@@ -172,6 +176,19 @@ class PosixFileSystem : public FileSystem {
   }
 
  private:
+  // A copy killed part-way leaves its temporary file behind: the first copy
+  // into a folder removes those whose process is gone.
+  void SweepStaleTemporaries(const std::string& folder, const CaseResolver::FolderIndex& index) {
+    if (!swept_.insert(folder).second) return;
+    for (const auto& [name, type] : index.Entries()) {
+      unsigned pid = 0;
+      int end = 0;
+      if (sscanf(name.c_str(), ".velmora-%u-%*u.tmp%n", &pid, &end) == 1 && size_t(end) == name.size() &&
+          pid_t(pid) != getpid() && kill(pid_t(pid), 0) != 0 && errno == ESRCH)
+        unlink((folder + "/" + name).c_str());
+    }
+  }
+
   static mode_t CurrentUmask() {
     const mode_t mask = umask(0);
     umask(mask);
@@ -185,6 +202,7 @@ class PosixFileSystem : public FileSystem {
   }
 
   CaseResolver resolver_;
+  std::unordered_set<std::string> swept_;
 };
 
 }  // namespace

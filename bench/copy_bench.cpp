@@ -1,0 +1,179 @@
+// Times "Copy files" against GNU cp on a synthetic game folder.
+//
+// The game folder has 17 circuit folders of about 300 files each (1 KB to
+// 4 MB, about 1 GB in all) plus skip-listed and ".AIW" files, and a pits tree
+// of 500 files three levels deep. The reference is cp copying the same files
+// the copier copies into an empty tree of the same shape: `cp -rn` for the
+// track files (nothing replaced) and `cp -r` for the pits tree (replaced),
+// both keeping mode and times as the copier does.
+//
+// Usage: copy_bench [WORK_FOLDER]   (default: ./copy-bench, removed afterwards)
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "bench/bench_util.h"
+#include "copier/copy_plan.h"
+#include "copier/copy_run.h"
+
+namespace fs = std::filesystem;
+using namespace velmora;
+using namespace velmora::bench;
+
+namespace {
+
+constexpr const char* kCircuits[] = {"Australia", "Austria", "Belgium", "Brazil", "Canada", "Europe",
+                                     "France", "Germany", "GreatBritain", "Hungary", "Italy", "Japan",
+                                     "Malaysia", "Monaco", "SanMarino", "Spain", "UnitedStates"};
+
+void WriteFile(const fs::path& path, std::size_t size, std::mt19937_64& random) {
+  static std::vector<char> data = [] {
+    std::vector<char> bytes(4 << 20);
+    std::mt19937_64 fill(7);
+    for (char& c : bytes) c = char(fill());
+    return bytes;
+  }();
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  const std::size_t offset = random() % 4096;
+  const std::size_t first = std::min(size, data.size() - offset);
+  if (fd < 0 || write(fd, data.data() + offset, first) != ssize_t(first) ||
+      (size > first && write(fd, data.data(), size - first) != ssize_t(size - first))) {
+    std::perror(path.c_str());
+    std::exit(1);
+  }
+  close(fd);
+}
+
+// A size from 1 KB to 4 MB: mostly small, one in ten large.
+std::size_t FileSize(std::mt19937_64& random, std::size_t max_size) {
+  std::uniform_real_distribution<double> unit(0, 1);
+  const bool large = max_size > 256e3 && random() % 10 == 0;
+  const double low = large ? 256e3 : 1e3, high = large ? double(max_size) : std::min(256e3, double(max_size));
+  return std::size_t(low * std::pow(high / low, unit(random)));
+}
+
+struct Shape {
+  int files_per_circuit;
+  std::size_t max_size;
+};
+
+// Makes the game folder and, beside it, `cp-source`: hard links to exactly
+// the files the copier copies, in the same shape.
+std::uintmax_t MakeGame(const fs::path& work, const Shape& shape) {
+  std::mt19937_64 random(42);
+  std::uintmax_t bytes = 0;
+  StringList skip;
+  AddSkipNames(skip);
+  const fs::path tracks = work / "game/season02/tracks", mirror = work / "cp-source/tracks";
+  for (const char* circuit : kCircuits) {
+    fs::create_directories(tracks / circuit);
+    fs::create_directories(mirror / circuit);
+    for (int i = 0; i < shape.files_per_circuit; ++i) {
+      const std::size_t size = FileSize(random, shape.max_size);
+      const std::string name = std::string(circuit) + "_" + std::to_string(i) + ".dat";
+      WriteFile(tracks / circuit / name, size, random);
+      fs::create_hard_link(tracks / circuit / name, mirror / circuit / name);
+      bytes += size;
+    }
+    for (const std::string& left_out : {std::string(circuit) + ".MAS", std::string(circuit) + "MAP.MAS",
+                                       std::string(circuit) + ".BIK", std::string(circuit) + ".AIW",
+                                       std::string(circuit) + "_q.aiw"})
+      WriteFile(tracks / circuit / left_out, 64 << 10, random);
+  }
+  for (int i = 0; i < 500; ++i) {
+    const fs::path folder = fs::path("pits") / ("crew" + std::to_string(i % 5)) / ("level" + std::to_string(i % 3));
+    fs::create_directories(tracks / folder);
+    fs::create_directories(mirror / folder);
+    const std::string name = "pit_" + std::to_string(i) + ".dat";
+    WriteFile(tracks / folder / name, 1024 + random() % (64 << 10), random);
+    fs::create_hard_link(tracks / folder / name, mirror / folder / name);
+  }
+  return bytes;
+}
+
+// Empty target trees of the same shape for the copier and for cp.
+void MakeEmptyTargets(const fs::path& work) {
+  for (const char* root : {"game/ZENTOSEASON", "cp-target"}) fs::remove_all(work / root);
+  for (const char* circuit : kCircuits) {
+    fs::create_directories(work / "game/ZENTOSEASON/tracks" / circuit);
+    fs::create_directories(work / "cp-target/tracks" / circuit);
+  }
+  Sync();
+}
+
+Measure RunCopier(const fs::path& work) {
+  return TimeInChild([&] {
+    fs::current_path(work / "game");
+    const GameFolder game = GameFolder::Current();
+    StringList not_copy, dirs, dirs2;
+    FolderListing dir1(game);
+    FileListing file1(game);
+    CopySeasonFiles(game, *OpenFileSystem(game), {not_copy, dirs, dirs2, dir1, file1});
+  });
+}
+
+Measure RunCp(const fs::path& work) {
+  const std::string from = (work / "cp-source/tracks").string(), to = (work / "cp-target/tracks").string();
+  return TimeCommand("cd '" + from + "' && for d in */; do [ \"$d\" = pits/ ] || " +
+                     "cp -rn --preserve=mode,timestamps \"$d\". '" + to + "'/\"$d\"; done && " +
+                     "cp -r --preserve=mode,timestamps pits/. '" + to + "/pits/'");
+}
+
+struct Result {
+  double copier_first, cp_first, copier_repeat, cp_repeat;
+  long peak_kib;
+};
+
+Result Measure3(const fs::path& work) {
+  std::vector<double> copier_first, cp_first, copier_repeat, cp_repeat;
+  long peak = 0;
+  for (int trial = 0; trial < 4; ++trial) {
+    MakeEmptyTargets(work);
+    // Each goes first in every other trial, so neither always meets the
+    // write-back of the other's data.
+    const bool copier_first_now = trial % 2 == 0;
+    const Measure a = copier_first_now ? RunCopier(work) : RunCp(work);
+    Sync();
+    const Measure b = copier_first_now ? RunCp(work) : RunCopier(work);
+    Sync();
+    const Measure& ours = copier_first_now ? a : b;
+    copier_first.push_back(ours.seconds);
+    cp_first.push_back((copier_first_now ? b : a).seconds);
+    copier_repeat.push_back(RunCopier(work).seconds);
+    cp_repeat.push_back(RunCp(work).seconds);
+    peak = std::max(peak, ours.peak_kib);
+  }
+  return {Median(copier_first), Median(cp_first), Median(copier_repeat), Median(cp_repeat), peak};
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const fs::path work = fs::absolute(argc > 1 ? argv[1] : "copy-bench");
+  auto measure = [&](const char* title, const Shape& shape) {
+    fs::remove_all(work);
+    const std::uintmax_t bytes = MakeGame(work, shape);
+    const Result r = Measure3(work);
+    std::printf("%s: %d files, %.0f MB\n", title, 17 * shape.files_per_circuit + 500, bytes / 1e6);
+    std::printf("  first run:  copier %.3f s, cp %.3f s, ratio %.2f\n", r.copier_first, r.cp_first,
+                r.copier_first / r.cp_first);
+    std::printf("  repeat run: copier %.3f s, cp %.3f s, ratio %.2f\n", r.copier_repeat, r.cp_repeat,
+                r.copier_repeat / r.cp_repeat);
+    std::printf("  copier peak memory: %ld KiB\n", r.peak_kib);
+    std::fflush(stdout);
+    return r;
+  };
+  measure("full set (1 KB to 4 MB)", {300, 4 << 20});
+  const Result small = measure("small files (1 KB to 16 KB)", {300, 16 << 10});
+  const Result tenfold = measure("ten times the small files", {3000, 16 << 10});
+  std::printf("ten times the files: copier time x%.2f (cp x%.2f); peak memory %ld KiB vs %ld KiB\n",
+              tenfold.copier_first / small.copier_first, tenfold.cp_first / small.cp_first,
+              tenfold.peak_kib, small.peak_kib);
+  fs::remove_all(work);
+}

@@ -1,0 +1,59 @@
+#include "copier/copy_plan.h"
+
+#include <array>
+
+#include "platform/ascii.h"
+
+namespace velmora {
+namespace {
+
+constexpr std::array<std::string_view, 17> kCircuits = {
+    "AUSTRALIA", "AUSTRIA", "Belgium",      "Brazil",  "Canada",   "Europe",
+    "France",    "Germany", "GreatBritain", "Hungary", "Italy",    "Japan",
+    "Malaysia",  "Monaco",  "SanMarino",    "Spain",   "UnitedStates"};
+constexpr std::array<std::string_view, 3> kPitFiles = {"ORDER.PIT", "pits.mas", "pitcrew.scr"};
+
+}  // namespace
+
+void AddSkipNames(StringList& not_copy) {
+  for (std::string_view circuit : kCircuits) {
+    for (std::string_view suffix : {".MAS", "MAP.MAS", ".BIK"})
+      not_copy.AddItem(std::string(circuit).append(suffix));
+  }
+  for (std::string_view name : kPitFiles) not_copy.AddItem(name);
+}
+
+bool IsLeftOut(std::string_view name, const StringList& not_copy) {
+  const std::string_view tail = name.size() > 4 ? name.substr(name.size() - 4) : name;
+  if (EqualsIgnoringCase(tail, ".AIW")) return true;
+  for (std::size_t m = 0; m < not_copy.ListCount(); ++m)
+    if (EqualsIgnoringCase(not_copy.List(m), name)) return true;
+  return false;
+}
+
+std::string TargetFolder(const GameFolder& game, std::string_view source) {
+  // The game folder's own path is kept as it is: changing it would point
+  // outside the game folder.
+  const std::size_t below = source.substr(0, game.Root().size()) == game.Root() ? game.Root().size() : 0;
+  std::string target = ToUpperAscii(source.substr(below));
+  constexpr std::string_view kFrom = "SEASON02", kTo = "ZENTOSEASON";
+  for (std::size_t at = target.find(kFrom); at != std::string::npos; at = target.find(kFrom, at + kTo.size()))
+    target.replace(at, kFrom.size(), kTo);
+  return std::string(source.substr(0, below)) + target;
+}
+
+void AddFolderPairs(const GameFolder& game, FileSystem& fs, FolderListing& dir1, StringList& dirs,
+                    StringList& dirs2) {
+  dirs.AddItem(game.Join(kTrackFolder));
+  dirs2.AddItem(game.Join(kSeasonFolder));
+  // Without a track folder there are no sub-folders to pair, whatever the
+  // listing showed before.
+  if (!dir1.SetPath(fs, game.Join(kTrackFolder) + kSeparator)) return;
+  for (int i = 0; !dir1.List(i).empty(); ++i) {
+    const std::string source = dir1.List(i);
+    dirs.AddItem(source);
+    dirs2.AddItem(TargetFolder(game, source));
+  }
+}
+
+}  // namespace velmora

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "platform/file_system.h"
+#include "platform/game_folder.h"
+#include "platform/listings.h"
+#include "platform/string_list.h"
+
+namespace velmora {
+
+// The game's track folder, the add-on's season track folder, and the two
+// pits folders, below the game folder.
+inline constexpr std::string_view kTrackFolder = "season02\\tracks";
+inline constexpr std::string_view kSeasonFolder = "ZENTOSEASON\\tracks";
+inline constexpr std::string_view kPitsSource = "season02\\tracks\\pits\\";
+inline constexpr std::string_view kPitsTarget = "ZENTOSeason\\tracks\\Pits\\";
+
+// Appends the 54 names of the game's own files that are never copied file
+// by file: each circuit's archive, map archive and video, and three pit files.
+void AddSkipNames(StringList& not_copy);
+
+// True for a file the file-by-file copy leaves out: a name whose last four
+// characters are ".AIW", or that equals a skip name, ignoring letter case.
+bool IsLeftOut(std::string_view name, const StringList& not_copy);
+
+// The add-on's folder for a sub-folder of the game's track folder: the part
+// below the game folder upper-cased, with "SEASON02" made "ZENTOSEASON".
+std::string TargetFolder(const GameFolder& game, std::string_view source);
+
+// Appends the track folder's pair, then one pair for each immediate sub-folder
+// of it found with `dir1`: sources to `dirs`, targets to `dirs2`.
+void AddFolderPairs(const GameFolder& game, FileSystem& fs, FolderListing& dir1, StringList& dirs,
+                    StringList& dirs2);
+
+}  // namespace velmora

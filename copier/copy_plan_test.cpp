@@ -1,0 +1,89 @@
+#include "copier/copy_plan.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/testing/temp_game.h"
+
+namespace velmora {
+namespace {
+
+using testing::TempGame;
+
+TEST(SkipNamesTest, AreThe54NamesInTheirOrder) {
+  StringList names;
+  AddSkipNames(names);
+  ASSERT_EQ(names.ListCount(), 54u);
+  EXPECT_EQ(names.List(0), "AUSTRALIA.MAS");
+  EXPECT_EQ(names.List(1), "AUSTRALIAMAP.MAS");
+  EXPECT_EQ(names.List(2), "AUSTRALIA.BIK");
+  EXPECT_EQ(names.List(27), "Hungary.MAS");
+  EXPECT_EQ(names.List(50), "UnitedStates.BIK");
+  EXPECT_EQ(names.List(51), "ORDER.PIT");
+  EXPECT_EQ(names.List(53), "pitcrew.scr");
+}
+
+TEST(SkipNamesTest, MatchWholeNamesIgnoringCase) {
+  StringList names;
+  AddSkipNames(names);
+  for (const char* name : {"monaco.mas", "Australia.Mas", "MONACOMAP.MAS", "pits.MAS", "order.pit"})
+    EXPECT_TRUE(IsLeftOut(name, names)) << name;
+  for (const char* name : {"monaco.mas.old", "XAUSTRALIA.MAS", "AUSTRALIA.MAS.BAK", "Monaco.gdb"})
+    EXPECT_FALSE(IsLeftOut(name, names)) << name;
+}
+
+TEST(AiwRuleTest, LooksAtTheLastFourCharactersOnly) {
+  StringList none;
+  for (const char* name : {"x.aiw", "Monaco.AIW", "a.Aiw", ".AIW"}) EXPECT_TRUE(IsLeftOut(name, none)) << name;
+  for (const char* name : {"circuit1.aiwx", "AIW", "aiw.txt", "x.ai"}) EXPECT_FALSE(IsLeftOut(name, none)) << name;
+}
+
+TEST(TargetFolderTest, UpperCasesBelowTheGameFolderAndRenamesSeason02) {
+  const GameFolder game("/home/season02/Game");
+  EXPECT_EQ(TargetFolder(game, "/home/season02/Game\\season02\\tracks\\Monaco"),
+            "/home/season02/Game\\ZENTOSEASON\\TRACKS\\MONACO");
+  EXPECT_EQ(TargetFolder(game, "/home/season02/Game\\Season02\\Tracks\\Season02Old"),
+            "/home/season02/Game\\ZENTOSEASON\\TRACKS\\ZENTOSEASONOLD");
+}
+
+class FolderPairsTest : public ::testing::Test {
+ protected:
+  std::vector<std::pair<std::string, std::string>> Pairs() {
+    auto fs = OpenFileSystem(temp_.game());
+    FolderListing dir1(temp_.game());
+    StringList dirs, dirs2;
+    AddFolderPairs(temp_.game(), *fs, dir1, dirs, dirs2);
+    std::vector<std::pair<std::string, std::string>> pairs;
+    for (std::size_t j = 0; j < dirs.ListCount(); ++j) pairs.emplace_back(dirs.List(j), dirs2.List(j));
+    return pairs;
+  }
+  std::string At(const char* relative) { return temp_.game().Join(relative); }
+
+  TempGame temp_;
+};
+
+TEST_F(FolderPairsTest, PairsTheTrackFolderAndEachImmediateSubFolder) {
+  temp_.MakeFolder("season02/tracks/Monaco/deeper");
+  temp_.MakeFolder("season02/tracks/pits/crews");
+  const auto pairs = Pairs();
+  ASSERT_EQ(pairs.size(), 3u);
+  EXPECT_EQ(pairs[0], std::make_pair(At("season02\\tracks"), At("ZENTOSEASON\\tracks")));
+  EXPECT_EQ(pairs[1], std::make_pair(At("season02\\tracks\\Monaco"), At("ZENTOSEASON\\TRACKS\\MONACO")));
+  EXPECT_EQ(pairs[2], std::make_pair(At("season02\\tracks\\pits"), At("ZENTOSEASON\\TRACKS\\PITS")));
+}
+
+TEST_F(FolderPairsTest, ATrackFolderWithoutSubFoldersGivesOnePair) {
+  temp_.Write("season02/tracks/file", "x");
+  EXPECT_EQ(Pairs().size(), 1u);
+}
+
+TEST_F(FolderPairsTest, WithoutATrackFolderOnlyItsOwnPairAndNothingFromElsewhere) {
+  // A "season02" folder without tracks: its siblings must not become pairs.
+  temp_.MakeFolder("season02/other");
+  temp_.MakeFolder("Options");
+  const auto pairs = Pairs();
+  ASSERT_EQ(pairs.size(), 1u);
+  EXPECT_EQ(pairs[0].first, At("season02\\tracks"));
+}
+
+}  // namespace
+}  // namespace velmora
