@@ -66,6 +66,15 @@ check 'grep -qxF "started: [-config=Qorvane.INI] in $game" "$work/game/launches.
   "the stand-in game was not started as expected: $(cat "$work/game/launches.log" 2>/dev/null)"
 echo "PASS: Run Velmora started the game and ended the program"
 
+season="$work/game/ZENTOSEASON/tracks"
+check '[ -f "$season/Monaco/Monaco.gdb" ] && [ -f "$season/Monaco/monaco.mas.old" ] && [ -f "$season/season.trk" ]' \
+  "Copy files did not copy the track files"
+check '[ ! -e "$season/Monaco/monaco.mas" ] && [ ! -e "$season/Monaco/Monaco.AIW" ] && [ ! -e "$season/season.AIW" ]' \
+  "Copy files copied a file it must leave out"
+check '[ -f "$season/Pits/crews/deep/garage.dat" ] && [ -f "$season/Pits/ORDER.PIT" ]' "the pits folder was not copied"
+check 'grep -q "^SEASONDIR=ZENTOSEASON\\\\.$" "$work/game/Qorvane.ini"' "Qorvane.ini was not written: $(cat "$work/game/Qorvane.ini" 2>/dev/null)"
+echo "PASS: Copy files and Create INI-file wrote what they should"
+
 # Once more, ended with "Close".
 start
 click 356 140     # Close

@@ -6,6 +6,8 @@
 #include <QPushButton>
 
 #include "app/launcher.h"
+#include "config/ini_rewriter.h"
+#include "copier/copy_run.h"
 
 namespace velmora {
 namespace {
@@ -23,10 +25,11 @@ constexpr const char* kButtonStyle =
 
 }  // namespace
 
-Form1::Form1(GameFolder game, QWidget* parent)
+Form1::Form1(GameFolder game, FileSystemOpener open_file_system, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
                           Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
       game_(std::move(game)),
+      open_file_system_(std::move(open_file_system)),
       picture_(":/background.bmp"),
       File1(game_),
       Dir1(game_) {
@@ -101,9 +104,21 @@ void Form1::SetCopying(bool copying) {
 
 void Form1::CopyFiles() {
   SetCopying(true);
+  try {
+    const std::unique_ptr<FileSystem> fs = open_file_system_(game_);
+    CopySeasonFiles(game_, *fs, {NotCopy, Dirs, Dirs2, Dir1, File1});
+  } catch (...) {
+    // Whatever failed is passed over like any failed copy; the window is unlocked.
+  }
   SetCopying(false);
 }
 
-void Form1::CreateConfigINI() {}
+void Form1::CreateConfigINI() {
+  try {
+    CreateConfigIni(*open_file_system_(game_), NewIni);
+  } catch (...) {
+    // Passed over like any other failure: the old file stays as it was.
+  }
+}
 
 }  // namespace velmora

@@ -3,6 +3,7 @@
 #include <QPixmap>
 #include <QWidget>
 
+#include "platform/file_system.h"
 #include "platform/game_folder.h"
 #include "platform/listings.h"
 #include "platform/string_list.h"
@@ -17,7 +18,9 @@ class Form1 : public QWidget {
   Q_OBJECT
 
  public:
-  explicit Form1(GameFolder game, QWidget* parent = nullptr);
+  // Each command opens the file system with `open_file_system`.
+  explicit Form1(GameFolder game, FileSystemOpener open_file_system = OpenFileSystem,
+                 QWidget* parent = nullptr);
 
  protected:
   void paintEvent(QPaintEvent* event) override;
@@ -38,6 +41,7 @@ class Form1 : public QWidget {
   void EndProgram();
 
   GameFolder game_;
+  FileSystemOpener open_file_system_;
   QPixmap picture_;
   QPushButton* CpyFls;
   QPushButton* CRTINI;

@@ -7,6 +7,8 @@
 #include <QTest>
 #include <QTimer>
 
+#include <stdexcept>
+
 #include "platform/testing/temp_game.h"
 
 namespace velmora {
@@ -94,6 +96,80 @@ TEST_F(Form1Test, TheTitleBarCloseEndsTheProgram) {
 
 TEST_F(Form1Test, RunVelmoraEndsTheProgramEvenWithoutAGame) {
   EXPECT_EQ(RunUntilEnd([this] { QTest::mouseClick(Button("Command1"), Qt::LeftButton); }), 0);
+}
+
+}  // namespace
+}  // namespace velmora
+
+namespace velmora {
+namespace {
+
+// Each button's caption and whether it is enabled.
+QString ButtonStates(Form1& form) {
+  QString states;
+  for (const char* name : {"CpyFls", "CRTINI", "Command1", "EndProgram"}) {
+    auto* button = form.findChild<QPushButton*>(name);
+    states += button->text() + (button->isEnabled() ? " on; " : " off; ");
+  }
+  return states;
+}
+
+// Notes what the window shows each time the copy lists a folder.
+class ObservingFileSystem : public FileSystemWrapper {
+ public:
+  ObservingFileSystem(std::unique_ptr<FileSystem> real, Form1& form, QStringList& seen, bool fail)
+      : FileSystemWrapper(*real), real_(std::move(real)), form_(form), seen_(seen), fail_(fail) {}
+
+  std::optional<std::vector<Entry>> List(const GamePath& folder) override {
+    seen_.append(ButtonStates(form_));
+    if (fail_) throw std::runtime_error("injected failure");
+    return FileSystemWrapper::List(folder);
+  }
+
+ private:
+  std::unique_ptr<FileSystem> real_;
+  Form1& form_;
+  QStringList& seen_;
+  bool fail_;
+};
+
+constexpr const char* kLocked = "Copying ... off; Create INI-file off; Run Velmora on; Close off; ";
+constexpr const char* kIdle = "Copy files on; Create INI-file on; Run Velmora on; Close on; ";
+
+void ExpectLockedThenUnlocked(bool fail) {
+  TempGame temp;
+  temp.Write("season02/tracks/Monaco/Monaco.gdb", "x");
+  temp.MakeFolder("ZENTOSEASON/tracks/Monaco");
+  QStringList seen;
+  Form1* form_seen = nullptr;
+  Form1 form(temp.game(), [&](const GameFolder& game) -> std::unique_ptr<FileSystem> {
+    return std::make_unique<ObservingFileSystem>(OpenFileSystem(game), *form_seen, seen, fail);
+  });
+  form_seen = &form;
+  form.show();
+  QTest::mouseClick(form.findChild<QPushButton*>("CpyFls"), Qt::LeftButton);
+  ASSERT_FALSE(seen.isEmpty());
+  for (const QString& state : seen) EXPECT_EQ(state, kLocked);
+  EXPECT_EQ(ButtonStates(form), kIdle);
+  EXPECT_EQ(temp.Exists("ZENTOSEASON/tracks/Monaco/Monaco.gdb"), !fail);
+}
+
+TEST(Form1CopyTest, CopyFilesLocksThreeButtonsWhileItRunsAndUnlocksThemAfter) {
+  ExpectLockedThenUnlocked(false);
+}
+
+TEST(Form1CopyTest, CopyFilesUnlocksTheButtonsAlsoWhenTheCopyFails) {
+  ExpectLockedThenUnlocked(true);
+}
+
+TEST(Form1ConfigTest, CreateIniFileWritesTheFileAndChangesNoButton) {
+  TempGame temp;
+  temp.Write("Config.ini", "SaveDir=save\\\r\n");
+  Form1 form(temp.game());
+  form.show();
+  QTest::mouseClick(form.findChild<QPushButton*>("CRTINI"), Qt::LeftButton);
+  EXPECT_EQ(temp.Read("Qorvane.ini"), "SAVEDIR=ZENTOSAVE\\\r\n");
+  EXPECT_EQ(ButtonStates(form), kIdle);
 }
 
 }  // namespace

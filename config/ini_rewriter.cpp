@@ -1,0 +1,65 @@
+#include "config/ini_rewriter.h"
+
+#include <array>
+#include <optional>
+
+#include "platform/ascii.h"
+
+namespace velmora {
+namespace {
+
+struct FolderKey {
+  std::string_view key;
+  std::string_view replacement;
+};
+
+constexpr std::array<FolderKey, 4> kFolderKeys = {{
+    {"SEASONDIR", "SEASONDIR=ZENTOSEASON\\"},
+    {"OPTIONSDIR", "OPTIONSDIR=ZENTOOPTIONS\\"},
+    {"REPLAYDIR", "REPLAYDIR=ZENTOVCR\\"},
+    {"SAVEDIR", "SAVEDIR=ZENTOSAVE\\"},
+}};
+
+}  // namespace
+
+std::string_view RewriteLine(std::string_view line) {
+  // Nothing is trimmed: a key after a blank or a comment mark is not a key.
+  for (const FolderKey& rule : kFolderKeys)
+    if (StartsWithIgnoringCase(line, rule.key)) return rule.replacement;
+  return line;
+}
+
+void AddRewrittenLines(std::string_view text, StringList& lines) {
+  while (!text.empty()) {
+    const std::size_t end = text.find('\n');
+    std::string_view line = text.substr(0, end);
+    if (end != std::string_view::npos && !line.empty() && line.back() == '\r') line.remove_suffix(1);
+    lines.AddItem(RewriteLine(line));
+    if (end == std::string_view::npos) break;
+    text.remove_prefix(end + 1);
+  }
+}
+
+std::string JoinLines(const StringList& lines) {
+  std::size_t size = 0;
+  for (std::size_t i = 0; i < lines.ListCount(); ++i) size += lines.List(i).size() + 2;
+  std::string text;
+  text.reserve(size);
+  for (std::size_t i = 0; i < lines.ListCount(); ++i) text.append(lines.List(i)).append("\r\n");
+  return text;
+}
+
+void CreateConfigIni(FileSystem& fs, StringList& new_ini) {
+  new_ini.Clear();
+  const GamePath game_config{std::string(kGameConfig)};
+  if (!fs.FileExists(game_config)) return;
+  {
+    // A configuration that cannot be read whole writes nothing.
+    const std::optional<std::string> text = fs.ReadFile(game_config);
+    if (!text) return;
+    AddRewrittenLines(*text, new_ini);
+  }
+  fs.WriteFile({std::string(kAddonConfig)}, JoinLines(new_ini));
+}
+
+}  // namespace velmora

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "platform/file_system.h"
+#include "platform/string_list.h"
+
+namespace velmora {
+
+inline constexpr std::string_view kGameConfig = "Config.ini";
+inline constexpr std::string_view kAddonConfig = "Qorvane.ini";
+
+// The line that stands for `line` in the add-on's configuration: a line that
+// begins with SEASONDIR, OPTIONSDIR, REPLAYDIR or SAVEDIR in any letter case
+// becomes that key pointed at the add-on's folder; any other line is itself.
+std::string_view RewriteLine(std::string_view line);
+
+// Appends the rewritten lines of `text`. Lines end at CR LF or LF; a lone CR
+// belongs to its line, and a last line without an end is a line too.
+void AddRewrittenLines(std::string_view text, StringList& lines);
+
+// The lines, each followed by CR LF.
+std::string JoinLines(const StringList& lines);
+
+// Builds the add-on's configuration from the game's into `new_ini` and writes
+// it. Without a readable game configuration nothing is written; the old file
+// stays as it was whenever the new one cannot be written whole.
+void CreateConfigIni(FileSystem& fs, StringList& new_ini);
+
+}  // namespace velmora

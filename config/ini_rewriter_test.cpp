@@ -1,0 +1,205 @@
+#include "config/ini_rewriter.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <random>
+
+#include "config/rewrite_property.h"
+#include "platform/testing/temp_game.h"
+
+namespace velmora {
+namespace {
+
+using testing::TempGame;
+namespace fs = std::filesystem;
+
+TEST(RewriteLineTest, ReplacesLinesThatBeginWithAKeyInAnyCase) {
+  EXPECT_EQ(RewriteLine("SEASONDIR=season02\\"), "SEASONDIR=ZENTOSEASON\\");
+  EXPECT_EQ(RewriteLine("optionsdir=options\\"), "OPTIONSDIR=ZENTOOPTIONS\\");
+  EXPECT_EQ(RewriteLine("ReplayDir=vcr ; comment"), "REPLAYDIR=ZENTOVCR\\");
+  EXPECT_EQ(RewriteLine("savedir=save\\"), "SAVEDIR=ZENTOSAVE\\");
+  EXPECT_EQ(RewriteLine("SAVEDIRX=1"), "SAVEDIR=ZENTOSAVE\\");
+  EXPECT_EQ(RewriteLine("SEASONDIRS=2"), "SEASONDIR=ZENTOSEASON\\");
+  EXPECT_EQ(RewriteLine("REPLAYDIR"), "REPLAYDIR=ZENTOVCR\\");
+}
+
+TEST(RewriteLineTest, KeepsEveryOtherLineAsItIs) {
+  for (const char* line : {" SAVEDIR=x", "\tSAVEDIR=x", ";SAVEDIR=x", "SAVE", "", "[ Game Options ]",
+                           "Resolution=1024x768 ", "SAVE DIR=x"})
+    EXPECT_EQ(RewriteLine(line), line);
+}
+
+std::vector<std::string> Lines(std::string_view text) {
+  StringList list;
+  AddRewrittenLines(text, list);
+  std::vector<std::string> lines;
+  for (std::size_t i = 0; i < list.ListCount(); ++i) lines.emplace_back(list.List(i));
+  return lines;
+}
+
+TEST(AddRewrittenLinesTest, EndsLinesAtCrLfOrLfAndKeepsALoneCr) {
+  using V = std::vector<std::string>;
+  EXPECT_EQ(Lines(""), V{});
+  EXPECT_EQ(Lines("\n"), V{""});
+  EXPECT_EQ(Lines("\r\n\r\n"), (V{"", ""}));
+  EXPECT_EQ(Lines("a\r\nb\nc"), (V{"a", "b", "c"}));
+  EXPECT_EQ(Lines("a\rb\r\n"), V{"a\rb"});
+  EXPECT_EQ(Lines(std::string("n\0l\xe9\n", 5)), V{std::string("n\0l\xe9", 4)});
+}
+
+TEST(RewritePropertyTest, HoldsForManyGeneratedInputs) {
+  const std::vector<std::string> pieces = {"SEASONDIR", "optionsdir", "ReplayDir", "SAVE", "savedir=", "=",
+                                           "x", " ", "\t", ";", "\r", "\n", "\r\n", "\xe9", std::string(1, '\0')};
+  std::mt19937 random(1);
+  for (int round = 0; round < 3000; ++round) {
+    std::string text;
+    for (int n = random() % 40; n > 0; --n) text += pieces[random() % pieces.size()];
+    ASSERT_EQ(RewriteViolation(text), "") << "input: " << ::testing::PrintToString(text);
+  }
+}
+
+class CreateConfigIniTest : public ::testing::Test {
+ protected:
+  void Run() { Run(temp_.game()); }
+  void Run(const GameFolder& game) { CreateConfigIni(*OpenFileSystem(game), new_ini_); }
+  std::vector<std::string> Names() {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(temp_.root())) names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  TempGame temp_;
+  StringList new_ini_;
+};
+
+TEST_F(CreateConfigIniTest, WritesEveryLineWithCrLfAndTheFolderKeysReplaced) {
+  temp_.Write("Config.ini",
+              "[ Game Options ]\r\nSEASONDIR=season02\\\r\n\r\nsavedir=save ; games\n Replaydir=x\r\n"
+              "Caf\xe9=1\r\nSaveDir=again\r\nlast line without end");
+  Run();
+  EXPECT_EQ(temp_.Read("Qorvane.ini"),
+            "[ Game Options ]\r\nSEASONDIR=ZENTOSEASON\\\r\n\r\nSAVEDIR=ZENTOSAVE\\\r\n Replaydir=x\r\n"
+            "Caf\xe9=1\r\nSAVEDIR=ZENTOSAVE\\\r\nlast line without end\r\n");
+  EXPECT_EQ(temp_.Read("Config.ini").substr(0, 16), "[ Game Options ]");
+  const std::string first = temp_.Read("Qorvane.ini");
+  Run();
+  EXPECT_EQ(temp_.Read("Qorvane.ini"), first);
+  EXPECT_EQ(new_ini_.ListCount(), 8u);
+}
+
+TEST_F(CreateConfigIniTest, AnEmptyConfigGivesAnEmptyFileReplacingTheOldOne) {
+  temp_.Write("Config.ini", "");
+  temp_.Write("Qorvane.ini", "old");
+  Run();
+  EXPECT_TRUE(temp_.Exists("Qorvane.ini"));
+  EXPECT_EQ(temp_.Read("Qorvane.ini"), "");
+}
+
+TEST_F(CreateConfigIniTest, WithoutAConfigNothingIsWrittenAndTheOldFileStays) {
+  Run();
+  EXPECT_FALSE(temp_.Exists("Qorvane.ini"));
+  temp_.Write("Qorvane.ini", "old");
+  new_ini_.AddItem("left over");
+  Run();
+  EXPECT_EQ(temp_.Read("Qorvane.ini"), "old");
+  EXPECT_EQ(new_ini_.ListCount(), 0u);
+}
+
+TEST_F(CreateConfigIniTest, FindsTheFilesInAnyLetterCaseAndKeepsOneQorvaneIni) {
+  temp_.Write("CONFIG.INI", "SEASONDIR=a\r\n");
+  temp_.Write("QORVANE.INI", "old");
+  Run();
+  EXPECT_EQ(Names(), (std::vector<std::string>{"CONFIG.INI", "QORVANE.INI"}));
+  EXPECT_EQ(temp_.Read("QORVANE.INI"), "SEASONDIR=ZENTOSEASON\\\r\n");
+}
+
+TEST_F(CreateConfigIniTest, AReadOnlyQorvaneIniStaysUnchanged) {
+  temp_.Write("Config.ini", "SEASONDIR=a\r\n");
+  temp_.Write("Qorvane.ini", "old");
+  fs::permissions(temp_.At("Qorvane.ini"), fs::perms::owner_read | fs::perms::group_read);
+  Run();
+  EXPECT_EQ(temp_.Read("Qorvane.ini"), "old");
+  EXPECT_EQ(Names(), (std::vector<std::string>{"Config.ini", "Qorvane.ini"}));
+}
+
+TEST_F(CreateConfigIniTest, ALinkAtQorvaneIniIsReplacedNotWrittenThrough) {
+  TempGame outside;
+  outside.Write("target", "untouched");
+  temp_.Write("Config.ini", "x\r\n");
+  fs::create_symlink(outside.At("target"), temp_.At("Qorvane.ini"));
+  Run();
+  EXPECT_EQ(outside.Read("target"), "untouched");
+  EXPECT_FALSE(fs::is_symlink(temp_.At("Qorvane.ini")));
+  EXPECT_EQ(temp_.Read("Qorvane.ini"), "x\r\n");
+}
+
+TEST_F(CreateConfigIniTest, RewritesMoreThan32767LinesWhole) {
+  std::string config;
+  for (int i = 0; i < 40000; ++i) config += "Key" + std::to_string(i) + "=1\n";
+  temp_.Write("Config.ini", config + "SAVEDIR=x\n");
+  Run();
+  const std::string written = temp_.Read("Qorvane.ini");
+  EXPECT_EQ(std::count(written.begin(), written.end(), '\n'), 40001);
+  EXPECT_EQ(written.substr(written.size() - 20), "SAVEDIR=ZENTOSAVE\\\r\n");
+}
+
+// A read that fails part-way.
+class FailingRead : public FileSystemWrapper {
+ public:
+  using FileSystemWrapper::FileSystemWrapper;
+  std::optional<std::string> ReadFile(const GamePath&) override { return std::nullopt; }
+};
+
+TEST_F(CreateConfigIniTest, AConfigThatCannotBeReadWritesNothing) {
+  temp_.Write("Config.ini", "SEASONDIR=a\r\n");
+  temp_.Write("Qorvane.ini", "old");
+  auto real = OpenFileSystem(temp_.game());
+  FailingRead failing(*real);
+  CreateConfigIni(failing, new_ini_);
+  EXPECT_EQ(temp_.Read("Qorvane.ini"), "old");
+}
+
+TEST_F(CreateConfigIniTest, AWriteThatFailsPartWayLeavesTheOldFileByteForByte) {
+  temp_.Write("Config.ini", std::string(100000, 'x') + "\r\nSAVEDIR=a\r\n");
+  temp_.Write("Qorvane.ini", "old\r\n");
+  // The child may write files of at most 4 KiB: the write fails half-way.
+  const pid_t child = fork();
+  if (child == 0) {
+    signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{4096, 4096};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    Run();
+    _exit(0);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(temp_.Read("Qorvane.ini"), "old\r\n");
+  EXPECT_EQ(Names(), (std::vector<std::string>{"Config.ini", "Qorvane.ini"}));
+}
+
+TEST_F(CreateConfigIniTest, AFullDiskLeavesTheOldFileByteForByte) {
+  const fs::path folder = temp_.At("game");
+  fs::create_directories(folder);
+  if (mount("tmpfs", folder.c_str(), "tmpfs", 0, "size=64k") != 0)
+    GTEST_SKIP() << "cannot mount a tmpfs here (needs root)";
+  const GameFolder game(folder.string());
+  temp_.Write("game/Config.ini", std::string(40000, 'x') + "\r\n");
+  temp_.Write("game/Qorvane.ini", "old\r\n");
+  Run(game);
+  EXPECT_EQ(temp_.Read("game/Qorvane.ini"), "old\r\n");
+  std::size_t files = 0;
+  for ([[maybe_unused]] const auto& entry : fs::directory_iterator(folder)) ++files;
+  EXPECT_EQ(files, 2u);
+  umount2(folder.c_str(), MNT_DETACH);
+}
+
+}  // namespace
+}  // namespace velmora
