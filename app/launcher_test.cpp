@@ -3,11 +3,14 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <thread>
 
+#include "config/ini_rewriter.h"
+#include "platform/process.h"
 #include "platform/testing/temp_game.h"
 
 namespace velmora {
@@ -92,6 +95,25 @@ TEST_F(LauncherTest, AWindowsProgramWithoutWineStartsNothing) {
   WriteProgram(temp_.At("Dromvik.exe"), "MZ");
   setenv("PATH", temp_.At("nothing-here").c_str(), 1);
   EXPECT_FALSE(LaunchGame(temp_.game()));
+}
+
+// The real thing: a Windows stand-in for the game (built by the Windows
+// cross-build, named by VELMORA_WINDOWS_GAME) started through the real wine.
+TEST_F(LauncherTest, StartsAWindowsGameThroughRealWineOnTheFileTheRewriterWrote) {
+  const char* stand_in = std::getenv("VELMORA_WINDOWS_GAME");
+  if (!stand_in || !FindOnPath("wine"))
+    GTEST_SKIP() << "needs wine and VELMORA_WINDOWS_GAME (scripts/test sets both up)";
+  fs::copy_file(stand_in, temp_.At("Dromvik.exe"));
+  temp_.Write("Config.ini", "[Game Options]\r\nSEASONDIR=season02\\\r\n");
+  StringList new_ini;
+  CreateConfigIni(*OpenFileSystem(temp_.game()), new_ini);
+  ASSERT_TRUE(LaunchGame(temp_.game()));
+  const fs::path record = temp_.At("launch-record.txt");
+  for (int i = 0; i < 1200 && !fs::exists(record); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  std::string wine_folder = "Z:" + fs::canonical(temp_.root()).string();
+  std::replace(wine_folder.begin(), wine_folder.end(), '/', '\\');
+  EXPECT_EQ(testing::ReadWhole(record),
+            "arguments=-config=Qorvane.INI\ncwd=" + wine_folder + "\nseasondir=ZENTOSEASON\\\n");
 }
 
 }  // namespace

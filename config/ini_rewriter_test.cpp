@@ -1,17 +1,12 @@
 #include "config/ini_rewriter.h"
 
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/mount.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <random>
 
+#include "config/create_config_fixture.h"
 #include "config/rewrite_property.h"
-#include "platform/testing/temp_game.h"
 
 namespace velmora {
 namespace {
@@ -64,21 +59,6 @@ TEST(RewritePropertyTest, HoldsForManyGeneratedInputs) {
   }
 }
 
-class CreateConfigIniTest : public ::testing::Test {
- protected:
-  void Run() { Run(temp_.game()); }
-  void Run(const GameFolder& game) { CreateConfigIni(*OpenFileSystem(game), new_ini_); }
-  std::vector<std::string> Names() {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(temp_.root())) names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-  }
-
-  TempGame temp_;
-  StringList new_ini_;
-};
-
 TEST_F(CreateConfigIniTest, WritesEveryLineWithCrLfAndTheFolderKeysReplaced) {
   temp_.Write("Config.ini",
               "[ Game Options ]\r\nSEASONDIR=season02\\\r\n\r\nsavedir=save ; games\n Replaydir=x\r\n"
@@ -116,7 +96,10 @@ TEST_F(CreateConfigIniTest, FindsTheFilesInAnyLetterCaseAndKeepsOneQorvaneIni) {
   temp_.Write("CONFIG.INI", "SEASONDIR=a\r\n");
   temp_.Write("QORVANE.INI", "old");
   Run();
+  EXPECT_EQ(Names().size(), 2u);
+#ifndef _WIN32
   EXPECT_EQ(Names(), (std::vector<std::string>{"CONFIG.INI", "QORVANE.INI"}));
+#endif
   EXPECT_EQ(temp_.Read("QORVANE.INI"), "SEASONDIR=ZENTOSEASON\\\r\n");
 }
 
@@ -127,17 +110,6 @@ TEST_F(CreateConfigIniTest, AReadOnlyQorvaneIniStaysUnchanged) {
   Run();
   EXPECT_EQ(temp_.Read("Qorvane.ini"), "old");
   EXPECT_EQ(Names(), (std::vector<std::string>{"Config.ini", "Qorvane.ini"}));
-}
-
-TEST_F(CreateConfigIniTest, ALinkAtQorvaneIniIsReplacedNotWrittenThrough) {
-  TempGame outside;
-  outside.Write("target", "untouched");
-  temp_.Write("Config.ini", "x\r\n");
-  fs::create_symlink(outside.At("target"), temp_.At("Qorvane.ini"));
-  Run();
-  EXPECT_EQ(outside.Read("target"), "untouched");
-  EXPECT_FALSE(fs::is_symlink(temp_.At("Qorvane.ini")));
-  EXPECT_EQ(temp_.Read("Qorvane.ini"), "x\r\n");
 }
 
 TEST_F(CreateConfigIniTest, RewritesMoreThan32767LinesWhole) {
@@ -164,41 +136,6 @@ TEST_F(CreateConfigIniTest, AConfigThatCannotBeReadWritesNothing) {
   FailingRead failing(*real);
   CreateConfigIni(failing, new_ini_);
   EXPECT_EQ(temp_.Read("Qorvane.ini"), "old");
-}
-
-TEST_F(CreateConfigIniTest, AWriteThatFailsPartWayLeavesTheOldFileByteForByte) {
-  temp_.Write("Config.ini", std::string(100000, 'x') + "\r\nSAVEDIR=a\r\n");
-  temp_.Write("Qorvane.ini", "old\r\n");
-  // The child may write files of at most 4 KiB: the write fails half-way.
-  const pid_t child = fork();
-  if (child == 0) {
-    signal(SIGXFSZ, SIG_IGN);
-    const rlimit limit{4096, 4096};
-    setrlimit(RLIMIT_FSIZE, &limit);
-    Run();
-    _exit(0);
-  }
-  int status = 0;
-  waitpid(child, &status, 0);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(temp_.Read("Qorvane.ini"), "old\r\n");
-  EXPECT_EQ(Names(), (std::vector<std::string>{"Config.ini", "Qorvane.ini"}));
-}
-
-TEST_F(CreateConfigIniTest, AFullDiskLeavesTheOldFileByteForByte) {
-  const fs::path folder = temp_.At("game");
-  fs::create_directories(folder);
-  if (mount("tmpfs", folder.c_str(), "tmpfs", 0, "size=64k") != 0)
-    GTEST_SKIP() << "cannot mount a tmpfs here (needs root)";
-  const GameFolder game(folder.string());
-  temp_.Write("game/Config.ini", std::string(40000, 'x') + "\r\n");
-  temp_.Write("game/Qorvane.ini", "old\r\n");
-  Run(game);
-  EXPECT_EQ(temp_.Read("game/Qorvane.ini"), "old\r\n");
-  std::size_t files = 0;
-  for ([[maybe_unused]] const auto& entry : fs::directory_iterator(folder)) ++files;
-  EXPECT_EQ(files, 2u);
-  umount2(folder.c_str(), MNT_DETACH);
 }
 
 }  // namespace

@@ -1,11 +1,15 @@
 #include "platform/copy_data_posix.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <vector>
+
+#include "platform/unique_fd.h"
 
 namespace velmora {
 
@@ -34,6 +38,25 @@ bool ReadWriteCopy(int from, int to) {
 }
 
 }  // namespace
+
+bool IsExactCopy(int from, const struct stat& from_status, const std::string& path) {
+  struct stat st;
+  if (lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size != from_status.st_size ||
+      st.st_mtim.tv_sec != from_status.st_mtim.tv_sec || st.st_mtim.tv_nsec != from_status.st_mtim.tv_nsec ||
+      (st.st_mode & 07777) != (from_status.st_mode & 07777))
+    return false;
+  UniqueFd copy(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+  if (!copy) return false;
+  thread_local std::vector<char> ours(1 << 16), theirs(1 << 16);
+  for (off_t at = 0; at < st.st_size;) {
+    const ssize_t got = pread(from, ours.data(), ours.size(), at);
+    if (got <= 0 || pread(copy.get(), theirs.data(), size_t(got), at) != got ||
+        std::memcmp(ours.data(), theirs.data(), size_t(got)) != 0)
+      return false;
+    at += got;
+  }
+  return true;
+}
 
 bool CopyData(int from, int to, off_t size) {
   if (size > 0 && ioctl(to, FICLONE, from) == 0) return true;

@@ -1,7 +1,10 @@
 #pragma once
 
 #include <stddef.h>
+#include <sys/stat.h>
 #include <sys/types.h>
+
+#include <string>
 
 namespace velmora {
 
@@ -9,6 +12,10 @@ namespace velmora {
 // kernel move them where it can: a clone of the extents, then
 // copy_file_range, then plain reads and writes through one fixed buffer.
 bool CopyData(int from, int to, off_t size);
+
+// True when `path` is a regular file (not a link) with the same size,
+// modification time, permission bits and bytes as the open file `from`.
+bool IsExactCopy(int from, const struct stat& from_status, const std::string& path);
 
 // Writes the whole buffer, or reports failure.
 bool WriteAll(int to, const char* data, size_t size);

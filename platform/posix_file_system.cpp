@@ -99,6 +99,10 @@ class PosixFileSystem : public FileSystem {
     UniqueFd in(open(from.path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
     struct stat st;
     if (!in || fstat(in.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    const std::string target = into.path + "/" + name;
+    // Replacing a file with its own exact copy would change nothing on disk
+    // but cost a new file; a repeated run meets many such.
+    if (existing && IsExactCopy(in.get(), st, target)) return true;
     std::string temporary;
     UniqueFd out = CreateTemporary(into.path, temporary);
     if (!out) return false;
@@ -110,7 +114,6 @@ class PosixFileSystem : public FileSystem {
       futimens(out.get(), times);
     }
     ok = out.Close() && ok;
-    const std::string target = into.path + "/" + name;
     ok = ok && (replace == Replace::kYes ? rename(temporary.c_str(), target.c_str()) == 0
                                          : RenameNoReplace(temporary, target));
     if (!ok) {

@@ -1,5 +1,6 @@
 #include "platform/testing/temp_game.h"
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <random>
@@ -40,6 +41,14 @@ std::string TempGame::Read(std::string_view relative) const { return ReadWhole(A
 bool TempGame::Exists(std::string_view relative) const {
   std::error_code error;
   return std::filesystem::exists(std::filesystem::symlink_status(At(relative), error));
+}
+
+std::vector<std::string> TempGame::Names(std::string_view relative) const {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(At(relative)))
+    names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 std::string ReadWhole(const std::filesystem::path& path) {

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/game_folder.h"
 
@@ -26,6 +27,8 @@ class TempGame {
   void MakeFolder(std::string_view relative) const;
   std::string Read(std::string_view relative) const;
   bool Exists(std::string_view relative) const;
+  // The names in a folder, hidden ones too, sorted.
+  std::vector<std::string> Names(std::string_view relative = "") const;
 
  private:
   std::filesystem::path root_;

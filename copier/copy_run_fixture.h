@@ -1,0 +1,46 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "copier/copy_run.h"
+#include "platform/ascii.h"
+#include "platform/testing/temp_game.h"
+
+namespace velmora {
+
+// A temporary game folder and the window's work lists, for running copies.
+class CopyRunTest : public ::testing::Test {
+ protected:
+  void Run() {
+    auto file_system = OpenFileSystem(temp_.game());
+    CopySeasonFiles(temp_.game(), *file_system, {not_copy_, dirs_, dirs2_, dir1_, file1_});
+  }
+  // The folder pairs, source and target after each other.
+  std::vector<std::string> Plan() {
+    std::vector<std::string> plan;
+    for (std::size_t j = 0; j < dirs_.ListCount(); ++j) {
+      plan.emplace_back(dirs_.List(j));
+      plan.emplace_back(dirs2_.List(j));
+    }
+    return plan;
+  }
+  std::vector<std::string> Names(const char* relative) { return temp_.Names(relative); }
+  std::vector<std::string> UpperNames(const char* relative) {
+    std::vector<std::string> names = Names(relative);
+    for (std::string& name : names) name = ToUpperAscii(name);
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  testing::TempGame temp_;
+  StringList not_copy_, dirs_, dirs2_;
+  FolderListing dir1_{temp_.game()};
+  FileListing file1_{temp_.game()};
+};
+
+}  // namespace velmora

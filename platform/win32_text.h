@@ -1,0 +1,23 @@
+#pragma once
+
+// Conversions between the UTF-8 names the core uses and Windows' wide ones.
+#include <windows.h>
+
+#include <string>
+#include <string_view>
+
+namespace velmora {
+
+inline std::wstring Widen(std::string_view text) {
+  std::wstring wide(MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), nullptr, 0), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), wide.data(), int(wide.size()));
+  return wide;
+}
+
+inline std::string Narrow(std::wstring_view wide) {
+  std::string text(WideCharToMultiByte(CP_UTF8, 0, wide.data(), int(wide.size()), nullptr, 0, nullptr, nullptr), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide.data(), int(wide.size()), text.data(), int(text.size()), nullptr, nullptr);
+  return text;
+}
+
+}  // namespace velmora
