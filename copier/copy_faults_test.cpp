@@ -38,6 +38,20 @@ TEST_F(CopyRunTest, ALinkAtATargetNameIsNeverWrittenThrough) {
   EXPECT_EQ(temp_.Read("ZENTOSEASON/tracks/Pits/b.pit"), "new");
 }
 
+TEST_F(CopyRunTest, ATargetFolderThatIsALinkToOutsideIsNotWrittenInto) {
+  TempGame outside;
+  outside.MakeFolder("monaco");
+  outside.MakeFolder("pits");
+  temp_.Write("season02/tracks/Monaco/a.gdb", "x");
+  temp_.Write("season02/tracks/pits/crews/b.pit", "x");
+  temp_.MakeFolder("ZENTOSEASON/tracks");
+  fs::create_directory_symlink(outside.At("monaco"), temp_.At("ZENTOSEASON/tracks/Monaco"));
+  fs::create_directory_symlink(outside.At("pits"), temp_.At("ZENTOSEASON/tracks/Pits"));
+  Run();
+  EXPECT_TRUE(outside.Names("monaco").empty());
+  EXPECT_TRUE(outside.Names("pits").empty());
+}
+
 TEST_F(CopyRunTest, ALinkInTheSourcePointingOutsideIsNotCopied) {
   TempGame outside;
   outside.Write("secret", "outside");

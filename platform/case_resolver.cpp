@@ -1,6 +1,7 @@
 #include "platform/case_resolver.h"
 
 #include <dirent.h>
+#include <sys/stat.h>
 
 #include <memory>
 
@@ -22,14 +23,26 @@ std::optional<std::string> CaseResolver::FolderIndex::Find(std::string_view name
   return std::nullopt;
 }
 
+namespace {
+
+bool IsLink(const std::string& path, unsigned char type) {
+  struct stat st;
+  if (type == DT_UNKNOWN) return lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+  return type == DT_LNK;
+}
+
+}  // namespace
+
 CaseResolver::Resolved CaseResolver::Resolve(const GamePath& path) {
   Resolved resolved{root_, true};
   for (const std::string& name : path) {
     const FolderIndex* index = resolved.exists ? Index(resolved.path) : nullptr;
     std::optional<std::string> found = index ? index->Find(name) : std::nullopt;
     resolved.exists = found.has_value();
+    resolved.through_link |= resolved.is_link;
     resolved.path += '/';
     resolved.path += found ? *found : name;
+    resolved.is_link = found && IsLink(resolved.path, index->TypeOf(*found));
   }
   return resolved;
 }

@@ -23,6 +23,7 @@ class CaseResolver {
     // equals it ignoring case.
     std::optional<std::string> Find(std::string_view name) const;
     const std::map<std::string, unsigned char>& Entries() const { return entries_; }
+    unsigned char TypeOf(const std::string& name) const { return entries_.at(name); }
 
    private:
     std::map<std::string, unsigned char> entries_;
@@ -32,6 +33,8 @@ class CaseResolver {
   struct Resolved {
     std::string path;  // the operating system's path
     bool exists;
+    bool through_link = false;  // a folder on the way is a symbolic link
+    bool is_link = false;       // the last name is a symbolic link
   };
 
   explicit CaseResolver(std::string root) : root_(std::move(root)) {}

@@ -9,6 +9,10 @@
 
 #include "platform/game_folder.h"
 
+#ifdef CopyFile
+#undef CopyFile  // <windows.h> makes it a macro for CopyFileA or CopyFileW
+#endif
+
 namespace velmora {
 
 enum class EntryKind { kFile, kFolder, kOther };

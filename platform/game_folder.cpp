@@ -6,7 +6,11 @@ namespace velmora {
 
 GameFolder::GameFolder(std::string root) : root_(std::move(root)) {}
 
-GameFolder GameFolder::Current() { return GameFolder(std::filesystem::current_path().string()); }
+GameFolder GameFolder::Current() {
+  // UTF-8 on every system; on Windows string() would use the ANSI code page.
+  const std::u8string path = std::filesystem::current_path().u8string();
+  return GameFolder(std::string(path.begin(), path.end()));
+}
 
 std::string GameFolder::Join(std::string_view relative) const {
   std::string path = root_;

@@ -1,7 +1,9 @@
 #include "platform/listings.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 #include <filesystem>
 
@@ -18,14 +20,23 @@ std::vector<std::string> Names(const FileListing& listing) {
   return names;
 }
 
-TEST(FileListingTest, ListsPlainAndReadOnlyFilesButNotHiddenFilesFoldersOrLinks) {
+// Hidden files are made the platform's way: a name beginning with "." here,
+// the hidden or system attribute on Windows.
+TEST(FileListingTest, ListsPlainAndReadOnlyFilesButNotHiddenFilesOrFolders) {
   TempGame temp;
   temp.Write("t/plain.gdb", "x");
   temp.Write("t/locked.mas", "x");
   std::filesystem::permissions(temp.At("t/locked.mas"), std::filesystem::perms::owner_read);
-  temp.Write("t/.hidden", "x");
   temp.MakeFolder("t/sub");
+#ifdef _WIN32
+  temp.Write("t/hidden.dat", "x");
+  temp.Write("t/system.dat", "x");
+  SetFileAttributesW(temp.At("t/hidden.dat").c_str(), FILE_ATTRIBUTE_HIDDEN);
+  SetFileAttributesW(temp.At("t/system.dat").c_str(), FILE_ATTRIBUTE_SYSTEM);
+#else
+  temp.Write("t/.hidden", "x");
   std::filesystem::create_symlink("/etc/passwd", temp.At("t/link"));
+#endif
   auto fs = OpenFileSystem(temp.game());
   FileListing listing(temp.game());
   EXPECT_EQ(listing.Path(), temp.game().Root());
@@ -34,6 +45,7 @@ TEST(FileListingTest, ListsPlainAndReadOnlyFilesButNotHiddenFilesFoldersOrLinks)
   EXPECT_EQ(Names(listing), (std::vector<std::string>{"locked.mas", "plain.gdb"}));
 }
 
+#ifndef _WIN32
 TEST(FileListingTest, LeavesOutNamesThatAreNotSinglePlainNames) {
   TempGame temp;
   temp.Write("t/a\\..\\..\\evil", "x");
@@ -43,6 +55,8 @@ TEST(FileListingTest, LeavesOutNamesThatAreNotSinglePlainNames) {
   ASSERT_TRUE(listing.SetPath(*fs, temp.game().Join("t")));
   EXPECT_EQ(Names(listing), std::vector<std::string>{"good"});
 }
+
+#endif
 
 TEST(FileListingTest, AFailedPathSetKeepsThePreviousFolderAndEntries) {
   TempGame temp;
@@ -60,7 +74,9 @@ TEST(FolderListingTest, GivesTheFolderAtMinusOneThenSubFoldersThenEmpty) {
   TempGame temp;
   temp.MakeFolder("season02/tracks/Monaco/deeper");
   temp.MakeFolder("season02/tracks/Brazil");
-  temp.MakeFolder("season02/tracks/.git");
+#ifndef _WIN32
+  temp.MakeFolder("season02/tracks/.git");  // hidden
+#endif
   temp.Write("season02/tracks/file", "x");
   auto fs = OpenFileSystem(temp.game());
   FolderListing listing(temp.game());

@@ -27,7 +27,8 @@ std::string BaseName(const std::string& path) { return path.substr(path.rfind('/
 // listings never show it.
 UniqueFd CreateTemporary(const std::string& folder, std::string& path) {
   static std::atomic<unsigned> counter{0};
-  static const std::string prefix = "/.velmora-" + std::to_string(getpid()) + "-";
+  // The process id is asked each time: a forked copy must not pass for its parent.
+  const std::string prefix = "/.velmora-" + std::to_string(getpid()) + "-";
   for (int attempt = 0; attempt < 100; ++attempt) {
     path = folder + prefix + std::to_string(counter++) + ".tmp";
     UniqueFd fd(open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
@@ -81,7 +82,7 @@ class PosixFileSystem : public FileSystem {
 
   bool CreateFolder(const GamePath& folder) override {
     const CaseResolver::Resolved resolved = resolver_.Resolve(folder);
-    if (resolved.exists || mkdir(resolved.path.c_str(), 0777) != 0) return false;
+    if (resolved.exists || resolved.through_link || mkdir(resolved.path.c_str(), 0777) != 0) return false;
     resolver_.Remember(Parent(resolved.path), BaseName(resolved.path), DT_DIR);
     return true;
   }
@@ -89,7 +90,9 @@ class PosixFileSystem : public FileSystem {
   bool CopyFile(const GamePath& source, const GamePath& target_folder, Replace replace) override {
     const CaseResolver::Resolved from = resolver_.Resolve(source);
     const CaseResolver::Resolved into = resolver_.Resolve(target_folder);
-    const CaseResolver::FolderIndex* index = into.exists ? resolver_.Index(into.path) : nullptr;
+    // Writing through a linked folder could land outside the game folder.
+    const bool linked = into.through_link || into.is_link;
+    const CaseResolver::FolderIndex* index = into.exists && !linked ? resolver_.Index(into.path) : nullptr;
     if (!from.exists || !index || source.empty()) return false;
     SweepStaleTemporaries(into.path, *index);
     const std::optional<std::string> existing = index->Find(source.back());
@@ -149,6 +152,7 @@ class PosixFileSystem : public FileSystem {
 
   bool WriteFile(const GamePath& file, std::string_view content) override {
     const CaseResolver::Resolved resolved = resolver_.Resolve(file);
+    if (resolved.through_link) return false;
     const std::string folder = Parent(resolved.path);
     struct stat old;
     const bool replacing = resolved.exists && lstat(resolved.path.c_str(), &old) == 0;

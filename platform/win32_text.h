@@ -2,6 +2,7 @@
 
 // Conversions between the UTF-8 names the core uses and Windows' wide ones.
 #include <windows.h>
+#undef CopyFile  // a macro of <windows.h>; the name belongs to FileSystem here
 
 #include <string>
 #include <string_view>
