@@ -40,16 +40,16 @@ Form1::Form1(GameFolder game, FileSystemOpener open_file_system, QWidget* parent
   CpyFls = AddButton("CpyFls", "Copy files", 4440, 120, 1455, 375);
   CRTINI = AddButton("CRTINI", "Create INI-file", 4440, 600, 1455, 375);
   Command1 = AddButton("Command1", "Run Velmora", 4440, 1080, 1455, 615);
-  EndProgram_ = AddButton("EndProgram", "Close", 4800, 1920, 1095, 375);
-  setTabOrder(EndProgram_, CRTINI);
+  EndProgram = AddButton("EndProgram", "Close", 4800, 1920, 1095, 375);
+  setTabOrder(EndProgram, CRTINI);
   setTabOrder(CRTINI, CpyFls);
   setTabOrder(CpyFls, Command1);
-  EndProgram_->setFocus();
+  EndProgram->setFocus();
 
   connect(CpyFls, &QPushButton::clicked, this, &Form1::CpyFls_Click);
   connect(CRTINI, &QPushButton::clicked, this, &Form1::CRTINI_Click);
   connect(Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
-  connect(EndProgram_, &QPushButton::clicked, this, &Form1::EndProgram_Click);
+  connect(EndProgram, &QPushButton::clicked, this, &Form1::EndProgram_Click);
 }
 
 QPushButton* Form1::AddButton(const char* name, const char* caption, int left, int top, int width,
@@ -84,22 +84,22 @@ bool Form1::eventFilter(QObject* watched, QEvent* event) {
 
 void Form1::CpyFls_Click() { CopyFiles(); }
 void Form1::CRTINI_Click() { CreateConfigINI(); }
-void Form1::EndProgram_Click() { EndProgram(); }
+void Form1::EndProgram_Click() { EndUtility(); }
 
 void Form1::Command1_Click() {
   LaunchGame(game_);
-  EndProgram();
+  EndUtility();
 }
 
-void Form1::EndProgram() {
+void Form1::EndUtility() {
   hide();
   QCoreApplication::exit(0);
 }
 
 void Form1::SetCopying(bool copying) {
-  for (QPushButton* button : {CpyFls, CRTINI, EndProgram_}) button->setEnabled(!copying);
+  for (QPushButton* button : {CpyFls, CRTINI, EndProgram}) button->setEnabled(!copying);
   CpyFls->setText(copying ? "Copying ..." : "Copy files");
-  for (QPushButton* button : {CpyFls, CRTINI, EndProgram_}) button->repaint();
+  for (QPushButton* button : {CpyFls, CRTINI, EndProgram}) button->repaint();
 }
 
 void Form1::CopyFiles() {

@@ -38,7 +38,7 @@ class Form1 : public QWidget {
   // Disables or enables "Copy files", "Create INI-file" and "Close", and
   // shows it at once: the command keeps the event loop waiting.
   void SetCopying(bool copying);
-  void EndProgram();
+  void EndUtility();
 
   GameFolder game_;
   FileSystemOpener open_file_system_;
@@ -46,7 +46,7 @@ class Form1 : public QWidget {
   QPushButton* CpyFls;
   QPushButton* CRTINI;
   QPushButton* Command1;
-  QPushButton* EndProgram_;
+  QPushButton* EndProgram;
 
   // Working data of the commands; never shown.
   StringList NotCopy;

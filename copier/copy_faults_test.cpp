@@ -106,10 +106,14 @@ TEST_F(CopyRunTest, ARunKilledMidFileLeavesNoPartialFileAndTheNextRunCompletesIt
     Run();
     _exit(0);
   }
-  // Kill it as soon as its temporary file shows up.
+  // Kill it as soon as it has a file open for writing in the target folder
+  // (named or not: /proc shows where it lies).
   bool seen = false;
+  const fs::path open_files = "/proc/" + std::to_string(child) + "/fd";
   for (int i = 0; i < 20000 && !seen; ++i) {
-    for (const auto& entry : fs::directory_iterator(target)) seen |= entry.path().filename().string()[0] == '.';
+    std::error_code error;
+    for (const auto& fd : fs::directory_iterator(open_files, error))
+      seen |= fs::read_symlink(fd.path(), error).string().rfind(target.string() + "/", 0) == 0;
     if (!seen) std::this_thread::sleep_for(std::chrono::microseconds(200));
   }
   kill(child, SIGKILL);

@@ -63,6 +63,44 @@ EntryKind KindOf(const std::string& folder, const std::string& name, unsigned ch
   return type == DT_REG ? EntryKind::kFile : type == DT_DIR ? EntryKind::kFolder : EntryKind::kOther;
 }
 
+// Fills `out` with the content of `in`; permission bits and times travel
+// along, as with the system's own copy.
+bool FillCopy(int in, const struct stat& st, int out) {
+  if (!CopyData(in, out, st.st_size)) return false;
+  fchmod(out, st.st_mode & 07777);
+  const timespec times[2] = {st.st_atim, st.st_mtim};
+  futimens(out, times);
+  return true;
+}
+
+// Copies into a temporary name beside `target`, then renames it over `target`
+// (replacing) or to it only if it is still free.
+bool CopyAsideThenRename(int in, const struct stat& st, const std::string& folder, const std::string& target,
+                         Replace replace) {
+  std::string temporary;
+  UniqueFd out = CreateTemporary(folder, temporary);
+  if (!out) return false;
+  bool ok = FillCopy(in, st, out.get());
+  ok = out.Close() && ok;
+  ok = ok && (replace == Replace::kYes ? rename(temporary.c_str(), target.c_str()) == 0 : RenameNoReplace(temporary, target));
+  if (!ok) unlink(temporary.c_str());
+  return ok;
+}
+
+// Copies into a file without a name, then gives it `target` only if that name
+// is free. A copy cut short leaves nothing behind at all. Where the file
+// system has no unnamed files, a temporary name stands in.
+bool CopyUnnamedThenLink(int in, const struct stat& st, const std::string& folder, const std::string& target) {
+  UniqueFd out(open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
+  if (out) {
+    if (!FillCopy(in, st, out.get())) return false;
+    const std::string self = "/proc/self/fd/" + std::to_string(out.get());
+    if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, target.c_str(), AT_SYMLINK_FOLLOW) == 0) return true;
+    if (errno == EEXIST || lseek(in, 0, SEEK_SET) != 0) return false;
+  }
+  return CopyAsideThenRename(in, st, folder, target, Replace::kNo);
+}
+
 class PosixFileSystem : public FileSystem {
  public:
   explicit PosixFileSystem(const GameFolder& game) : resolver_(game.Root()) {}
@@ -106,23 +144,9 @@ class PosixFileSystem : public FileSystem {
     // Replacing a file with its own exact copy would change nothing on disk
     // but cost a new file; a repeated run meets many such.
     if (existing && IsExactCopy(in.get(), st, target)) return true;
-    std::string temporary;
-    UniqueFd out = CreateTemporary(into.path, temporary);
-    if (!out) return false;
-    bool ok = CopyData(in.get(), out.get(), st.st_size);
-    if (ok) {
-      // Like the system's own copy: permission bits and times travel along.
-      fchmod(out.get(), st.st_mode & 07777);
-      const timespec times[2] = {st.st_atim, st.st_mtim};
-      futimens(out.get(), times);
-    }
-    ok = out.Close() && ok;
-    ok = ok && (replace == Replace::kYes ? rename(temporary.c_str(), target.c_str()) == 0
-                                         : RenameNoReplace(temporary, target));
-    if (!ok) {
-      unlink(temporary.c_str());
-      return false;
-    }
+    const bool copied = replace == Replace::kNo ? CopyUnnamedThenLink(in.get(), st, into.path, target)
+                                                : CopyAsideThenRename(in.get(), st, into.path, target, replace);
+    if (!copied) return false;
     resolver_.Remember(into.path, name, DT_REG);
     return true;
   }
