@@ -12,24 +12,28 @@ rm -rf "$work"
 mkdir -p "$work"
 "$make_demo" "$work/game"
 
-# A display number nobody uses.
-display=$((100 + RANDOM % 800))
-while [ -e "/tmp/.X11-unix/X$display" ]; do display=$((display + 1)); done
-Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp &
+# Xvfb picks a free display itself and names it once it is ready.
+displayfile="$work/display"
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$displayfile" 2>"$work/xvfb.log" &
 xvfb=$!
 pid=""
-cleanup() { [ -n "$pid" ] && kill "$pid" 2>/dev/null; kill "$xvfb" 2>/dev/null || true; }
+cleanup() {
+  if [ -n "$pid" ]; then kill "$pid" 2>/dev/null || true; fi
+  kill "$xvfb" 2>/dev/null || true
+}
 trap cleanup EXIT
-export DISPLAY=":$display"
+for _ in $(seq 300); do [ -s "$displayfile" ] && break; sleep 0.1; done
+[ -s "$displayfile" ] || { echo "FAIL: Xvfb did not start: $(cat "$work/xvfb.log")"; exit 1; }
+export DISPLAY=":$(cat "$displayfile")"
 unset QT_QPA_PLATFORM
-for _ in $(seq 100); do xdotool getmouselocation >/dev/null 2>&1 && break; sleep 0.1; done
+echo "X server on $DISPLAY"
 
 start() {  # starts the program in the game folder and finds its window
   (cd "$work/game" && exec "$program") &
   pid=$!
   window=""
   for _ in $(seq 100); do
-    window=$(xdotool search --onlyvisible --name '^Tamsel Velmora - Config$' 2>/dev/null | head -n1) && [ -n "$window" ] && break
+    window=$(timeout 5 xdotool search --onlyvisible --name '^Tamsel Velmora - Config$' 2>/dev/null | head -n1) && [ -n "$window" ] && break
     sleep 0.1
   done
   [ -n "$window" ] || { echo "FAIL: the window did not appear"; exit 1; }
