@@ -12,9 +12,10 @@ rm -rf "$work"
 mkdir -p "$work"
 "$make_demo" "$work/game"
 
-# Xvfb picks a free display itself and names it once it is ready.
+# Xvfb picks a free display itself and names it once it is ready; -noreset
+# keeps it from restarting (and refusing clients) whenever the last one leaves.
 displayfile="$work/display"
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$displayfile" 2>"$work/xvfb.log" &
+Xvfb -displayfd 3 -noreset -screen 0 1024x768x24 -nolisten tcp 3>"$displayfile" 2>"$work/xvfb.log" &
 xvfb=$!
 pid=""
 cleanup() {
