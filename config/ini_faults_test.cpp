@@ -3,7 +3,6 @@
 // (a small tmpfs, when running as root).
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -11,6 +10,7 @@
 #include <filesystem>
 
 #include "config/create_config_fixture.h"
+#include "platform/testing/small_disk.h"
 
 namespace velmora {
 namespace {
@@ -50,9 +50,8 @@ TEST_F(CreateConfigIniTest, AWriteThatFailsPartWayLeavesTheOldFileByteForByte) {
 
 TEST_F(CreateConfigIniTest, AFullDiskLeavesTheOldFileByteForByte) {
   const fs::path folder = temp_.At("game");
-  fs::create_directories(folder);
-  if (mount("tmpfs", folder.c_str(), "tmpfs", 0, "size=64k") != 0)
-    GTEST_SKIP() << "cannot mount a tmpfs here (needs root)";
+  const testing::SmallDisk disk(folder);
+  if (!disk.mounted()) GTEST_SKIP() << "cannot mount a tmpfs here (needs root)";
   const GameFolder game(folder.string());
   temp_.Write("game/Config.ini", std::string(40000, 'x') + "\r\n");
   temp_.Write("game/Qorvane.ini", "old\r\n");
@@ -61,7 +60,6 @@ TEST_F(CreateConfigIniTest, AFullDiskLeavesTheOldFileByteForByte) {
   std::size_t files = 0;
   for ([[maybe_unused]] const auto& entry : fs::directory_iterator(folder)) ++files;
   EXPECT_EQ(files, 2u);
-  umount2(folder.c_str(), MNT_DETACH);
 }
 
 }  // namespace

@@ -2,7 +2,6 @@
 // disk (a small tmpfs, when running as root) and a process killed mid-copy.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -12,10 +11,12 @@
 #include <thread>
 
 #include "copier/copy_run_fixture.h"
+#include "platform/testing/small_disk.h"
 
 namespace velmora {
 namespace {
 
+using testing::SmallDisk;
 using testing::TempGame;
 namespace fs = std::filesystem;
 
@@ -63,23 +64,6 @@ TEST_F(CopyRunTest, ALinkInTheSourcePointingOutsideIsNotCopied) {
   EXPECT_FALSE(temp_.Exists("ZENTOSEASON/tracks/secret"));
   EXPECT_FALSE(temp_.Exists("ZENTOSEASON/tracks/Pits/secret"));
 }
-
-// Mounts a small tmpfs at `folder` while it lives; needs root.
-class SmallDisk {
- public:
-  explicit SmallDisk(const fs::path& folder) : folder_(folder) {
-    fs::create_directories(folder);
-    mounted_ = mount("tmpfs", folder.c_str(), "tmpfs", 0, "size=64k") == 0;
-  }
-  ~SmallDisk() {
-    if (mounted_) umount2(folder_.c_str(), MNT_DETACH);
-  }
-  bool mounted() const { return mounted_; }
-
- private:
-  fs::path folder_;
-  bool mounted_;
-};
 
 TEST_F(CopyRunTest, AFullDiskLeavesNoPartialFileAndTheRunGoesOn) {
   temp_.Write("season02/tracks/Monaco/a_big.dat", std::string(200 * 1024, 'x'));
