@@ -2,14 +2,24 @@
 
 #include <filesystem>
 
+#ifdef _WIN32
+#include "platform/win32_text.h"
+#endif
+
 namespace velmora {
 
 GameFolder::GameFolder(std::string root) : root_(std::move(root)) {}
 
 GameFolder GameFolder::Current() {
-  // UTF-8 on every system; on Windows string() would use the ANSI code page.
-  const std::u8string path = std::filesystem::current_path().u8string();
-  return GameFolder(std::string(path.begin(), path.end()));
+#ifdef _WIN32
+  // UTF-8 as everywhere; asked of Windows itself, since the library's
+  // conversion throws on a name that is not valid UTF-16.
+  std::wstring path(GetCurrentDirectoryW(0, nullptr), L'\0');
+  path.resize(GetCurrentDirectoryW(DWORD(path.size()), path.data()));
+  return GameFolder(Narrow(path));
+#else
+  return GameFolder(std::filesystem::current_path().string());
+#endif
 }
 
 std::string GameFolder::Join(std::string_view relative) const {

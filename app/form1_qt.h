@@ -3,17 +3,16 @@
 #include <QPixmap>
 #include <QWidget>
 
-#include "platform/file_system.h"
-#include "platform/game_folder.h"
-#include "platform/listings.h"
-#include "platform/string_list.h"
+#include "app/commands.h"
+#include "app/window_design.h"
 
 class QPushButton;
 
 namespace velmora {
 
-// The utility's one window: a picture with four command buttons. Each click
-// runs its command to the end before the window takes any other input.
+// The utility's one window on Linux (Qt): a picture with four command
+// buttons. Each click runs its command to the end, and input that arrives
+// meanwhile is dropped, not handled afterwards.
 class Form1 : public QWidget {
   Q_OBJECT
 
@@ -27,8 +26,7 @@ class Form1 : public QWidget {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
-  QPushButton* AddButton(const char* name, const char* caption, int left, int top, int width,
-                         int height);
+  QPushButton* AddButton(const design::ButtonDesign& design);
   void CpyFls_Click();
   void CRTINI_Click();
   void Command1_Click();
@@ -38,6 +36,8 @@ class Form1 : public QWidget {
   // Disables or enables "Copy files", "Create INI-file" and "Close", and
   // shows it at once: the command keeps the event loop waiting.
   void SetCopying(bool copying);
+  // Runs a command, then drops the clicks and keys that queued up meanwhile.
+  void RunCommand(void (Form1::*command)());
   void EndUtility();
 
   GameFolder game_;
@@ -47,14 +47,8 @@ class Form1 : public QWidget {
   QPushButton* CRTINI;
   QPushButton* Command1;
   QPushButton* EndProgram;
-
-  // Working data of the commands; never shown.
-  StringList NotCopy;
-  StringList Dirs;
-  StringList Dirs2;
-  StringList NewIni;
-  FileListing File1;
-  FolderListing Dir1;
+  WorkLists lists_;
+  bool dropping_input_ = false;
 };
 
 }  // namespace velmora

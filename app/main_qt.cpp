@@ -2,7 +2,7 @@
 #include <QScreen>
 
 #include "app/app_icon.h"
-#include "app/form1.h"
+#include "app/form1_qt.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);

@@ -1,0 +1,150 @@
+#include "app/form1_qt.h"
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QPainter>
+#include <QPushButton>
+
+#include "app/launcher.h"
+
+namespace velmora {
+namespace {
+
+// Qt lays out in pixels at 96 dots per inch and scales for the screen itself.
+constexpr int Pixels(int twips) { return design::ToPixels(twips, 96); }
+
+QColor ToQColor(design::Colour colour) { return QColor(colour.red, colour.green, colour.blue); }
+
+QString ButtonStyle() {
+  const QString face = ToQColor(design::kButtonFace).name();
+  return "QPushButton { background-color: " + face + "; color: black;"
+         "  border-style: outset; border-width: 2px;"
+         "  border-color: rgb(232, 232, 255) rgb(96, 96, 160) rgb(96, 96, 160) rgb(232, 232, 255); }"
+         "QPushButton:focus { border-color: black; border-style: solid; }"
+         "QPushButton:pressed { border-style: inset; background-color: rgb(176, 176, 240); }"
+         "QPushButton:disabled { color: rgb(128, 128, 160); }";
+}
+
+bool IsUserInput(QEvent::Type type) {
+  switch (type) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::MouseMove:
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::Wheel:
+    case QEvent::ShortcutOverride:
+    case QEvent::TouchBegin:
+    case QEvent::TouchUpdate:
+    case QEvent::TouchEnd:
+      return true;
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
+Form1::Form1(GameFolder game, FileSystemOpener open_file_system, QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
+                          Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
+      game_(std::move(game)),
+      open_file_system_(std::move(open_file_system)),
+      picture_(":/background.bmp"),
+      lists_(game_) {
+  setWindowTitle(design::kCaption);
+  setFixedSize(Pixels(design::kClientWidth), Pixels(design::kClientHeight));
+  setStyleSheet(ButtonStyle());
+
+  CpyFls = AddButton(design::kButtons[design::kCpyFls]);
+  CRTINI = AddButton(design::kButtons[design::kCRTINI]);
+  Command1 = AddButton(design::kButtons[design::kCommand1]);
+  EndProgram = AddButton(design::kButtons[design::kEndProgram]);
+  const std::array<QPushButton*, 4> buttons = {CpyFls, CRTINI, Command1, EndProgram};
+  for (std::size_t i = 1; i < design::kTabOrder.size(); ++i)
+    setTabOrder(buttons[design::kTabOrder[i - 1]], buttons[design::kTabOrder[i]]);
+  buttons[design::kTabOrder[0]]->setFocus();
+
+  connect(CpyFls, &QPushButton::clicked, this, &Form1::CpyFls_Click);
+  connect(CRTINI, &QPushButton::clicked, this, &Form1::CRTINI_Click);
+  connect(Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
+  connect(EndProgram, &QPushButton::clicked, this, &Form1::EndProgram_Click);
+}
+
+QPushButton* Form1::AddButton(const design::ButtonDesign& design) {
+  auto* button = new QPushButton(design.caption, this);
+  button->setObjectName(design.name);
+  button->setGeometry(Pixels(design.left), Pixels(design.top), Pixels(design.width), Pixels(design.height));
+  button->setAutoDefault(false);
+  button->setFocusPolicy(Qt::StrongFocus);
+  button->installEventFilter(this);
+  return button;
+}
+
+void Form1::paintEvent(QPaintEvent*) {
+  QPainter painter(this);
+  painter.fillRect(rect(), ToQColor(design::kStrip));
+  painter.drawPixmap(0, 0, picture_);
+}
+
+bool Form1::eventFilter(QObject* watched, QEvent* event) {
+  if (dropping_input_ && IsUserInput(event->type())) return true;
+  // Enter clicks the focused button, as Space does; no button is a default.
+  if (event->type() == QEvent::KeyPress) {
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    auto* button = qobject_cast<QPushButton*>(watched);
+    if (button && (key == Qt::Key_Return || key == Qt::Key_Enter)) {
+      button->click();
+      return true;
+    }
+  }
+  return QWidget::eventFilter(watched, event);
+}
+
+void Form1::CpyFls_Click() { RunCommand(&Form1::CopyFiles); }
+void Form1::CRTINI_Click() { RunCommand(&Form1::CreateConfigINI); }
+void Form1::EndProgram_Click() { EndUtility(); }
+
+void Form1::Command1_Click() {
+  LaunchGame(game_);
+  EndUtility();
+}
+
+void Form1::EndUtility() {
+  hide();
+  QCoreApplication::exit(0);
+}
+
+void Form1::RunCommand(void (Form1::*command)()) {
+  (this->*command)();
+  // Clicks and keys made while the command held the event loop are waiting
+  // in the queue; they would reach the buttons now that they are enabled
+  // again. Dispatch them with every input event dropped; the title bar's
+  // close and paint events still pass.
+  dropping_input_ = true;
+  qApp->installEventFilter(this);
+  QCoreApplication::processEvents();
+  qApp->removeEventFilter(this);
+  dropping_input_ = false;
+}
+
+void Form1::SetCopying(bool copying) {
+  const std::array<QPushButton*, 4> buttons = {CpyFls, CRTINI, Command1, EndProgram};
+  CpyFls->setText(copying ? design::kCopyingCaption : design::kButtons[design::kCpyFls].caption);
+  for (std::size_t i = 0; i < buttons.size(); ++i) {
+    if (!design::kButtons[i].locked_while_copying) continue;
+    buttons[i]->setEnabled(!copying);
+    buttons[i]->repaint();
+  }
+}
+
+void Form1::CopyFiles() {
+  SetCopying(true);
+  RunCopyFiles(game_, open_file_system_, lists_);
+  SetCopying(false);
+}
+
+void Form1::CreateConfigINI() { RunCreateConfigIni(game_, open_file_system_, lists_); }
+
+}  // namespace velmora

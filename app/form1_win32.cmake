@@ -1,0 +1,22 @@
+# The Windows window (plain Win32): one statically linked velmora.exe with its
+# resources, and a zip to hand to players.
+configure_file(velmora_version.h.in ${CMAKE_CURRENT_BINARY_DIR}/velmora_version.h @ONLY)
+
+add_library(velmora_window STATIC form1_win32.cpp form1_win32.h)
+target_link_libraries(velmora_window PUBLIC velmora_launcher velmora_commands)
+
+add_executable(velmora WIN32 main_win32.cpp velmora.rc)
+target_include_directories(velmora PRIVATE ${CMAKE_CURRENT_BINARY_DIR})
+target_link_libraries(velmora PRIVATE velmora_window)
+# Small: unused code dropped and no symbols kept.
+target_compile_options(velmora_window PRIVATE -ffunction-sections -fdata-sections)
+target_link_options(velmora PRIVATE -s -Wl,--gc-sections)
+set_source_files_properties(velmora.rc PROPERTIES OBJECT_DEPENDS
+  "${CMAKE_CURRENT_SOURCE_DIR}/velmora.exe.manifest;${CMAKE_CURRENT_SOURCE_DIR}/assets/velmora.ico;${CMAKE_CURRENT_SOURCE_DIR}/assets/background.bmp")
+
+install(TARGETS velmora RUNTIME DESTINATION .)
+install(FILES how-to-use-win32.txt DESTINATION . RENAME "How to use.txt")
+set(CPACK_GENERATOR ZIP)
+set(CPACK_PACKAGE_FILE_NAME velmora-${PROJECT_VERSION}-win32)
+set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
+include(CPack)

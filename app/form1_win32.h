@@ -1,0 +1,67 @@
+#pragma once
+
+#include <windows.h>
+
+#include <array>
+
+#include "app/commands.h"
+#include "app/window_design.h"
+
+namespace velmora {
+
+// The utility's one window on Windows (plain Win32): a picture with four
+// command buttons, laid out from the twips at the window's own DPI. Each
+// click runs its command to the end, and input that arrives meanwhile is
+// dropped, not handled afterwards.
+class Form1 {
+ public:
+  Form1(HINSTANCE instance, GameFolder game, FileSystemOpener open_file_system = OpenFileSystem);
+  ~Form1();
+  Form1(const Form1&) = delete;
+  Form1& operator=(const Form1&) = delete;
+
+  HWND window() const { return window_; }
+  HWND button(design::Button which) const { return buttons_[which]; }
+  UINT dpi() const { return dpi_; }
+  // Shows the window centred on the work area and runs the message loop
+  // until the window is gone.
+  int Run(int show);
+  // Handles one message of the loop; false when it is the end.
+  bool HandleNextMessage(MSG& message);
+
+ private:
+  static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+  LRESULT Handle(UINT message, WPARAM wparam, LPARAM lparam);
+  void CreateButtons();
+  // Sizes the window and its buttons for `dpi_` and makes the font for it.
+  void Layout();
+  void Paint();
+  void DrawButton(const DRAWITEMSTRUCT& item) const;
+  bool ClickOnEnter(const MSG& message);
+  void Clicked(int id);
+
+  void CpyFls_Click();
+  void CRTINI_Click();
+  void Command1_Click();
+  void EndProgram_Click();
+  void CopyFiles();
+  void CreateConfigINI();
+  // Disables or enables "Copy files", "Create INI-file" and "Close", and
+  // paints them at once: the command keeps the message loop waiting.
+  void SetCopying(bool copying);
+
+  HINSTANCE instance_;
+  GameFolder game_;
+  FileSystemOpener open_file_system_;
+  WorkLists lists_;
+  HWND window_ = nullptr;
+  std::array<HWND, 4> buttons_{};
+  HWND last_focus_ = nullptr;
+  UINT dpi_ = 96;
+  HFONT font_ = nullptr;
+  HBITMAP picture_ = nullptr;
+  HICON big_icon_ = nullptr;
+  HICON small_icon_ = nullptr;
+};
+
+}  // namespace velmora
