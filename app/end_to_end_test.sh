@@ -1,25 +1,34 @@
 #!/usr/bin/env bash
-# The real program in a real X server: the window appears with its caption and
-# size; xdotool clicks "Copy files", "Create INI-file" and "Run Velmora", and
-# the disk and the stand-in game's record show what the commands did.
-# Usage: end_to_end_test.sh VELMORA MAKE_DEMO WORK_FOLDER
+# The real program in a real X server, driven by xdotool as a user would:
+# the window appears with its caption and size; "Copy files",
+# "Create INI-file" and "Run Velmora" are clicked on a demo game folder, and
+# the disk and the stand-in game's record show what the commands did; a
+# click on the greyed "Close" during a long copy does nothing; "Close" ends it.
+#
+# Usage: end_to_end_test.sh linux VELMORA MAKE_DEMO WORK_FOLDER
+#        end_to_end_test.sh windows VELMORA.EXE MAKE_DEMO WORK_FOLDER STAND_IN_GAME.EXE
+# The Windows program runs under Wine in a fresh prefix, once at 96 and once
+# at 144 dots per inch; with no window manager, Wine's X window is exactly
+# the client area.
 set -euo pipefail
-program=$1 make_demo=$2 work=$3
-for tool in Xvfb xdotool; do
+kind=$1 program=$(realpath "$2") make_demo=$3 work=$4 stand_in=${5:+$(realpath "$5")}
+tools=(Xvfb xdotool import convert)
+[ "$kind" = windows ] && tools+=(wine wineboot wineserver)
+for tool in "${tools[@]}"; do
   command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
 done
 rm -rf "$work"
 mkdir -p "$work"
-"$make_demo" "$work/game"
 
 # Xvfb picks a free display itself and names it once it is ready; -noreset
 # keeps it from restarting (and refusing clients) whenever the last one leaves.
 displayfile="$work/display"
-Xvfb -displayfd 3 -noreset -screen 0 1024x768x24 -nolisten tcp 3>"$displayfile" 2>"$work/xvfb.log" &
+Xvfb -displayfd 3 -noreset -screen 0 1280x1024x24 -nolisten tcp 3>"$displayfile" 2>"$work/xvfb.log" &
 xvfb=$!
 pid=""
 cleanup() {
   if [ -n "$pid" ]; then kill "$pid" 2>/dev/null || true; fi
+  if [ "$kind" = windows ]; then wineserver -k 2>/dev/null || true; fi
   kill "$xvfb" 2>/dev/null || true
 }
 trap cleanup EXIT
@@ -29,59 +38,153 @@ export DISPLAY=":$(cat "$displayfile")"
 unset QT_QPA_PLATFORM
 echo "X server on $DISPLAY"
 
+if [ "$kind" = windows ]; then
+  export WINEPREFIX="$work/wineprefix" WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  wineboot --init >/dev/null 2>&1 || true
+fi
+
+fail() { echo "FAIL: $*"; exit 1; }
+check() { if ! eval "$1"; then fail "$2"; fi; }
+
+make_game() {  # a demo game folder with enough files for a copy that lasts
+  rm -rf "$work/game"
+  "$make_demo" "$work/game"
+  if [ "$kind" = windows ]; then cp "$stand_in" "$work/game/Dromvik.exe"; fi
+  mkdir -p "$work/game/season02/tracks/Bulk" "$work/game/ZENTOSEASON/tracks/Bulk"
+  (cd "$work/game/season02/tracks/Bulk" && seq -f 'part%g.dat' "$bulk_files" | xargs touch)
+}
+
 start() {  # starts the program in the game folder and finds its window
-  (cd "$work/game" && exec "$program") &
+  if [ "$kind" = windows ]; then
+    (cd "$work/game" && exec wine "$program") &
+  else
+    (cd "$work/game" && exec "$program") &
+  fi
   pid=$!
   window=""
-  for _ in $(seq 100); do
+  for _ in $(seq 300); do
     window=$(timeout 5 xdotool search --onlyvisible --name '^Tamsel Velmora - Config$' 2>/dev/null | head -n1) && [ -n "$window" ] && break
     sleep 0.1
   done
-  [ -n "$window" ] || { echo "FAIL: the window did not appear"; exit 1; }
-  sleep 0.5
+  [ -n "$window" ] || fail "the window did not appear"
+  sleep 1
 }
-start
-geometry=$(xdotool getwindowgeometry --shell "$window")
-eval "$geometry"
-echo "window $WINDOW at $X,$Y size ${WIDTH}x$HEIGHT"
-[ "$WIDTH" = 399 ] && [ "$HEIGHT" = 245 ] || { echo "FAIL: client size ${WIDTH}x$HEIGHT"; exit 1; }
-if command -v import >/dev/null; then import -window root "$work/screenshot.png" || true; fi
 
-click() {  # click at a point of the client area
-  xdotool mousemove --window "$window" "$1" "$2" click 1
+alive() {
+  if [ "$kind" = windows ]; then
+    xdotool search --name '^Tamsel Velmora - Config$' >/dev/null 2>&1
+  else
+    kill -0 "$pid" 2>/dev/null
+  fi
 }
-check() { if ! eval "$1"; then echo "FAIL: $2"; exit 1; fi; }
 
-click 340 20      # Copy files
-sleep 1
-click 340 52      # Create INI-file
-sleep 1
-click 340 92      # Run Velmora
 wait_for_end() {
-  for _ in $(seq 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
-  check '! kill -0 "$pid" 2>/dev/null' "the program is still running"
-  wait "$pid" || { echo "FAIL: exit status $?"; exit 1; }
+  for _ in $(seq 100); do alive || break; sleep 0.1; done
+  check '! alive' "the program is still running"
+  wait "$pid" || fail "exit status $?"
   pid=""
 }
-wait_for_end
 
-game=$(cd "$work/game" && pwd -P)
-for _ in $(seq 50); do [ -s "$work/game/launches.log" ] && break; sleep 0.1; done
-check 'grep -qxF "started: [-config=Qorvane.INI] in $game" "$work/game/launches.log"' \
-  "the stand-in game was not started as expected: $(cat "$work/game/launches.log" 2>/dev/null)"
-echo "PASS: Run Velmora started the game and ended the program"
+px() { echo $(( ($1 * dpi + 720) / 1440 )); }  # twips to pixels at $dpi
+# The centre of a button, given its left, top, width and height in twips.
+centre() { echo "$(px $(($1 + $3 / 2))) $(px $(($2 + $4 / 2)))"; }
+copy_files=$(echo 4440 120 1455 375) create_ini=$(echo 4440 600 1455 375)
+run_velmora=$(echo 4440 1080 1455 615) close=$(echo 4800 1920 1095 375)
 
-season="$work/game/ZENTOSEASON/tracks"
-check '[ -f "$season/Monaco/Monaco.gdb" ] && [ -f "$season/Monaco/monaco.mas.old" ] && [ -f "$season/season.trk" ]' \
-  "Copy files did not copy the track files"
-check '[ ! -e "$season/Monaco/monaco.mas" ] && [ ! -e "$season/Monaco/Monaco.AIW" ] && [ ! -e "$season/season.AIW" ]' \
-  "Copy files copied a file it must leave out"
-check '[ -f "$season/Pits/crews/deep/garage.dat" ] && [ -f "$season/Pits/ORDER.PIT" ]' "the pits folder was not copied"
-check 'grep -q "^SEASONDIR=ZENTOSEASON\\\\.$" "$work/game/Qorvane.ini"' "Qorvane.ini was not written: $(cat "$work/game/Qorvane.ini" 2>/dev/null)"
-echo "PASS: Copy files and Create INI-file wrote what they should"
+click() {  # clicks a point of the client area
+  xdotool mousemove --window "$window" "$1" "$2" click 1
+}
+click_button() { click $(centre $1 $2 $3 $4); }
 
-# Once more, ended with "Close".
-start
-click 356 140     # Close
-wait_for_end
-echo "PASS: Close ends the program"
+pixel() {  # the colour of one pixel of the window's last screenshot
+  convert "$shot" -format "%[pixel:p{$1,$2}]" info: | sed 's/^srgb(\(.*\))$/\1/'
+}
+screenshot() {
+  shot="$work/$1.png"
+  import -window "$window" "$shot"
+  echo "screenshot: $shot"
+}
+
+check_looks() {  # size, the strip and each button's face where the twips put them
+  eval "$(xdotool getwindowgeometry --shell "$window")"
+  echo "window at $X,$Y, client ${WIDTH}x$HEIGHT at $dpi dpi"
+  check '[ "$WIDTH" = "$(px 5985)" ] && [ "$HEIGHT" = "$(px 3675)" ]' "client size ${WIDTH}x$HEIGHT"
+  screenshot "window-$dpi"
+  # Between "Run Velmora" and "Close", left of the column: the blue strip.
+  check '[ "$(pixel $(px 4350) $(px 1800))" = "0,51,153" ]' "no blue strip: $(pixel $(px 4350) $(px 1800))"
+  for button in "$copy_files" "$create_ini" "$run_velmora" "$close"; do
+    set -- $button
+    local inside_x=$(( $(px $1) + 5 )) inside_y=$(( $(px $2) + 5 )) left=$(( $(px $1) - 3 ))
+    check '[ "$(pixel $inside_x $inside_y)" = "192,192,255" ]' "no button face at $inside_x,$inside_y"
+    check '[ "$(pixel $left $inside_y)" = "0,51,153" ]' "a button reaches left of $(px $1)"
+  done
+  echo "PASS: the window has its size, strip and buttons at $dpi dpi"
+}
+
+one_round() {
+  make_game
+  start
+  check_looks
+
+  click_button $copy_files
+  sleep 0.3
+  screenshot "copying-$dpi"
+  click_button $close    # greyed while the copy runs: the click must come to nothing
+  season="$work/game/ZENTOSEASON/tracks"
+  check '[ ! -e "$season/Pits/pits.mas" ]' "the copy ended before the click on Close: make it longer"
+  local waited=0
+  while [ ! -f "$season/Pits/pits.mas" ] && [ $waited -lt 600 ]; do sleep 0.1; waited=$((waited + 1)); done
+  check '[ -f "$season/Pits/pits.mas" ]' "the copy did not finish"
+  echo "the copy went on for about $((waited / 10)).$((waited % 10)) s after the click on Close"
+  sleep 2
+  check 'alive' "a click on the greyed Close during the copy ended the program"
+  echo "PASS: a click on the greyed Close during a copy did nothing"
+
+  click_button $create_ini
+  sleep 1
+  click_button $run_velmora
+  wait_for_end
+  echo "PASS: Run Velmora ended the program"
+
+  game=$(cd "$work/game" && pwd -P)
+  if [ "$kind" = windows ]; then
+    record="$work/game/launch-record.txt"
+    for _ in $(seq 100); do [ -s "$record" ] && break; sleep 0.1; done
+    check 'grep -qxF "arguments=-config=Qorvane.INI" "$record" && grep -qxF "seasondir=ZENTOSEASON\\" "$record"' \
+      "the stand-in game was not started as expected: $(cat "$record" 2>/dev/null)"
+  else
+    for _ in $(seq 50); do [ -s "$work/game/launches.log" ] && break; sleep 0.1; done
+    check 'grep -qxF "started: [-config=Qorvane.INI] in $game" "$work/game/launches.log"' \
+      "the stand-in game was not started as expected: $(cat "$work/game/launches.log" 2>/dev/null)"
+  fi
+  echo "PASS: the game was started on the add-on's configuration"
+
+  check '[ -f "$season/Monaco/Monaco.gdb" ] && [ -f "$season/Monaco/monaco.mas.old" ] && [ -f "$season/season.trk" ]' \
+    "Copy files did not copy the track files"
+  check '[ "$(ls "$season/Bulk" | wc -l)" = "$bulk_files" ]' "Copy files did not copy every file"
+  check '[ ! -e "$season/Monaco/monaco.mas" ] && [ ! -e "$season/Monaco/Monaco.AIW" ] && [ ! -e "$season/season.AIW" ]' \
+    "Copy files copied a file it must leave out"
+  check '[ -f "$season/Pits/crews/deep/garage.dat" ] && [ -f "$season/Pits/ORDER.PIT" ]' "the pits folder was not copied"
+  check 'grep -q "^SEASONDIR=ZENTOSEASON\\\\.$" "$work/game/Qorvane.ini"' \
+    "Qorvane.ini was not written: $(cat "$work/game/Qorvane.ini" 2>/dev/null)"
+  echo "PASS: Copy files and Create INI-file wrote what they should"
+
+  # Once more, ended with "Close".
+  start
+  click_button $close
+  wait_for_end
+  echo "PASS: Close ends the program"
+}
+
+if [ "$kind" = windows ]; then
+  bulk_files=3000
+  for dpi in 96 144; do
+    wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f >/dev/null 2>&1
+    wineserver -w  # the next start reads the new setting
+    one_round
+  done
+else
+  bulk_files=20000 dpi=96
+  one_round
+fi
+echo "PASS: all"

@@ -48,8 +48,12 @@ std::optional<ProgramStart> GameStart(const GameFolder& game) {
 }
 #else
 std::optional<ProgramStart> GameStart(const GameFolder& game) {
-  // Windows finds the program itself and ignores letter case.
-  return ProgramStart{{kGameProgram, kGameArgument}, game.Root(), {}};
+  // The game folder's own program, not one that happens to lie beside the
+  // utility, which is where Windows would look first; only without one there
+  // is it left to Windows' search.
+  ProgramStart start{{kGameProgram, kGameArgument}, game.Root(), {}};
+  start.program_file = OpenFileSystem(game)->NativePath({kGameProgram}).value_or("");
+  return start;
 }
 #endif
 

@@ -113,7 +113,8 @@ TEST_F(LauncherTest, StartsAWindowsGameThroughRealWineOnTheFileTheRewriterWrote)
   std::string wine_folder = "Z:" + fs::canonical(temp_.root()).string();
   std::replace(wine_folder.begin(), wine_folder.end(), '/', '\\');
   EXPECT_EQ(testing::ReadWhole(record),
-            "arguments=-config=Qorvane.INI\ncwd=" + wine_folder + "\nseasondir=ZENTOSEASON\\\n");
+            "arguments=-config=Qorvane.INI\ncwd=" + wine_folder + "\nseasondir=ZENTOSEASON\\\nprogram=" +
+                wine_folder + "\\Dromvik.exe\n");
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include "app/launcher.h"
 #include "config/ini_rewriter.h"
 #include "platform/testing/temp_game.h"
+#include "platform/win32_calls.h"
 
 namespace velmora {
 namespace {
@@ -21,22 +22,55 @@ fs::path ThisProgramsFolder() {
   return fs::path(path).parent_path();
 }
 
-TEST(LauncherTest, StartsTheGameInTheGameFolderOnTheFileTheRewriterWrote) {
-  testing::TempGame temp;
-  fs::copy_file(ThisProgramsFolder() / "stand_in_game.exe", temp.At("Dromvik.exe"));
-  temp.Write("Config.ini", "[Game Options]\r\nSEASONDIR=season02\\\r\n");
-  StringList new_ini;
-  CreateConfigIni(*OpenFileSystem(temp.game()), new_ini);
-  // The utility is started in the game folder; Windows finds the game there.
-  const fs::path before = fs::current_path();
-  fs::current_path(temp.root());
-  const bool started = LaunchGame(GameFolder::Current());
-  fs::current_path(before);
-  ASSERT_TRUE(started);
-  for (int i = 0; i < 600 && !temp.Exists("launch-record.txt"); ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  EXPECT_EQ(temp.Read("launch-record.txt"), "arguments=-config=Qorvane.INI\ncwd=" + temp.root().string() +
-                                                "\nseasondir=ZENTOSEASON\\\n");
+class LauncherTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fs::copy_file(ThisProgramsFolder() / "stand_in_game.exe", temp_.At("Dromvik.exe"));
+    temp_.Write("Config.ini", "[Game Options]\r\nSEASONDIR=season02\\\r\n");
+    StringList new_ini;
+    CreateConfigIni(*OpenFileSystem(temp_.game()), new_ini);
+  }
+
+  // Starts the game as the utility does, from the game folder; what the
+  // stand-in recorded.
+  std::string Launch() {
+    const fs::path before = fs::current_path();
+    fs::current_path(temp_.root());
+    const bool started = LaunchGame(GameFolder::Current());
+    fs::current_path(before);
+    EXPECT_TRUE(started);
+    for (int i = 0; i < 600 && !temp_.Exists("launch-record.txt"); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    return temp_.Read("launch-record.txt");
+  }
+
+  std::string Expected() const {
+    const std::string folder = fs::path(temp_.root()).make_preferred().string();
+    return "arguments=-config=Qorvane.INI\ncwd=" + folder + "\nseasondir=ZENTOSEASON\\\nprogram=" + folder +
+           "\\Dromvik.exe\n";
+  }
+
+  testing::TempGame temp_;
+};
+
+TEST_F(LauncherTest, StartsTheGameFoldersOwnGameNotOneBesideTheUtility) {
+  // Windows would search the utility's own folder first.
+  const fs::path beside = ThisProgramsFolder() / "Dromvik.exe";
+  fs::copy_file(ThisProgramsFolder() / "stand_in_game.exe", beside, fs::copy_options::overwrite_existing);
+  const std::string record = Launch();
+  fs::remove(beside);
+  EXPECT_EQ(record, Expected());
+}
+
+TEST_F(LauncherTest, AGameThatNeedsElevationIsStartedThroughTheShell) {
+  const Win32Calls saved = CurrentWin32Calls();
+  CurrentWin32Calls().create_process = [](auto...) {
+    SetLastError(740);  // ERROR_ELEVATION_REQUIRED
+    return FALSE;
+  };
+  const std::string record = Launch();
+  CurrentWin32Calls() = saved;
+  EXPECT_EQ(record, Expected());
 }
 
 }  // namespace

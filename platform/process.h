@@ -11,6 +11,9 @@ struct ProgramStart {
   std::vector<std::string> arguments;  // the program first
   std::string working_folder;
   std::vector<std::string> extra_environment;  // "NAME=value"
+  // Windows: the program file to run; empty to let Windows search for the
+  // first argument.
+  std::string program_file = {};
 };
 
 // Starts a program that runs on by itself: in its own session, not waited

@@ -1,28 +1,59 @@
 #include <windows.h>
+#include <shellapi.h>
 
 #include "platform/process.h"
+#include "platform/win32_calls.h"
 #include "platform/win32_text.h"
 
 namespace velmora {
+namespace {
+
+// "The requested operation requires elevation"; MinGW's headers lack it.
+constexpr DWORD kElevationRequired = 740;
+
+// Windows takes one command line; an argument with a blank is quoted.
+std::wstring CommandLine(std::vector<std::string>::const_iterator from,
+                         std::vector<std::string>::const_iterator to) {
+  std::wstring command_line;
+  for (auto argument = from; argument != to; ++argument) {
+    if (!command_line.empty()) command_line += L' ';
+    const bool quote = argument->find_first_of(" \t") != std::string::npos;
+    command_line += quote ? L"\"" + Widen(*argument) + L"\"" : Widen(*argument);
+  }
+  return command_line;
+}
+
+// A program that needs elevation starts only through the shell, which asks
+// the user for it.
+bool StartElevated(const ProgramStart& start) {
+  const std::wstring file = Widen(start.program_file.empty() ? start.arguments.front() : start.program_file);
+  const std::wstring parameters = CommandLine(start.arguments.begin() + 1, start.arguments.end());
+  const std::wstring folder = Widen(start.working_folder);
+  SHELLEXECUTEINFOW execute{};
+  execute.cbSize = sizeof execute;
+  execute.fMask = SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
+  execute.lpFile = file.c_str();
+  execute.lpParameters = parameters.c_str();
+  execute.lpDirectory = folder.c_str();
+  execute.nShow = SW_SHOWNORMAL;
+  return ShellExecuteExW(&execute) != 0;
+}
+
+}  // namespace
 
 bool StartDetached(const ProgramStart& start) {
   if (start.arguments.empty()) return false;
-  // Windows takes one command line; an argument with a blank is quoted.
-  std::wstring command_line;
-  for (const std::string& argument : start.arguments) {
-    if (!command_line.empty()) command_line += L' ';
-    const bool quote = argument.find_first_of(" \t") != std::string::npos;
-    command_line += quote ? L"\"" + Widen(argument) + L"\"" : Widen(argument);
-  }
+  std::wstring command_line = CommandLine(start.arguments.begin(), start.arguments.end());
+  const std::wstring program = ExtendedLengthPath(Widen(start.program_file));
+  const std::wstring folder = Widen(start.working_folder);
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESHOWWINDOW;
   startup.wShowWindow = SW_SHOWNORMAL;
   PROCESS_INFORMATION process{};
-  const std::wstring folder = Widen(start.working_folder);
-  if (!CreateProcessW(nullptr, command_line.data(), nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(),
-                      &startup, &process))
-    return false;
+  if (!CurrentWin32Calls().create_process(program.empty() ? nullptr : program.c_str(), command_line.data(),
+                                          folder.c_str(), &startup, &process))
+    return GetLastError() == kElevationRequired && StartElevated(start);
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
   return true;

@@ -1,12 +1,23 @@
 // The file system below the game folder on Windows, where names already
 // ignore letter case: paths are the game folder and the names joined by "\".
+//
+// Writes never go through a link or junction: every folder from the game
+// folder down to the one written into is checked for a reparse point first.
+// A file gets its name only when it is complete: it is written under a
+// hidden temporary name and then renamed. A virus scanner or the indexer may
+// hold the old file open for a moment; the rename is retried for about two
+// seconds then, as LLVM's and git's renames on Windows do.
 #include <windows.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cwchar>
+#include <set>
 #include <string>
+#include <vector>
 
 #include "platform/file_system.h"
+#include "platform/win32_calls.h"
 #include "platform/win32_text.h"
 
 namespace velmora {
@@ -14,10 +25,13 @@ namespace {
 
 class Handle {
  public:
-  explicit Handle(HANDLE handle) : handle_(handle) {}
+  explicit Handle(HANDLE handle = INVALID_HANDLE_VALUE) : handle_(handle) {}
   ~Handle() { Close(); }
-  Handle(const Handle&) = delete;
-  Handle& operator=(const Handle&) = delete;
+  Handle(Handle&& other) noexcept : handle_(other.handle_) { other.handle_ = INVALID_HANDLE_VALUE; }
+  Handle& operator=(Handle&& other) noexcept {
+    std::swap(handle_, other.handle_);
+    return *this;
+  }
   explicit operator bool() const { return handle_ != INVALID_HANDLE_VALUE; }
   HANDLE get() const { return handle_; }
   bool Close() {
@@ -30,17 +44,68 @@ class Handle {
   HANDLE handle_;
 };
 
-// A name in `folder` that nothing else uses; it begins with "." so that the
-// listings, which leave out hidden files, never show it.
-std::wstring TemporaryName(const std::wstring& folder) {
+constexpr wchar_t kTemporaryPrefix[] = L".velmora-";
+
+std::wstring Long(const std::wstring& path) { return ExtendedLengthPath(path); }
+
+DWORD AttributesOf(const std::wstring& path) { return CurrentWin32Calls().get_attributes(Long(path).c_str()); }
+
+bool IsReparsePoint(DWORD attributes) {
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+// A new hidden file in `folder` under a name nothing else uses; a name left
+// by a killed run only makes it try the next one.
+Handle CreateTemporary(const std::wstring& folder, std::wstring& path) {
   static std::atomic<unsigned> counter{0};
-  return folder + L"\\.velmora-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-         std::to_wstring(counter++) + L".tmp";
+  const std::wstring prefix = folder + L"\\" + kTemporaryPrefix + std::to_wstring(GetCurrentProcessId()) + L"-";
+  for (int attempt = 0; attempt < 1000; ++attempt) {
+    path = prefix + std::to_wstring(counter++) + L".tmp";
+    Handle file(CreateFileW(Long(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                            FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (file || (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS)) return file;
+  }
+  return Handle();
 }
 
 void RemoveTemporary(const std::wstring& path) {
-  SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-  DeleteFileW(path.c_str());
+  SetFileAttributesW(Long(path).c_str(), FILE_ATTRIBUTE_NORMAL);
+  DeleteFileW(Long(path).c_str());
+}
+
+bool IsPassingHold(DWORD error) {
+  return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
+}
+
+// Renames, retrying with growing pauses (about two seconds in all) while
+// another program holds the file.
+bool RenameRetrying(const std::wstring& from, const std::wstring& to, DWORD flags) {
+  DWORD pause = 1;
+  for (DWORD waited = 0;; waited += pause, pause *= 2) {
+    if (CurrentWin32Calls().move_file(Long(from).c_str(), Long(to).c_str(), flags)) return true;
+    const DWORD error = GetLastError();
+    if (!IsPassingHold(error) || waited >= 2000) return false;
+    Sleep(pause);
+  }
+}
+
+bool WriteAll(HANDLE file, const char* data, std::size_t size) {
+  while (size > 0) {
+    DWORD written = 0;
+    const DWORD chunk = DWORD(std::min<std::size_t>(size, 1 << 20));
+    if (!::WriteFile(file, data, chunk, &written, nullptr) || written == 0) return false;
+    data += written;
+    size -= written;
+  }
+  return true;
+}
+
+bool ProcessIsGone(DWORD id) {
+  const HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, id);
+  if (!process) return GetLastError() == ERROR_INVALID_PARAMETER;
+  const bool ended = WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
+  CloseHandle(process);
+  return ended;
 }
 
 class Win32FileSystem : public FileSystem {
@@ -49,15 +114,16 @@ class Win32FileSystem : public FileSystem {
 
   std::optional<std::vector<Entry>> List(const GamePath& folder) override {
     WIN32_FIND_DATAW found;
-    const HANDLE search = FindFirstFileExW((Path(folder) + L"\\*").c_str(), FindExInfoBasic, &found,
+    const HANDLE search = FindFirstFileExW(Long(Path(folder) + L"\\*").c_str(), FindExInfoBasic, &found,
                                            FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
     if (search == INVALID_HANDLE_VALUE) return std::nullopt;
     std::vector<Entry> entries;
     do {
-      const std::string name = Narrow(found.cFileName);
+      // A name that is not valid UTF-16 has no UTF-8 form: it is left out.
+      const std::optional<std::string> name = NarrowExactly(found.cFileName);
       const DWORD attributes = found.dwFileAttributes;
-      if (!IsSafeName(name) || (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) continue;
-      entries.push_back({name, attributes & FILE_ATTRIBUTE_DIRECTORY ? EntryKind::kFolder : EntryKind::kFile,
+      if (!name || !IsSafeName(*name) || (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) continue;
+      entries.push_back({*name, attributes & FILE_ATTRIBUTE_DIRECTORY ? EntryKind::kFolder : EntryKind::kFile,
                          (attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) != 0});
     } while (FindNextFileW(search, &found));
     FindClose(search);
@@ -66,33 +132,51 @@ class Win32FileSystem : public FileSystem {
   }
 
   bool CreateFolder(const GamePath& folder) override {
-    return CreateDirectoryW(Path(folder).c_str(), nullptr) != 0;
+    if (folder.empty() || !NoLinkDownTo(GamePath(folder.begin(), folder.end() - 1))) return false;
+    return CreateDirectoryW(Long(Path(folder)).c_str(), nullptr) != 0;
   }
 
   bool CopyFile(const GamePath& source, const GamePath& target_folder, Replace replace) override {
-    if (source.empty()) return false;
+    if (source.empty() || !NoLinkDownTo(target_folder)) return false;
     const std::wstring folder = Path(target_folder);
+    SweepStaleTemporaries(folder);
     const std::wstring target = folder + L"\\" + Widen(source.back());
-    if (replace == Replace::kNo && GetFileAttributesW(target.c_str()) != INVALID_FILE_ATTRIBUTES) return false;
-    // The copy is made complete under a temporary name, then renamed; without
-    // MOVEFILE_REPLACE_EXISTING the rename fails if the name was taken meanwhile.
-    const std::wstring temporary = TemporaryName(folder);
-    const bool ok = CopyFileW(Path(source).c_str(), temporary.c_str(), TRUE) &&
-                    MoveFileExW(temporary.c_str(), target.c_str(),
-                                replace == Replace::kYes ? MOVEFILE_REPLACE_EXISTING : 0);
-    if (!ok) RemoveTemporary(temporary);
-    return ok;
+    const DWORD existing = AttributesOf(target);
+    if (existing != INVALID_FILE_ATTRIBUTES &&
+        (replace == Replace::kNo || IsReparsePoint(existing) ||
+         (existing & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY))))
+      return false;
+
+    Handle in(CreateFileW(Long(Path(source)).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                          OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!in || !GetFileInformationByHandle(in.get(), &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+      return false;
+    std::wstring temporary;
+    Handle out = CreateTemporary(folder, temporary);
+    if (!out) return false;
+    bool ok = CopyData(in.get(), out.get()) && SetFileTime(out.get(), nullptr, nullptr, &info.ftLastWriteTime);
+    ok = out.Close() && ok;
+    // Without MOVEFILE_REPLACE_EXISTING the rename fails if the name was taken meanwhile.
+    ok = ok && RenameRetrying(temporary, target, replace == Replace::kYes ? MOVEFILE_REPLACE_EXISTING : 0);
+    if (!ok) {
+      RemoveTemporary(temporary);
+      return false;
+    }
+    // The copy takes the source's attributes (read-only, archive) once it has its name.
+    SetFileAttributesW(Long(target).c_str(), info.dwFileAttributes & ~FILE_ATTRIBUTE_DIRECTORY);
+    return true;
   }
 
   bool FileExists(const GamePath& file) override {
-    const DWORD attributes = GetFileAttributesW(Path(file).c_str());
+    const DWORD attributes = AttributesOf(Path(file));
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
   }
 
   std::optional<std::string> ReadFile(const GamePath& file) override {
-    Handle in(CreateFileW(Path(file).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+    Handle in(CreateFileW(Long(Path(file)).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                           OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (!in) return std::nullopt;
+    if (!in || GetFileType(in.get()) != FILE_TYPE_DISK) return std::nullopt;
     std::string content;
     char buffer[1 << 16];
     for (;;) {
@@ -104,32 +188,33 @@ class Win32FileSystem : public FileSystem {
   }
 
   bool WriteFile(const GamePath& file, std::string_view content) override {
+    if (file.empty() || !NoLinkDownTo(GamePath(file.begin(), file.end() - 1))) return false;
     const std::wstring target = Path(file);
-    const DWORD attributes = GetFileAttributesW(target.c_str());
+    const std::wstring folder = target.substr(0, target.rfind(L'\\'));
+    const DWORD attributes = AttributesOf(target);
     if (attributes != INVALID_FILE_ATTRIBUTES &&
-        (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)))
+        (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)))
       return false;
-    const std::wstring temporary = TemporaryName(target.substr(0, target.rfind(L'\\')));
-    Handle out(CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
-                           nullptr));
+    SweepStaleTemporaries(folder);
+    std::wstring temporary;
+    Handle out = CreateTemporary(folder, temporary);
     if (!out) return false;
-    bool ok = true;
-    while (ok && !content.empty()) {
-      DWORD written = 0;
-      const DWORD chunk = DWORD(std::min<std::size_t>(content.size(), 1 << 20));
-      ok = ::WriteFile(out.get(), content.data(), chunk, &written, nullptr) && written > 0;
-      content.remove_prefix(written);
-    }
-    ok = ok && FlushFileBuffers(out.get());
+    bool ok = WriteAll(out.get(), content.data(), content.size()) && FlushFileBuffers(out.get());
     ok = out.Close() && ok;
-    ok = ok && MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
-    if (!ok) RemoveTemporary(temporary);
-    return ok;
+    ok = ok && RenameRetrying(temporary, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+    if (!ok) {
+      RemoveTemporary(temporary);
+      return false;
+    }
+    // The new file is no temporary any more: it shows like the one it replaced.
+    SetFileAttributesW(Long(target).c_str(),
+                       attributes == INVALID_FILE_ATTRIBUTES ? FILE_ATTRIBUTE_ARCHIVE : attributes);
+    return true;
   }
 
   std::optional<std::string> NativePath(const GamePath& path) override {
     const std::wstring native = Path(path);
-    if (GetFileAttributesW(native.c_str()) == INVALID_FILE_ATTRIBUTES) return std::nullopt;
+    if (AttributesOf(native) == INVALID_FILE_ATTRIBUTES) return std::nullopt;
     return Narrow(native);
   }
 
@@ -140,7 +225,51 @@ class Win32FileSystem : public FileSystem {
     return native;
   }
 
+  // True when every folder from the game folder's first sub-folder down to
+  // `folder` exists and none is a link or junction.
+  bool NoLinkDownTo(const GamePath& folder) const {
+    std::wstring path = root_;
+    for (const std::string& name : folder) {
+      path += L"\\" + Widen(name);
+      const DWORD attributes = AttributesOf(path);
+      if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
+          IsReparsePoint(attributes))
+        return false;
+    }
+    return true;
+  }
+
+  bool CopyData(HANDLE from, HANDLE to) {
+    buffer_.resize(1 << 20);
+    for (;;) {
+      DWORD got = 0;
+      if (!::ReadFile(from, buffer_.data(), DWORD(buffer_.size()), &got, nullptr)) return false;
+      if (got == 0) return true;
+      if (!WriteAll(to, buffer_.data(), got)) return false;
+    }
+  }
+
+  // A run killed part-way leaves its temporary file behind: the first write
+  // into a folder removes those whose process is gone.
+  void SweepStaleTemporaries(const std::wstring& folder) {
+    if (!swept_.insert(folder).second) return;
+    WIN32_FIND_DATAW found;
+    const HANDLE search = FindFirstFileW(Long(folder + L"\\" + kTemporaryPrefix + L"*.tmp").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return;
+    do {
+      unsigned long process = 0;
+      unsigned long number = 0;
+      wchar_t rest[8] = {};
+      if (std::swscanf(found.cFileName, L".velmora-%lu-%lu%7ls", &process, &number, rest) == 3 &&
+          std::wcscmp(rest, L".tmp") == 0 && process != GetCurrentProcessId() && ProcessIsGone(process))
+        RemoveTemporary(folder + L"\\" + found.cFileName);
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+  }
+
   std::wstring root_;
+  std::vector<char> buffer_;
+  std::set<std::wstring> swept_;
 };
 
 }  // namespace

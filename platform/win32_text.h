@@ -4,6 +4,7 @@
 #include <windows.h>
 #undef CopyFile  // a macro of <windows.h>; the name belongs to FileSystem here
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -19,6 +20,15 @@ inline std::string Narrow(std::wstring_view wide) {
   std::string text(WideCharToMultiByte(CP_UTF8, 0, wide.data(), int(wide.size()), nullptr, 0, nullptr, nullptr), '\0');
   WideCharToMultiByte(CP_UTF8, 0, wide.data(), int(wide.size()), text.data(), int(text.size()), nullptr, nullptr);
   return text;
+}
+
+// Only for a name that is valid UTF-16: Windows allows unpaired surrogates,
+// which have no UTF-8 form.
+inline std::optional<std::string> NarrowExactly(std::wstring_view wide) {
+  if (!wide.empty() && WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, wide.data(), int(wide.size()), nullptr,
+                                           0, nullptr, nullptr) == 0)
+    return std::nullopt;
+  return Narrow(wide);
 }
 
 }  // namespace velmora

@@ -1,0 +1,193 @@
+// The Windows file system's guards, on real folders under Wine; a link
+// (which Wine cannot make) and the failures of a held file are real or
+// injected as each test says.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#include "copier/copy_run.h"
+#include "platform/file_system.h"
+#include "platform/testing/temp_game.h"
+#include "platform/win32_calls.h"
+#include "platform/win32_text.h"
+
+namespace velmora {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::TempGame;
+
+// Swaps one of the Windows calls for the life of the object.
+class InjectedCalls {
+ public:
+  InjectedCalls() : saved_(CurrentWin32Calls()) {}
+  ~InjectedCalls() { CurrentWin32Calls() = saved_; }
+  Win32Calls& calls() { return CurrentWin32Calls(); }
+
+ private:
+  Win32Calls saved_;
+};
+
+// Reports the folder (and everything below it) as a reparse point, as
+// Windows does for a link or junction.
+void PretendLinked(InjectedCalls& injected, const fs::path& folder) {
+  const std::wstring linked = fs::path(folder).make_preferred().wstring();
+  injected.calls().get_attributes = [linked](const wchar_t* path) {
+    const DWORD attributes = GetFileAttributesW(path);
+    const std::wstring_view asked(path);
+    return asked.substr(0, linked.size()) == linked && attributes != INVALID_FILE_ATTRIBUTES
+               ? attributes | FILE_ATTRIBUTE_REPARSE_POINT
+               : attributes;
+  };
+}
+
+// Opens a file as a virus scanner would: without delete sharing.
+HANDLE Hold(const fs::path& path) {
+  return CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+}
+
+bool HasTemporaries(const TempGame& temp, const char* folder) {
+  for (const std::string& name : temp.Names(folder))
+    if (name.rfind(".velmora-", 0) == 0) return true;
+  return false;
+}
+
+TEST(Win32FileSystemTest, NothingIsWrittenIntoALinkedFolderOrOverALinkedFile) {
+  TempGame temp;
+  temp.Write("season02/tracks/Monaco/Monaco.gdb", "geometry");
+  temp.MakeFolder("ZENTOSEASON/tracks/Monaco");
+  temp.Write("Qorvane.ini", "old");
+  InjectedCalls injected;
+  PretendLinked(injected, temp.At("ZENTOSEASON/tracks/Monaco"));
+  auto file_system = OpenFileSystem(temp.game());
+  EXPECT_FALSE(file_system->CopyFile({"season02", "tracks", "Monaco", "Monaco.gdb"},
+                                     {"ZENTOSEASON", "tracks", "Monaco"}, Replace::kYes));
+  EXPECT_FALSE(file_system->CreateFolder({"ZENTOSEASON", "tracks", "Monaco", "Pits"}));
+  EXPECT_TRUE(temp.Names("ZENTOSEASON/tracks/Monaco").empty());
+
+  PretendLinked(injected, temp.At("Qorvane.ini"));
+  EXPECT_FALSE(OpenFileSystem(temp.game())->WriteFile({"Qorvane.ini"}, "new"));
+  EXPECT_EQ(temp.Read("Qorvane.ini"), "old");
+}
+
+TEST(Win32FileSystemTest, LeftoverTemporariesNeitherBlockAWriteNorOutliveTheirProcess) {
+  TempGame temp;
+  // Names a killed run of this very process id, and one of a process long
+  // gone, would have left.
+  const std::string own = ".velmora-" + std::to_string(GetCurrentProcessId());
+  for (int i = 0; i < 5; ++i) temp.Write(own + "-" + std::to_string(i) + ".tmp", "left");
+  temp.Write(".velmora-4000000000-0.tmp", "left");
+  temp.Write(".velmora-notes.txt", "not ours");
+  ASSERT_TRUE(OpenFileSystem(temp.game())->WriteFile({"Qorvane.ini"}, "new"));
+  EXPECT_EQ(temp.Read("Qorvane.ini"), "new");
+  EXPECT_FALSE(temp.Exists(".velmora-4000000000-0.tmp"));
+  EXPECT_TRUE(temp.Exists(own + "-0.tmp"));  // its process is still running
+  EXPECT_TRUE(temp.Exists(".velmora-notes.txt"));
+  EXPECT_EQ(GetFileAttributesW(temp.At("Qorvane.ini").c_str()) & FILE_ATTRIBUTE_HIDDEN, 0u);
+
+  temp.Write("season02/tracks/season.trk", "list");
+  temp.Write("ZENTOSEASON/tracks/.velmora-4000000000-7.tmp", "left");
+  EXPECT_TRUE(OpenFileSystem(temp.game())->CopyFile({"season02", "tracks", "season.trk"},
+                                                    {"ZENTOSEASON", "tracks"}, Replace::kNo));
+  EXPECT_EQ(temp.Names("ZENTOSEASON/tracks"), std::vector<std::string>{"season.trk"});
+}
+
+TEST(Win32FileSystemTest, AWriteWaitsOutAFileHeldForAMoment) {
+  TempGame temp;
+  temp.Write("Qorvane.ini", "old");
+  const HANDLE held = Hold(temp.At("Qorvane.ini"));
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  std::thread release([held] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    CloseHandle(held);
+  });
+  EXPECT_TRUE(OpenFileSystem(temp.game())->WriteFile({"Qorvane.ini"}, "new"));
+  release.join();
+  EXPECT_EQ(temp.Read("Qorvane.ini"), "new");
+}
+
+TEST(Win32FileSystemTest, AFileHeldForLongKeepsItsOldContentAndNoTemporaryIsLeft) {
+  TempGame temp;
+  temp.Write("Qorvane.ini", "old");
+  temp.Write("season02/tracks/pits/ORDER.PIT", "new order");
+  temp.Write("ZENTOSEASON/tracks/Pits/ORDER.PIT", "old order");
+  const HANDLE ini = Hold(temp.At("Qorvane.ini"));
+  const HANDLE pit = Hold(temp.At("ZENTOSEASON/tracks/Pits/ORDER.PIT"));
+  auto file_system = OpenFileSystem(temp.game());
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(file_system->WriteFile({"Qorvane.ini"}, "new"));
+  EXPECT_FALSE(file_system->CopyFile({"season02", "tracks", "pits", "ORDER.PIT"},
+                                     {"ZENTOSEASON", "tracks", "Pits"}, Replace::kYes));
+  const auto waited = std::chrono::steady_clock::now() - start;
+  CloseHandle(ini);
+  CloseHandle(pit);
+  EXPECT_GE(waited, std::chrono::milliseconds(3000));  // about two seconds each
+  EXPECT_LT(waited, std::chrono::milliseconds(8000));
+  EXPECT_EQ(temp.Read("Qorvane.ini"), "old");
+  EXPECT_EQ(temp.Read("ZENTOSEASON/tracks/Pits/ORDER.PIT"), "old order");
+  EXPECT_FALSE(HasTemporaries(temp, ""));
+  EXPECT_FALSE(HasTemporaries(temp, "ZENTOSEASON/tracks/Pits"));
+}
+
+TEST(Win32FileSystemTest, CopiesReachTargetsBelowPathsOfOver300Characters) {
+  TempGame temp;
+  std::string deep = "season02/tracks";
+  for (char letter : {'a', 'b', 'c', 'd'}) deep += "/" + std::string(70, letter);
+  std::wstring target = ExtendedLengthPath(temp.At("ZENTOSEASON").wstring());
+  CreateDirectoryW(target.c_str(), nullptr);
+  for (char letter : {'x', 'y', 'z', 'w'}) {
+    target += L"\\" + std::wstring(70, wchar_t(letter));
+    ASSERT_TRUE(CreateDirectoryW(target.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
+  }
+  ASSERT_GT(target.size(), 300u);
+  temp.Write("season02/tracks/Monaco.gdb", "geometry");
+  GamePath into{"ZENTOSEASON"};
+  for (char letter : {'x', 'y', 'z', 'w'}) into.push_back(std::string(70, letter));
+  auto file_system = OpenFileSystem(temp.game());
+  ASSERT_TRUE(file_system->CopyFile({"season02", "tracks", "Monaco.gdb"}, into, Replace::kNo));
+  GamePath copy = into;
+  copy.push_back("Monaco.gdb");
+  EXPECT_EQ(file_system->ReadFile(copy), "geometry");
+  into.push_back("Pits");
+  EXPECT_TRUE(file_system->CreateFolder(into));
+}
+
+TEST(Win32PathTest, LongAbsolutePathsGetTheExtendedLengthPrefix) {
+  const std::wstring name(250, L'a');
+  EXPECT_EQ(ExtendedLengthPath(L"C:\\Games\\x"), L"C:\\Games\\x");
+  EXPECT_EQ(ExtendedLengthPath(L"C:\\" + name), L"\\\\?\\C:\\" + name);
+  EXPECT_EQ(ExtendedLengthPath(L"C:/Games/" + name), L"\\\\?\\C:\\Games\\" + name);
+  EXPECT_EQ(ExtendedLengthPath(L"\\\\server\\share\\" + name), L"\\\\?\\UNC\\server\\share\\" + name);
+  EXPECT_EQ(ExtendedLengthPath(L"\\\\?\\C:\\" + name), L"\\\\?\\C:\\" + name);
+  EXPECT_EQ(ExtendedLengthPath(L"relative\\" + name), L"relative\\" + name);
+}
+
+TEST(Win32TextTest, NamesThatAreNotValidUtf16AreRefusedNotFatal) {
+  const std::wstring lone_surrogate = L"bad\xD800name.dat";
+  EXPECT_EQ(NarrowExactly(lone_surrogate), std::nullopt);
+  EXPECT_FALSE(Narrow(lone_surrogate).empty());
+  EXPECT_EQ(NarrowExactly(L"Zolder.dat"), "Zolder.dat");
+}
+
+TEST(Win32TextTest, ACopyPassesOverANameThatIsNotValidUtf16) {
+  const std::wstring lone_surrogate = L"bad\xD800name.dat";
+  TempGame temp;
+  temp.Write("season02/tracks/season.trk", "list");
+  temp.MakeFolder("ZENTOSEASON/tracks");
+  const HANDLE odd = CreateFileW((temp.At("season02/tracks").wstring() + L"\\" + lone_surrogate).c_str(),
+                                 GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+  if (odd == INVALID_HANDLE_VALUE) GTEST_SKIP() << "this file system refuses names that are not valid UTF-16";
+  CloseHandle(odd);
+  StringList not_copy, dirs, dirs2;
+  FolderListing dir1(temp.game());
+  FileListing file1(temp.game());
+  CopySeasonFiles(temp.game(), *OpenFileSystem(temp.game()), {not_copy, dirs, dirs2, dir1, file1});
+  EXPECT_EQ(temp.Names("ZENTOSEASON/tracks"), std::vector<std::string>{"season.trk"});
+}
+
+}  // namespace
+}  // namespace velmora
