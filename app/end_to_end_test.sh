@@ -121,7 +121,7 @@ check_looks() {  # size, the strip and each button's face where the twips put th
   echo "PASS: the window has its size, strip and buttons at $dpi dpi"
 }
 
-one_round() {
+one_round() {  # KEY: the key that clicks "Close" at the end
   make_game
   start
   check_looks
@@ -169,7 +169,19 @@ one_round() {
     "Qorvane.ini was not written: $(cat "$work/game/Qorvane.ini" 2>/dev/null)"
   echo "PASS: Copy files and Create INI-file wrote what they should"
 
-  # Once more, ended with "Close".
+  # Once more, by keyboard: the focus starts on "Close", Esc does nothing,
+  # Tab goes round the four buttons, and Enter or Space clicks "Close".
+  start
+  xdotool key Escape
+  sleep 1
+  check 'alive' "Esc ended the program"
+  xdotool key Tab Tab Tab Tab
+  sleep 0.5
+  xdotool key "$1"
+  wait_for_end
+  echo "PASS: $1 on the focused Close ends the program"
+
+  # And once more, ended with a click on "Close".
   start
   click_button $close
   wait_for_end
@@ -177,14 +189,14 @@ one_round() {
 }
 
 if [ "$kind" = windows ]; then
-  bulk_files=3000
+  bulk_files=1000
   for dpi in 96 144; do
     wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f >/dev/null 2>&1
     wineserver -w  # the next start reads the new setting
-    one_round
+    one_round "$([ "$dpi" = 96 ] && echo Return || echo space)"
   done
 else
-  bulk_files=20000 dpi=96
-  one_round
+  bulk_files=30000 dpi=96
+  one_round Return
 fi
 echo "PASS: all"
