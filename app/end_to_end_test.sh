@@ -109,6 +109,9 @@ check_looks() {  # size, the strip and each button's face where the twips put th
   eval "$(xdotool getwindowgeometry --shell "$window")"
   echo "window at $X,$Y, client ${WIDTH}x$HEIGHT at $dpi dpi"
   check '[ "$WIDTH" = "$(px 5985)" ] && [ "$HEIGHT" = "$(px 3675)" ]' "client size ${WIDTH}x$HEIGHT"
+  # Centred on the 1280 x 1024 screen (vertically the title bar counts too).
+  check '[ $(( X - (1280 - WIDTH) / 2 )) -ge -8 ] && [ $(( X - (1280 - WIDTH) / 2 )) -le 8 ]' "not centred: x $X"
+  check '[ $(( Y - (1024 - HEIGHT) / 2 )) -ge -8 ] && [ $(( Y - (1024 - HEIGHT) / 2 )) -le 40 ]' "not centred: y $Y"
   screenshot "window-$dpi"
   # Between "Run Velmora" and "Close", left of the column: the blue strip.
   check '[ "$(pixel $(px 4350) $(px 1800))" = "0,51,153" ]' "no blue strip: $(pixel $(px 4350) $(px 1800))"

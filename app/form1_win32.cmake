@@ -29,3 +29,9 @@ if(VELMORA_TESTS)
             $<TARGET_FILE:stand_in_game>)
   set_tests_properties(window_end_to_end PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 600 RUN_SERIAL TRUE)
 endif()
+
+if(VELMORA_TESTS)
+  string(REGEX REPLACE "g\\+\\+(-posix)?$" "objdump" objdump "${CMAKE_CXX_COMPILER}")
+  add_test(NAME velmora_exe_shape
+    COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/check_exe_win32.sh $<TARGET_FILE:velmora> ${objdump} ${PROJECT_VERSION})
+endif()

@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Checks the shape of velmora.exe: one small 32-bit file that needs only
+# Windows' own DLLs, whose manifest requests no execution level, and whose
+# version information names the product and the project's version.
+# Usage: check_exe_win32.sh VELMORA.EXE OBJDUMP VERSION
+set -euo pipefail
+exe=$1 objdump=$2 version=$3
+fail() { echo "FAIL: $*"; exit 1; }
+
+size=$(stat -c %s "$exe")
+echo "velmora.exe: $size bytes"
+[ "$size" -le $((1536 * 1024)) ] || fail "larger than 1.5 MB"
+
+"$objdump" -f "$exe" | grep -q 'file format pei-i386' || fail "not a 32-bit (i686) program"
+imports=$("$objdump" -p "$exe" | sed -n 's/^\s*DLL Name: //p' | tr '[:upper:]' '[:lower:]' | sort -u)
+echo "imports: $(echo $imports)"
+for dll in $imports; do
+  case "$dll" in
+    kernel32.dll|user32.dll|gdi32.dll|shell32.dll|advapi32.dll|msvcrt.dll|comctl32.dll|ole32.dll) ;;
+    *) fail "imports $dll, which Windows does not come with" ;;
+  esac
+done
+
+strings "$exe" | grep -q '<dpiAwareness[^>]*>PerMonitorV2' || fail "the manifest does not declare PerMonitorV2"
+strings "$exe" | grep -q '<longPathAware[^>]*>true' || fail "the manifest is not longPathAware"
+strings "$exe" | grep -q 'Microsoft.Windows.Common-Controls' || fail "the manifest does not ask for common controls 6"
+if strings "$exe" | grep -q '<requestedExecutionLevel'; then fail "the manifest requests an execution level"; fi
+strings -el "$exe" | grep -qx 'Velmora Config' || fail "no product name in the version information"
+strings -el "$exe" | grep -qx "$version" || fail "no version $version in the version information"
+echo "PASS: velmora.exe has the shape it should"
