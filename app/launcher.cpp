@@ -2,8 +2,15 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <optional>
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/unique_fd.h"
+#endif
 
 #include "platform/file_system.h"
 #include "platform/process.h"
@@ -14,10 +21,18 @@ namespace {
 namespace fs = std::filesystem;
 
 #ifndef _WIN32
-bool IsWindowsProgram(const std::string& path) {
+enum class ProgramKind { kNone, kWindows, kNative };
+
+// What lies at `path`. Only a regular file is a program, and only its first
+// two bytes are read; opened without blocking, so that a pipe or a device
+// there can hold nothing up.
+ProgramKind KindOfProgram(const std::string& path) {
+  const UniqueFd file(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  struct stat st;
+  if (!file || fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode)) return ProgramKind::kNone;
   char magic[2] = {};
-  std::ifstream file(path, std::ios::binary);
-  return file.read(magic, 2) && magic[0] == 'M' && magic[1] == 'Z';
+  const bool windows = pread(file.get(), magic, 2, 0) == 2 && magic[0] == 'M' && magic[1] == 'Z';
+  return windows ? ProgramKind::kWindows : ProgramKind::kNative;
 }
 
 // The Wine prefix a folder lies in: the parent of a "drive_c" folder that
@@ -33,9 +48,10 @@ std::optional<std::string> WinePrefixOf(const fs::path& folder) {
 
 std::optional<ProgramStart> GameStart(const GameFolder& game) {
   const std::optional<std::string> program = OpenFileSystem(game)->NativePath({kGameProgram});
-  if (!program) return std::nullopt;
+  const ProgramKind kind = program ? KindOfProgram(*program) : ProgramKind::kNone;
+  if (kind == ProgramKind::kNone) return std::nullopt;
   ProgramStart start{{}, game.Root(), {}};
-  if (IsWindowsProgram(*program)) {
+  if (kind == ProgramKind::kWindows) {
     const std::optional<std::string> wine = FindOnPath("wine");
     if (!wine) return std::nullopt;
     start.arguments = {*wine, fs::path(*program).filename().string(), kGameArgument};

@@ -1,6 +1,8 @@
 #include "app/launcher.h"
 
+#include <errno.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -75,6 +77,57 @@ TEST_F(LauncherTest, FindsTheProgramInAnotherLetterCase) {
 
 TEST_F(LauncherTest, AMissingProgramStartsNothing) {
   EXPECT_FALSE(LaunchGame(temp_.game()));
+}
+
+TEST_F(LauncherTest, APipeOrADeviceAtTheGamesNameStartsNothingAndHoldsNothingUp) {
+  ASSERT_EQ(mkfifo(temp_.At("Dromvik.exe").c_str(), 0700), 0);
+  EXPECT_FALSE(LaunchGame(temp_.game()));  // would block on the pipe if it were read
+  fs::remove(temp_.At("Dromvik.exe"));
+  fs::create_symlink("/dev/zero", temp_.At("Dromvik.exe"));
+  EXPECT_FALSE(LaunchGame(temp_.game()));
+}
+
+std::size_t OpenDescriptors() {
+  std::size_t count = 0;
+  for ([[maybe_unused]] const auto& entry : fs::directory_iterator("/proc/self/fd")) ++count;
+  return count;
+}
+
+// Swaps fork for one that fails in the process that calls it first
+// (`first`) or only in the process forked from it (the middle process).
+class FailingFork {
+ public:
+  explicit FailingFork(bool first) : saved_(CurrentPosixProcessCalls()) {
+    parent_ = getpid();
+    CurrentPosixProcessCalls().fork_process = first ? +[] { return Fail(); }
+                                                    : +[] { return getpid() == parent_ ? int(fork()) : Fail(); };
+  }
+  ~FailingFork() { CurrentPosixProcessCalls() = saved_; }
+
+ private:
+  static int Fail() {
+    errno = EAGAIN;
+    return -1;
+  }
+  static inline pid_t parent_ = 0;
+  PosixProcessCalls saved_;
+};
+
+TEST_F(LauncherTest, AFailedForkIsReportedAndLeavesNoDescriptorOpen) {
+  WriteProgram(temp_.At("Dromvik.exe"), kRecorder);
+  const std::size_t before = OpenDescriptors();
+  {
+    FailingFork failing(/*first=*/true);
+    EXPECT_FALSE(LaunchGame(temp_.game()));
+  }
+  EXPECT_EQ(OpenDescriptors(), before);
+  {
+    FailingFork failing(/*first=*/false);
+    EXPECT_FALSE(LaunchGame(temp_.game()));
+  }
+  EXPECT_EQ(OpenDescriptors(), before);
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_FALSE(fs::exists(record_));
 }
 
 TEST_F(LauncherTest, StartsAWindowsProgramThroughWineInItsPrefix) {

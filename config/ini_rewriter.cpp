@@ -30,10 +30,14 @@ std::string_view RewriteLine(std::string_view line) {
 }
 
 void AddRewrittenLines(std::string_view text, StringList& lines) {
+  // A file without a single LF ends its lines with CR alone, as old editors
+  // wrote them; read as one line it would lose every setting.
+  const char line_end = text.find('\n') == std::string_view::npos ? '\r' : '\n';
   while (!text.empty()) {
-    const std::size_t end = text.find('\n');
+    const std::size_t end = text.find(line_end);
     std::string_view line = text.substr(0, end);
-    if (end != std::string_view::npos && !line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (line_end == '\n' && end != std::string_view::npos && !line.empty() && line.back() == '\r')
+      line.remove_suffix(1);
     lines.AddItem(RewriteLine(line));
     if (end == std::string_view::npos) break;
     text.remove_prefix(end + 1);

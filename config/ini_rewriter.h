@@ -16,8 +16,9 @@ inline constexpr std::string_view kAddonConfig = "Qorvane.ini";
 // becomes that key pointed at the add-on's folder; any other line is itself.
 std::string_view RewriteLine(std::string_view line);
 
-// Appends the rewritten lines of `text`. Lines end at CR LF or LF; a lone CR
-// belongs to its line, and a last line without an end is a line too.
+// Appends the rewritten lines of `text`. Lines end at CR LF or LF, and a
+// lone CR belongs to its line; in a text without any LF, lines end at CR.
+// A last line without an end is a line too.
 void AddRewrittenLines(std::string_view text, StringList& lines);
 
 // The lines, each followed by CR LF.

@@ -45,7 +45,16 @@ TEST(AddRewrittenLinesTest, EndsLinesAtCrLfOrLfAndKeepsALoneCr) {
   EXPECT_EQ(Lines("\r\n\r\n"), (V{"", ""}));
   EXPECT_EQ(Lines("a\r\nb\nc"), (V{"a", "b", "c"}));
   EXPECT_EQ(Lines("a\rb\r\n"), V{"a\rb"});
+  EXPECT_EQ(Lines("a\rb\n"), V{"a\rb"});
   EXPECT_EQ(Lines(std::string("n\0l\xe9\n", 5)), V{std::string("n\0l\xe9", 4)});
+}
+
+TEST(AddRewrittenLinesTest, ATextWithoutAnyLfEndsItsLinesAtCr) {
+  using V = std::vector<std::string>;
+  EXPECT_EQ(Lines("SaveDir=save\\\r[Graphics]\rDetail=High\r"),
+            (V{"SAVEDIR=ZENTOSAVE\\", "[Graphics]", "Detail=High"}));
+  EXPECT_EQ(Lines("a\r\rb"), (V{"a", "", "b"}));
+  EXPECT_EQ(Lines("\r"), V{""});
 }
 
 TEST(RewritePropertyTest, HoldsForManyGeneratedInputs) {

@@ -15,10 +15,11 @@ namespace velmora {
 // Empty when the property holds, else what broke it.
 inline std::string RewriteViolation(std::string_view text) {
   std::vector<std::string_view> lines;
+  const bool cr_alone = text.find('\n') == std::string_view::npos;
   std::size_t start = 0;
   for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != '\n') continue;
-    const std::size_t end = i > start && text[i - 1] == '\r' ? i - 1 : i;
+    if (text[i] != (cr_alone ? '\r' : '\n')) continue;
+    const std::size_t end = !cr_alone && i > start && text[i - 1] == '\r' ? i - 1 : i;
     lines.push_back(text.substr(start, end - start));
     start = i + 1;
   }

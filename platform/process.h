@@ -1,5 +1,9 @@
 #pragma once
 
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
 #include <optional>
 #include <string>
 #include <string_view>
@@ -19,6 +23,14 @@ struct ProgramStart {
 // Starts a program that runs on by itself: in its own session, not waited
 // for, and never left behind as a zombie of ours.
 bool StartDetached(const ProgramStart& start);
+
+#ifndef _WIN32
+// The call that forks, which a test may swap for one that fails.
+struct PosixProcessCalls {
+  int (*fork_process)() = [] { return int(fork()); };
+};
+PosixProcessCalls& CurrentPosixProcessCalls();
+#endif
 
 // The full path of a program found on PATH.
 std::optional<std::string> FindOnPath(std::string_view program);
