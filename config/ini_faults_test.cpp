@@ -1,8 +1,10 @@
 // Faults that only a POSIX system lets a test make for real: a link at the
-// output's name, a write cut short by a file size limit, and a full disk
-// (a small tmpfs, when running as root).
+// output's name, a pipe or a device at the input's, a write cut short by a
+// file size limit, a full disk (a small tmpfs), another user's file and a
+// killed run's leftovers (the last three when running as root).
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -27,6 +29,64 @@ TEST_F(CreateConfigIniTest, ALinkAtQorvaneIniIsReplacedNotWrittenThrough) {
   EXPECT_EQ(outside.Read("target"), "untouched");
   EXPECT_FALSE(fs::is_symlink(temp_.At("Qorvane.ini")));
   EXPECT_EQ(temp_.Read("Qorvane.ini"), "x\r\n");
+}
+
+TEST_F(CreateConfigIniTest, APipeOrADeviceAtConfigIniCountsAsMissingAndHoldsNothingUp) {
+  temp_.Write("Qorvane.ini", "old\r\n");
+  ASSERT_EQ(mkfifo(temp_.At("Config.ini").c_str(), 0600), 0);
+  Run();  // would wait for a writer for ever if the pipe were opened to read
+  EXPECT_EQ(temp_.Read("Qorvane.ini"), "old\r\n");
+  fs::remove(temp_.At("Config.ini"));
+  fs::create_symlink("/dev/zero", temp_.At("Config.ini"));
+  Run();  // would read until memory runs out
+  EXPECT_EQ(temp_.Read("Qorvane.ini"), "old\r\n");
+  EXPECT_EQ(new_ini_.ListCount(), 0u);
+}
+
+// Runs the rewrite in a child process as the unprivileged user "nobody".
+void RunAsNobody(const GameFolder& game) {
+  const pid_t child = fork();
+  if (child == 0) {
+    StringList lines;
+    if (setgid(65534) != 0 || setuid(65534) != 0) _exit(2);
+    CreateConfigIni(*OpenFileSystem(game), lines);
+    _exit(0);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "could not become nobody";
+}
+
+TEST_F(CreateConfigIniTest, AQorvaneIniThisUserMayNotWriteStaysUnchangedThoughItsOwnerMay) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to run as another user";
+  temp_.Write("Config.ini", "SAVEDIR=a\r\n");
+  temp_.Write("Qorvane.ini", "old\r\n");
+  // The folder is open to everyone; the file is root's, writable by root only.
+  fs::permissions(temp_.root(), fs::perms::all);
+  fs::permissions(temp_.At("Qorvane.ini"), fs::perms::owner_read | fs::perms::owner_write | fs::perms::others_read);
+  RunAsNobody(temp_.game());
+  EXPECT_EQ(temp_.Read("Qorvane.ini"), "old\r\n");
+  // Made writable for everyone, it is replaced.
+  fs::permissions(temp_.At("Qorvane.ini"), fs::perms::all);
+  RunAsNobody(temp_.game());
+  EXPECT_EQ(temp_.Read("Qorvane.ini"), "SAVEDIR=ZENTOSAVE\\\r\n");
+}
+
+TEST_F(CreateConfigIniTest, TemporariesOfKilledRunsAreSweptFromTheGameFolder) {
+  temp_.Write("Config.ini", "x\r\n");
+  // A process id that no process has any more, and one that is running.
+  const pid_t gone = fork();
+  if (gone == 0) _exit(0);
+  waitpid(gone, nullptr, 0);
+  const std::string stale = ".velmora-" + std::to_string(gone) + "-3.tmp";
+  const std::string running = ".velmora-" + std::to_string(getppid()) + "-0.tmp";
+  temp_.Write(stale, "left by a killed run");
+  temp_.Write(running, "still being written");
+  temp_.Write(".velmora-notes.tmp", "not ours");
+  Run();
+  std::vector<std::string> kept = {".velmora-notes.tmp", running, "Config.ini", "Qorvane.ini"};
+  std::sort(kept.begin(), kept.end());
+  EXPECT_EQ(Names(), kept);
 }
 
 TEST_F(CreateConfigIniTest, AWriteThatFailsPartWayLeavesTheOldFileByteForByte) {

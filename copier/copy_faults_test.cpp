@@ -5,12 +5,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <thread>
 
 #include "copier/copy_run_fixture.h"
+#include "platform/durable_batch_posix.h"
+#include "platform/posix_calls.h"
 #include "platform/testing/small_disk.h"
 
 namespace velmora {
@@ -51,6 +54,147 @@ TEST_F(CopyRunTest, ATargetFolderThatIsALinkToOutsideIsNotWrittenInto) {
   Run();
   EXPECT_TRUE(outside.Names("monaco").empty());
   EXPECT_TRUE(outside.Names("pits").empty());
+}
+
+// Swaps one of the POSIX file calls for the life of the object.
+class InjectedPosixCalls {
+ public:
+  InjectedPosixCalls() : saved_(CurrentPosixFileCalls()) {}
+  ~InjectedPosixCalls() { CurrentPosixFileCalls() = saved_; }
+  PosixFileCalls& calls() { return CurrentPosixFileCalls(); }
+
+ private:
+  PosixFileCalls saved_;
+};
+
+// Puts a link to `outside` where `folder` was; the folder itself moves aside.
+void SwapForLink(const fs::path& folder, const fs::path& outside) {
+  fs::rename(folder, fs::path(folder).concat(".moved"));
+  fs::create_directory_symlink(outside, folder);
+}
+
+TEST_F(CopyRunTest, AFolderSwappedForALinkAfterItWasOpenedGetsTheWritesNotTheLink) {
+  TempGame outside;
+  outside.MakeFolder("monaco");
+  outside.MakeFolder("pits");
+  temp_.Write("season02/tracks/Monaco/a.gdb", "a");
+  temp_.Write("season02/tracks/Monaco/b.gdb", "b");
+  temp_.Write("season02/tracks/pits/c.pit", "c");
+  temp_.MakeFolder("ZENTOSEASON/tracks/Monaco");
+  temp_.MakeFolder("ZENTOSEASON/tracks/Pits");
+  InjectedPosixCalls injected;
+  // Right after the copy opens a target folder, and before it writes there.
+  injected.calls().folder_opened = [&](const std::string& folder) {
+    const std::string name = fs::path(folder).filename();
+    if (name == "Monaco") SwapForLink(folder, outside.At("monaco"));
+    if (name == "Pits") SwapForLink(folder, outside.At("pits"));
+  };
+  Run();
+  EXPECT_TRUE(outside.Names("monaco").empty());
+  EXPECT_TRUE(outside.Names("pits").empty());
+  EXPECT_EQ(Names("ZENTOSEASON/tracks/Monaco.moved"), (std::vector<std::string>{"a.gdb", "b.gdb"}));
+  EXPECT_EQ(Names("ZENTOSEASON/tracks/Pits.moved"), std::vector<std::string>{"c.pit"});
+}
+
+TEST_F(CopyRunTest, FoldersSwappedForLinksAgainAndAgainDuringACopyGetNothingOutside) {
+  TempGame outside;
+  outside.MakeFolder("monaco");
+  const std::string content(16 << 10, 'x');
+  for (int i = 0; i < 3000; ++i) temp_.Write("season02/tracks/Monaco/part" + std::to_string(i), content);
+  temp_.MakeFolder("ZENTOSEASON/tracks/Monaco");
+  const fs::path monaco = temp_.At("ZENTOSEASON/tracks/Monaco");
+  const fs::path aside = temp_.At("ZENTOSEASON/tracks/Monaco.real");
+  std::atomic<bool> copying = true;
+  std::atomic<int> swaps = 0;
+  std::thread swapper([&] {
+    std::error_code error;
+    while (copying) {
+      fs::rename(monaco, aside, error);
+      fs::create_directory_symlink(outside.At("monaco"), monaco, error);
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      fs::remove(monaco, error);
+      fs::rename(aside, monaco, error);
+      ++swaps;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  });
+  // Several runs: each opens the folder anew, whichever it finds there.
+  for (int run = 0; run < 3; ++run) Run();
+  copying = false;
+  swapper.join();
+  EXPECT_GT(swaps, 0);
+  EXPECT_TRUE(outside.Names("monaco").empty()) << outside.Names("monaco").size() << " files landed outside";
+}
+
+// At each flush: how many of the given files hold `content`.
+class FlushWatch {
+ public:
+  FlushWatch(InjectedPosixCalls& injected, std::vector<fs::path> files, std::string content)
+      : files_(std::move(files)), content_(std::move(content)) {
+    injected.calls().sync_file_system = [this](int fd) {
+      seen_.push_back(Count());
+      return syncfs(fd);
+    };
+  }
+  int Count() const {
+    int count = 0;
+    for (const fs::path& file : files_) count += testing::ReadWhole(file) == content_;
+    return count;
+  }
+  const std::vector<int>& seen() const { return seen_; }
+
+ private:
+  std::vector<fs::path> files_;
+  std::string content_;
+  std::vector<int> seen_;
+};
+
+TEST_F(CopyRunTest, ACopyIsNamedOnlyAfterItsDataIsFlushedOneFlushPerBatch) {
+  const int files = int(DurableBatch::kCapacity) + 44;
+  std::vector<fs::path> targets;
+  for (int i = 0; i < files; ++i) {
+    const std::string name = "part" + std::to_string(1000 + i);
+    temp_.Write("season02/tracks/Monaco/" + name, "new");
+    targets.push_back(temp_.At("ZENTOSEASON/tracks/Monaco/" + name));
+  }
+  temp_.MakeFolder("ZENTOSEASON/tracks/Monaco");
+  InjectedPosixCalls injected;
+  FlushWatch watch(injected, targets, "new");
+  Run();
+  // Two batches: nothing named before the first flush, the first batch
+  // before the second, and everything at the end.
+  EXPECT_EQ(watch.seen(), (std::vector<int>{0, int(DurableBatch::kCapacity)}));
+  EXPECT_EQ(watch.Count(), files);
+}
+
+TEST_F(CopyRunTest, APitsFileIsReplacedOnlyAfterItsNewDataIsFlushed) {
+  std::vector<fs::path> targets;
+  for (const char* name : {"ORDER.PIT", "crews/crew1.scr", "crews/deep/garage.dat"}) {
+    temp_.Write(std::string("season02/tracks/pits/") + name, "new");
+    temp_.Write(std::string("ZENTOSEASON/tracks/Pits/") + name, "old");
+    targets.push_back(temp_.At(std::string("ZENTOSEASON/tracks/Pits/") + name));
+  }
+  InjectedPosixCalls injected;
+  FlushWatch watch(injected, targets, "new");
+  Run();
+  EXPECT_EQ(watch.seen(), std::vector<int>{0});
+  EXPECT_EQ(watch.Count(), 3);
+}
+
+TEST_F(CopyRunTest, WhenTheFlushFailsNoCopyGetsItsNameAndNoTemporaryIsLeft) {
+  temp_.Write("season02/tracks/Monaco/a.gdb", "new");
+  temp_.Write("season02/tracks/pits/ORDER.PIT", "new");
+  temp_.MakeFolder("ZENTOSEASON/tracks/Monaco");
+  temp_.Write("ZENTOSEASON/tracks/Pits/ORDER.PIT", "old");
+  InjectedPosixCalls injected;
+  injected.calls().sync_file_system = [](int) {
+    errno = EIO;
+    return -1;
+  };
+  Run();
+  EXPECT_TRUE(Names("ZENTOSEASON/tracks/Monaco").empty());
+  EXPECT_EQ(Names("ZENTOSEASON/tracks/Pits"), std::vector<std::string>{"ORDER.PIT"});
+  EXPECT_EQ(temp_.Read("ZENTOSEASON/tracks/Pits/ORDER.PIT"), "old");
 }
 
 TEST_F(CopyRunTest, ALinkInTheSourcePointingOutsideIsNotCopied) {

@@ -1,6 +1,8 @@
 #include "platform/case_resolver.h"
 
 #include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
 #include <sys/stat.h>
 
 #include <memory>
@@ -48,9 +50,16 @@ CaseResolver::Resolved CaseResolver::Resolve(const GamePath& path) {
 }
 
 const CaseResolver::FolderIndex* CaseResolver::Index(const std::string& folder) {
+  return Index(folder, AT_FDCWD);
+}
+
+const CaseResolver::FolderIndex* CaseResolver::Index(const std::string& folder, int fd) {
   auto [it, added] = folders_.try_emplace(folder);
   if (added) {
-    std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(folder.c_str()), closedir);
+    const int own = fd == AT_FDCWD ? open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)
+                                   : openat(fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    std::unique_ptr<DIR, int (*)(DIR*)> dir(own >= 0 ? fdopendir(own) : nullptr, closedir);
+    if (!dir && own >= 0) close(own);
     if (dir) {
       FolderIndex& index = it->second.emplace();
       while (const dirent* entry = readdir(dir.get())) {

@@ -45,6 +45,8 @@ class CaseResolver {
   // The index of a folder given by its operating system path; read on first
   // use. Null when the folder cannot be read.
   const FolderIndex* Index(const std::string& folder);
+  // The same for a folder already open as `fd`, read through that handle.
+  const FolderIndex* Index(const std::string& folder, int fd);
   // Records a name this command created in a folder it has read.
   void Remember(const std::string& folder, const std::string& name, unsigned char type);
 

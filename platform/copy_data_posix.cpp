@@ -39,13 +39,14 @@ bool ReadWriteCopy(int from, int to) {
 
 }  // namespace
 
-bool IsExactCopy(int from, const struct stat& from_status, const std::string& path) {
+bool IsExactCopy(int from, const struct stat& from_status, int folder, const std::string& name) {
   struct stat st;
-  if (lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size != from_status.st_size ||
+  if (fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode) ||
+      st.st_size != from_status.st_size ||
       st.st_mtim.tv_sec != from_status.st_mtim.tv_sec || st.st_mtim.tv_nsec != from_status.st_mtim.tv_nsec ||
       (st.st_mode & 07777) != (from_status.st_mode & 07777))
     return false;
-  UniqueFd copy(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+  UniqueFd copy(openat(folder, name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
   if (!copy) return false;
   thread_local std::vector<char> ours(1 << 16), theirs(1 << 16);
   for (off_t at = 0; at < st.st_size;) {

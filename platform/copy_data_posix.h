@@ -13,9 +13,10 @@ namespace velmora {
 // copy_file_range, then plain reads and writes through one fixed buffer.
 bool CopyData(int from, int to, off_t size);
 
-// True when `path` is a regular file (not a link) with the same size,
-// modification time, permission bits and bytes as the open file `from`.
-bool IsExactCopy(int from, const struct stat& from_status, const std::string& path);
+// True when `name` in the open `folder` is a regular file (not a link) with
+// the same size, modification time, permission bits and bytes as the open
+// file `from`.
+bool IsExactCopy(int from, const struct stat& from_status, int folder, const std::string& name);
 
 // Writes the whole buffer, or reports failure.
 bool WriteAll(int to, const char* data, size_t size);

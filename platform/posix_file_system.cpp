@@ -1,5 +1,15 @@
 // The file system below the game folder on Linux and other POSIX systems,
-// where names are case-sensitive: every name is found through CaseResolver.
+// where names are case-sensitive: every name is found through CaseResolver,
+// ignoring letter case as Windows does.
+//
+// Reads go by path and follow the folders a player linked (season02 kept on
+// another disk, say). Writes never leave the game folder: they go through
+// open folder handles, walked from the game folder one name at a time, each
+// opened relative to the one before without following a link, and every
+// file is created, linked and renamed relative to the handle of the folder
+// it lands in. A folder swapped for a link after it was opened cannot send a
+// write elsewhere; one swapped before fails to open. This is how systemd's
+// chase() and coreutils' fts-based removal walk folders.
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
@@ -9,48 +19,49 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <map>
+#include <memory>
 #include <string>
-#include <unordered_set>
 
 #include "platform/case_resolver.h"
 #include "platform/copy_data_posix.h"
+#include "platform/durable_batch_posix.h"
 #include "platform/file_system.h"
+#include "platform/posix_calls.h"
 #include "platform/unique_fd.h"
 
 namespace velmora {
 namespace {
 
-std::string Parent(const std::string& path) { return path.substr(0, path.rfind('/')); }
-std::string BaseName(const std::string& path) { return path.substr(path.rfind('/') + 1); }
+// A folder open for writing, and its path (for the case index and tests).
+struct OpenFolder {
+  std::shared_ptr<const UniqueFd> fd;
+  std::string path;
+};
+
+constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 
 // A name in `folder` that nothing else uses; it begins with "." so that the
 // listings never show it.
-UniqueFd CreateTemporary(const std::string& folder, std::string& path) {
+UniqueFd CreateTemporary(int folder, std::string& name) {
   static std::atomic<unsigned> counter{0};
   // The process id is asked each time: a forked copy must not pass for its parent.
-  const std::string prefix = "/.velmora-" + std::to_string(getpid()) + "-";
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    path = folder + prefix + std::to_string(counter++) + ".tmp";
-    UniqueFd fd(open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
+  const std::string prefix = ".velmora-" + std::to_string(getpid()) + "-";
+  for (int attempt = 0; attempt < 1000; ++attempt) {
+    name = prefix + std::to_string(counter++) + ".tmp";
+    UniqueFd fd(openat(folder, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
     if (fd || errno != EEXIST) return fd;
   }
   return UniqueFd();
 }
 
-// Gives a complete temporary file its final name, only if that name is free.
-bool RenameNoReplace(const std::string& from, const std::string& to) {
-  if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
-  if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return false;
-  // No renameat2 here: a hard link refuses an existing name just as well.
-  if (link(from.c_str(), to.c_str()) == 0) {
-    unlink(from.c_str());
-    return true;
-  }
-  if (errno == EEXIST) return false;
-  // No hard links either (FAT): the last check and the rename are not one step.
-  struct stat st;
-  if (lstat(to.c_str(), &st) == 0 || errno != ENOENT) return false;
-  return rename(from.c_str(), to.c_str()) == 0;
+// Opens a file for reading only when it is a regular file: opened without
+// blocking, a pipe or a device cannot hold the command up.
+UniqueFd OpenRegular(const std::string& path, int extra_flags, struct stat& st) {
+  UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | extra_flags));
+  if (!fd || fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return UniqueFd();
+  fcntl(fd.get(), F_SETFL, 0);  // reads of the file itself block as usual
+  return fd;
 }
 
 EntryKind KindOf(const std::string& folder, const std::string& name, unsigned char type) {
@@ -73,37 +84,25 @@ bool FillCopy(int in, const struct stat& st, int out) {
   return true;
 }
 
-// Copies into a temporary name beside `target`, then renames it over `target`
-// (replacing) or to it only if it is still free.
-bool CopyAsideThenRename(int in, const struct stat& st, const std::string& folder, const std::string& target,
-                         Replace replace) {
-  std::string temporary;
-  UniqueFd out = CreateTemporary(folder, temporary);
-  if (!out) return false;
-  bool ok = FillCopy(in, st, out.get());
-  ok = out.Close() && ok;
-  ok = ok && (replace == Replace::kYes ? rename(temporary.c_str(), target.c_str()) == 0 : RenameNoReplace(temporary, target));
-  if (!ok) unlink(temporary.c_str());
-  return ok;
-}
+bool ProcessIsGone(pid_t pid) { return pid != getpid() && kill(pid, 0) != 0 && errno == ESRCH; }
 
-// Copies into a file without a name, then gives it `target` only if that name
-// is free. A copy cut short leaves nothing behind at all. Where the file
-// system has no unnamed files, a temporary name stands in.
-bool CopyUnnamedThenLink(int in, const struct stat& st, const std::string& folder, const std::string& target) {
-  UniqueFd out(open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
-  if (out) {
-    if (!FillCopy(in, st, out.get())) return false;
-    const std::string self = "/proc/self/fd/" + std::to_string(out.get());
-    if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, target.c_str(), AT_SYMLINK_FOLLOW) == 0) return true;
-    if (errno == EEXIST || lseek(in, 0, SEEK_SET) != 0) return false;
-  }
-  return CopyAsideThenRename(in, st, folder, target, Replace::kNo);
+bool IsOurTemporaryOfAGoneProcess(const std::string& name) {
+  unsigned pid = 0;
+  int end = 0;
+  return sscanf(name.c_str(), ".velmora-%u-%*u.tmp%n", &pid, &end) == 1 && size_t(end) == name.size() &&
+         ProcessIsGone(pid_t(pid));
 }
 
 class PosixFileSystem : public FileSystem {
  public:
-  explicit PosixFileSystem(const GameFolder& game) : resolver_(game.Root()) {}
+  explicit PosixFileSystem(const GameFolder& game)
+      : resolver_(game.Root()),
+        root_{std::make_shared<UniqueFd>(open(game.Root().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)),
+              game.Root()},
+        unnamed_files_(access("/proc/self/fd", X_OK) == 0) {}
+
+  // Pending copies get their names before the command ends.
+  ~PosixFileSystem() override { batch_.Flush(); }
 
   std::optional<std::vector<Entry>> List(const GamePath& folder) override {
     const CaseResolver::Resolved resolved = resolver_.Resolve(folder);
@@ -119,49 +118,61 @@ class PosixFileSystem : public FileSystem {
   }
 
   bool CreateFolder(const GamePath& folder) override {
-    const CaseResolver::Resolved resolved = resolver_.Resolve(folder);
-    if (resolved.exists || resolved.through_link || mkdir(resolved.path.c_str(), 0777) != 0) return false;
-    resolver_.Remember(Parent(resolved.path), BaseName(resolved.path), DT_DIR);
+    if (folder.empty()) return false;
+    const std::optional<OpenFolder> parent = OpenForWriting(Parent(folder));
+    const CaseResolver::FolderIndex* index = parent ? IndexOf(*parent) : nullptr;
+    if (!index || index->Find(folder.back()) || mkdirat(parent->fd->get(), folder.back().c_str(), 0777) != 0)
+      return false;
+    resolver_.Remember(parent->path, folder.back(), DT_DIR);
     return true;
   }
 
   bool CopyFile(const GamePath& source, const GamePath& target_folder, Replace replace) override {
-    const CaseResolver::Resolved from = resolver_.Resolve(source);
-    const CaseResolver::Resolved into = resolver_.Resolve(target_folder);
-    // Writing through a linked folder could land outside the game folder.
-    const bool linked = into.through_link || into.is_link;
-    const CaseResolver::FolderIndex* index = into.exists && !linked ? resolver_.Index(into.path) : nullptr;
-    if (!from.exists || !index || source.empty()) return false;
-    SweepStaleTemporaries(into.path, *index);
+    if (source.empty()) return false;
+    const std::optional<OpenFolder> into = OpenForWriting(target_folder);
+    const CaseResolver::FolderIndex* index = into ? IndexOf(*into) : nullptr;
+    if (!index) return false;
+    SweepStaleTemporaries(*into, *index);
     const std::optional<std::string> existing = index->Find(source.back());
     if (existing && replace == Replace::kNo) return false;
     const std::string name = existing.value_or(source.back());
 
-    UniqueFd in(open(from.path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+    const CaseResolver::Resolved from = resolver_.Resolve(source);
     struct stat st;
-    if (!in || fstat(in.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
-    const std::string target = into.path + "/" + name;
+    UniqueFd in = from.exists ? OpenRegular(from.path, O_NOFOLLOW, st) : UniqueFd();
+    if (!in) return false;
+    const int folder = into->fd->get();
     // Replacing a file with its own exact copy would change nothing on disk
     // but cost a new file; a repeated run meets many such.
-    if (existing && IsExactCopy(in.get(), st, target)) return true;
-    const bool copied = replace == Replace::kNo ? CopyUnnamedThenLink(in.get(), st, into.path, target)
-                                                : CopyAsideThenRename(in.get(), st, into.path, target, replace);
-    if (!copied) return false;
-    resolver_.Remember(into.path, name, DT_REG);
+    if (existing && IsExactCopy(in.get(), st, folder, name)) return true;
+
+    DurableBatch::Copy copy{UniqueFd(), into->fd, "", name, replace};
+    // A copy that must not replace anything is written into a file without
+    // a name where the file system has those: cut short, it leaves nothing.
+    if (replace == Replace::kNo && unnamed_files_)
+      copy.file = UniqueFd(openat(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
+    if (!copy.file) copy.file = CreateTemporary(folder, copy.temporary);
+    if (!copy.file) return false;
+    if (!FillCopy(in.get(), st, copy.file.get())) {
+      if (!copy.temporary.empty()) unlinkat(folder, copy.temporary.c_str(), 0);
+      return false;
+    }
+    batch_.Add(std::move(copy));
+    resolver_.Remember(into->path, name, DT_REG);
     return true;
   }
 
   bool FileExists(const GamePath& file) override {
     const CaseResolver::Resolved resolved = resolver_.Resolve(file);
     struct stat st;
-    return resolved.exists && stat(resolved.path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+    return resolved.exists && stat(resolved.path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
   }
 
   std::optional<std::string> ReadFile(const GamePath& file) override {
     const CaseResolver::Resolved resolved = resolver_.Resolve(file);
-    UniqueFd fd(resolved.exists ? open(resolved.path.c_str(), O_RDONLY | O_CLOEXEC) : -1);
     struct stat st;
-    if (!fd || fstat(fd.get(), &st) != 0 || S_ISDIR(st.st_mode)) return std::nullopt;
+    const UniqueFd fd = resolved.exists ? OpenRegular(resolved.path, 0, st) : UniqueFd();
+    if (!fd) return std::nullopt;
     std::string content;
     content.reserve(size_t(st.st_size));
     char buffer[1 << 16];
@@ -175,28 +186,31 @@ class PosixFileSystem : public FileSystem {
   }
 
   bool WriteFile(const GamePath& file, std::string_view content) override {
-    const CaseResolver::Resolved resolved = resolver_.Resolve(file);
-    if (resolved.through_link) return false;
-    const std::string folder = Parent(resolved.path);
+    if (file.empty()) return false;
+    const std::optional<OpenFolder> parent = OpenForWriting(Parent(file));
+    const CaseResolver::FolderIndex* index = parent ? IndexOf(*parent) : nullptr;
+    if (!index) return false;
+    SweepStaleTemporaries(*parent, *index);
+    const int folder = parent->fd->get();
+    const std::string name = index->Find(file.back()).value_or(file.back());
     struct stat old;
-    const bool replacing = resolved.exists && lstat(resolved.path.c_str(), &old) == 0;
-    // Root may write anything, so the owner's write bit decides, as the
-    // read-only attribute does on Windows.
-    if (replacing && (S_ISDIR(old.st_mode) || (S_ISREG(old.st_mode) && !(old.st_mode & S_IWUSR))))
+    const bool replacing = fstatat(folder, name.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0;
+    if (replacing && (S_ISDIR(old.st_mode) || (S_ISREG(old.st_mode) && IsReadOnly(folder, name, old))))
       return false;
     std::string temporary;
     UniqueFd out = CreateTemporary(folder, temporary);
     if (!out) return false;
     const mode_t mode = replacing && S_ISREG(old.st_mode) ? old.st_mode & 07777 : 0666 & ~CurrentUmask();
-    bool ok = WriteAll(out.get(), content.data(), content.size()) && fchmod(out.get(), mode) == 0 && fsync(out.get()) == 0;
+    bool ok = WriteAll(out.get(), content.data(), content.size()) && fchmod(out.get(), mode) == 0 &&
+              fsync(out.get()) == 0;
     ok = out.Close() && ok;
-    ok = ok && rename(temporary.c_str(), resolved.path.c_str()) == 0;
+    ok = ok && renameat(folder, temporary.c_str(), folder, name.c_str()) == 0;
     if (!ok) {
-      unlink(temporary.c_str());
+      unlinkat(folder, temporary.c_str(), 0);
       return false;
     }
-    SyncFolder(folder);
-    resolver_.Remember(folder, BaseName(resolved.path), DT_REG);
+    fsync(folder);  // the rename itself made durable
+    resolver_.Remember(parent->path, name, DT_REG);
     return true;
   }
 
@@ -207,17 +221,49 @@ class PosixFileSystem : public FileSystem {
   }
 
  private:
-  // A copy killed part-way leaves its temporary file behind: the first copy
-  // into a folder removes those whose process is gone.
-  void SweepStaleTemporaries(const std::string& folder, const CaseResolver::FolderIndex& index) {
-    if (!swept_.insert(folder).second) return;
-    for (const auto& [name, type] : index.Entries()) {
-      unsigned pid = 0;
-      int end = 0;
-      if (sscanf(name.c_str(), ".velmora-%u-%*u.tmp%n", &pid, &end) == 1 && size_t(end) == name.size() &&
-          pid_t(pid) != getpid() && kill(pid_t(pid), 0) != 0 && errno == ESRCH)
-        unlink((folder + "/" + name).c_str());
+  static GamePath Parent(const GamePath& path) { return GamePath(path.begin(), path.end() - 1); }
+
+  // Opens a folder below the game folder for writing (see the top of this
+  // file). Folders opened once stay open for the command.
+  std::optional<OpenFolder> OpenForWriting(const GamePath& folder) {
+    if (!*root_.fd) return std::nullopt;
+    OpenFolder at = root_;
+    std::string key;
+    for (const std::string& name : folder) {
+      key += '/' + name;
+      if (auto open = open_folders_.find(key); open != open_folders_.end()) {
+        at = open->second;
+        continue;
+      }
+      const CaseResolver::FolderIndex* index = IndexOf(at);
+      const std::optional<std::string> found = index ? index->Find(name) : std::nullopt;
+      if (!found) return std::nullopt;
+      auto fd = std::make_shared<UniqueFd>(openat(at.fd->get(), found->c_str(), kFolderFlags));
+      if (!*fd) return std::nullopt;
+      at = {std::move(fd), at.path + "/" + *found};
+      if (const auto& told = CurrentPosixFileCalls().folder_opened) told(at.path);
+      open_folders_.emplace(key, at);
     }
+    return at;
+  }
+
+  const CaseResolver::FolderIndex* IndexOf(const OpenFolder& folder) {
+    return resolver_.Index(folder.path, folder.fd->get());
+  }
+
+  // Read-only for this user: the owner's write bit is off (which decides for
+  // root, who may write anything, as the read-only attribute does on
+  // Windows), or this user may not write the file for any other reason.
+  static bool IsReadOnly(int folder, const std::string& name, const struct stat& st) {
+    return !(st.st_mode & S_IWUSR) || faccessat(folder, name.c_str(), W_OK, AT_EACCESS) != 0;
+  }
+
+  // A run killed part-way leaves its temporary file behind: the first write
+  // into a folder removes those whose process is gone.
+  void SweepStaleTemporaries(const OpenFolder& folder, const CaseResolver::FolderIndex& index) {
+    if (!swept_.emplace(folder.path, true).second) return;
+    for (const auto& [name, type] : index.Entries())
+      if (IsOurTemporaryOfAGoneProcess(name)) unlinkat(folder.fd->get(), name.c_str(), 0);
   }
 
   static mode_t CurrentUmask() {
@@ -226,14 +272,12 @@ class PosixFileSystem : public FileSystem {
     return mask;
   }
 
-  // Makes the rename itself durable.
-  static void SyncFolder(const std::string& folder) {
-    UniqueFd fd(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (fd) fsync(fd.get());
-  }
-
   CaseResolver resolver_;
-  std::unordered_set<std::string> swept_;
+  OpenFolder root_;
+  bool unnamed_files_;
+  std::map<std::string, OpenFolder> open_folders_;
+  std::map<std::string, bool> swept_;
+  DurableBatch batch_;  // last: flushed before the folders it needs are closed
 };
 
 }  // namespace

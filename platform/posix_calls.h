@@ -1,0 +1,22 @@
+#pragma once
+
+// Two moments of a write on Linux that a test needs to reach: the flush that
+// makes a batch of copies durable, and the opening of the folder a file will
+// land in (to swap it for a link right then).
+#include <functional>
+#include <string>
+
+namespace velmora {
+
+struct PosixFileCalls {
+  // Flushes the file system that `fd` lies on (syncfs).
+  std::function<int(int fd)> sync_file_system;
+  // Told the path of each folder opened for writing, before anything is
+  // written into it. Empty: nothing to tell.
+  std::function<void(const std::string& folder)> folder_opened;
+};
+
+// The calls in use; a test replaces one and puts the original back.
+PosixFileCalls& CurrentPosixFileCalls();
+
+}  // namespace velmora
