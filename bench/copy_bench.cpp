@@ -5,7 +5,9 @@
 // of 500 files three levels deep. The reference is cp copying the same files
 // the copier copies into an empty tree of the same shape: `cp -rn` for the
 // track files (nothing replaced) and `cp -r` for the pits tree (replaced),
-// both keeping mode and times as the copier does.
+// both keeping mode and times as the copier does; once followed by `sync`,
+// the point at which cp's copy is as safe from a power cut as the copier's
+// (which flushes each batch of files before naming them), and once without.
 //
 // Usage: copy_bench [WORK_FOLDER [small]]   (default: ./copy-bench, removed
 // afterwards; "small" measures the small files only)
@@ -102,13 +104,13 @@ std::uintmax_t MakeGame(const fs::path& work, const Shape& shape) {
 // ones are moved aside, not deleted: freeing thousands of inodes just before
 // a measurement slows the next file creations on ext4, which would measure
 // the benchmark's own clean-up.
+constexpr const char* kTargets[] = {"game/ZENTOSEASON", "cp-target", "cp-sync-target"};
+
 void MakeEmptyTargets(const fs::path& work) {
   static int retired = 0;
-  for (const char* root : {"game/ZENTOSEASON", "cp-target"})
+  for (const char* root : kTargets) {
     if (fs::exists(work / root)) fs::rename(work / root, work / ("retired-" + std::to_string(retired++)));
-  for (const char* circuit : kCircuits) {
-    fs::create_directories(work / "game/ZENTOSEASON/tracks" / circuit);
-    fs::create_directories(work / "cp-target/tracks" / circuit);
+    for (const char* circuit : kCircuits) fs::create_directories(work / root / "tracks" / circuit);
   }
   Sync();
 }
@@ -124,40 +126,52 @@ Measure RunCopier(const fs::path& work) {
   });
 }
 
-Measure RunCp(const fs::path& work) {
-  const std::string from = (work / "cp-source/tracks").string(), to = (work / "cp-target/tracks").string();
+// cp into `target`; with `then_sync`, followed by sync: only then is its
+// copy as safe from a power cut as the copier's.
+Measure RunCp(const fs::path& work, const char* target, bool then_sync) {
+  const std::string from = (work / "cp-source/tracks").string(), to = (work / target / "tracks").string();
   return TimeCommand("cd '" + from + "' && for d in */; do [ \"$d\" = pits/ ] || " +
                      "cp -rn --preserve=mode,timestamps \"$d\". '" + to + "'/\"$d\"; done && " +
-                     "cp -r --preserve=mode,timestamps pits/. '" + to + "/pits/'");
+                     "cp -r --preserve=mode,timestamps pits/. '" + to + "/pits/'" + (then_sync ? " && sync" : ""));
 }
 
 struct Result {
-  double copier_first, cp_first, copier_repeat, cp_repeat;
+  double copier_first, cp_first, cp_sync_first, copier_repeat, cp_repeat;
   long peak_kib;
 };
 
-Result Measure3(const fs::path& work) {
-  std::vector<double> copier_first, cp_first, copier_repeat, cp_repeat;
+Result MeasureAll(const fs::path& work) {
+  std::vector<double> copier_first, cp_first, cp_sync_first, copier_repeat, cp_repeat;
   long peak = 0;
-  for (int trial = 0; trial < 4; ++trial) {
+  for (int trial = 0; trial < 3; ++trial) {
     MakeEmptyTargets(work);
-    // Each goes first in every other trial, so neither always meets the
-    // write-back of the other's data.
-    const bool copier_first_now = trial % 2 == 0;
-    const Measure a = copier_first_now ? RunCopier(work) : RunCp(work);
-    Sync();
-    const Measure b = copier_first_now ? RunCp(work) : RunCopier(work);
-    Sync();
-    const Measure& ours = copier_first_now ? a : b;
-    copier_first.push_back(ours.seconds);
-    cp_first.push_back((copier_first_now ? b : a).seconds);
-    const Measure c = copier_first_now ? RunCopier(work) : RunCp(work);
-    const Measure d = copier_first_now ? RunCp(work) : RunCopier(work);
-    copier_repeat.push_back((copier_first_now ? c : d).seconds);
-    cp_repeat.push_back((copier_first_now ? d : c).seconds);
-    peak = std::max(peak, ours.peak_kib);
+    // Each goes first in one trial, so none always meets the write-back of
+    // another's data; a sync after each leaves the next a clean disk.
+    for (int turn = 0; turn < 3; ++turn) {
+      switch ((trial + turn) % 3) {
+        case 0: {
+          const Measure ours = RunCopier(work);
+          copier_first.push_back(ours.seconds);
+          peak = std::max(peak, ours.peak_kib);
+          break;
+        }
+        case 1:
+          cp_first.push_back(RunCp(work, "cp-target", false).seconds);
+          break;
+        case 2:
+          cp_sync_first.push_back(RunCp(work, "cp-sync-target", true).seconds);
+          break;
+      }
+      Sync();
+    }
+    const bool copier_now = trial % 2 == 0;
+    const double a = copier_now ? RunCopier(work).seconds : RunCp(work, "cp-target", false).seconds;
+    const double b = copier_now ? RunCp(work, "cp-target", false).seconds : RunCopier(work).seconds;
+    copier_repeat.push_back(copier_now ? a : b);
+    cp_repeat.push_back(copier_now ? b : a);
   }
-  return {Median(copier_first), Median(cp_first), Median(copier_repeat), Median(cp_repeat), peak};
+  return {Median(copier_first), Median(cp_first), Median(cp_sync_first), Median(copier_repeat),
+          Median(cp_repeat), peak};
 }
 
 }  // namespace
@@ -167,8 +181,10 @@ int main(int argc, char** argv) {
   auto measure = [&](const char* title, const Shape& shape) {
     fs::remove_all(work);
     const std::uintmax_t bytes = MakeGame(work, shape);
-    const Result r = Measure3(work);
+    const Result r = MeasureAll(work);
     std::printf("%s: %d files, %.0f MB\n", title, 17 * shape.files_per_circuit + 500, bytes / 1e6);
+    std::printf("  first run:  copier %.3f s, cp + sync %.3f s, ratio %.2f\n", r.copier_first, r.cp_sync_first,
+                r.copier_first / r.cp_sync_first);
     std::printf("  first run:  copier %.3f s, cp %.3f s, ratio %.2f\n", r.copier_first, r.cp_first,
                 r.copier_first / r.cp_first);
     std::printf("  repeat run: copier %.3f s, cp %.3f s, ratio %.2f\n", r.copier_repeat, r.cp_repeat,
