@@ -20,31 +20,20 @@ done
 rm -rf "$work"
 mkdir -p "$work"
 
-# Xvfb picks a free display itself and names it once it is ready; -noreset
-# keeps it from restarting (and refusing clients) whenever the last one leaves.
-displayfile="$work/display"
-Xvfb -displayfd 3 -noreset -screen 0 1280x1024x24 -nolisten tcp 3>"$displayfile" 2>"$work/xvfb.log" &
-xvfb=$!
-pid=""
+source "$(dirname "$0")/x_session.sh"
+xvfb="" pid=""
 cleanup() {
   if [ -n "$pid" ]; then kill "$pid" 2>/dev/null || true; fi
   if [ "$kind" = windows ]; then wineserver -k 2>/dev/null || true; fi
-  kill "$xvfb" 2>/dev/null || true
+  if [ -n "$xvfb" ]; then kill "$xvfb" 2>/dev/null || true; fi
 }
 trap cleanup EXIT
-for _ in $(seq 300); do [ -s "$displayfile" ] && break; sleep 0.1; done
-[ -s "$displayfile" ] || { echo "FAIL: Xvfb did not start: $(cat "$work/xvfb.log")"; exit 1; }
-export DISPLAY=":$(cat "$displayfile")"
-unset QT_QPA_PLATFORM
-echo "X server on $DISPLAY"
+start_x "$work"
 
 if [ "$kind" = windows ]; then
   export WINEPREFIX="$work/wineprefix" WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
   wineboot --init >/dev/null 2>&1 || true
 fi
-
-fail() { echo "FAIL: $*"; exit 1; }
-check() { if ! eval "$1"; then fail "$2"; fi; }
 
 make_game() {  # a demo game folder with enough files for a copy that lasts
   rm -rf "$work/game"
@@ -61,13 +50,7 @@ start() {  # starts the program in the game folder and finds its window
     (cd "$work/game" && exec "$program") &
   fi
   pid=$!
-  window=""
-  for _ in $(seq 300); do
-    window=$(timeout 5 xdotool search --onlyvisible --name '^Tamsel Velmora - Config$' 2>/dev/null | head -n1) && [ -n "$window" ] && break
-    sleep 0.1
-  done
-  [ -n "$window" ] || fail "the window did not appear"
-  sleep 1
+  find_window
 }
 
 alive() {
@@ -84,17 +67,6 @@ wait_for_end() {
   wait "$pid" || fail "exit status $?"
   pid=""
 }
-
-px() { echo $(( ($1 * dpi + 720) / 1440 )); }  # twips to pixels at $dpi
-# The centre of a button, given its left, top, width and height in twips.
-centre() { echo "$(px $(($1 + $3 / 2))) $(px $(($2 + $4 / 2)))"; }
-copy_files=$(echo 4440 120 1455 375) create_ini=$(echo 4440 600 1455 375)
-run_velmora=$(echo 4440 1080 1455 615) close=$(echo 4800 1920 1095 375)
-
-click() {  # clicks a point of the client area
-  xdotool mousemove --window "$window" "$1" "$2" click 1
-}
-click_button() { click $(centre $1 $2 $3 $4); }
 
 pixel() {  # the colour of one pixel of the window's last screenshot
   convert "$shot" -format "%[pixel:p{$1,$2}]" info: | sed 's/^srgb(\(.*\))$/\1/'

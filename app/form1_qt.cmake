@@ -34,8 +34,38 @@ foreach(size 16 32 48 72)
           RENAME velmora.png)
 endforeach()
 
-set(CPACK_PACKAGE_NAME velmora-config)
+# The Debian package: the program stripped, with its copyright and changelog
+# where Debian expects them.
+set(package velmora-config)
+foreach(file changelog velmora.1)
+  configure_file(debian/${file}.in ${CMAKE_CURRENT_BINARY_DIR}/${file} @ONLY)
+  add_custom_command(OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/${file}.gz
+    COMMAND gzip -9nf -k ${CMAKE_CURRENT_BINARY_DIR}/${file}
+    DEPENDS ${CMAKE_CURRENT_BINARY_DIR}/${file})
+endforeach()
+add_custom_target(debian_docs ALL
+  DEPENDS ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz ${CMAKE_CURRENT_BINARY_DIR}/velmora.1.gz)
+install(FILES debian/copyright ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${package})
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/velmora.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+
+set(CPACK_PACKAGE_NAME ${package})
 set(CPACK_PACKAGE_CONTACT "Velmora developers <dev@velmora.invalid>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "configuration utility for the Velmora racing game add-on")
+set(CPACK_PACKAGE_DESCRIPTION "Started in the game's folder (from a terminal, or with Open With on
+the folder in a file manager), it fills the add-on's season folder from the
+game's track files, writes the add-on's configuration file from the game's
+own, and starts the game on it, through Wine for the Windows game.")
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_SECTION games)
+set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_STRIP_FILES ON)
 include(CPack)
+
+if(VELMORA_TESTS)
+  # The built package as Debian's tools and a user's file manager see it.
+  add_test(NAME debian_package
+    COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/package_test.sh ${CMAKE_BINARY_DIR} ${CMAKE_CURRENT_BINARY_DIR}/package)
+  set_tests_properties(debian_package PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 600 RUN_SERIAL TRUE)
+endif()

@@ -1,0 +1,42 @@
+# Shared by the tests that drive the real window in Xvfb with xdotool; meant
+# to be sourced. The caller kills "$xvfb" when it ends.
+
+fail() { echo "FAIL: $*"; exit 1; }
+check() { if ! eval "$1"; then fail "$2"; fi; }
+
+# Starts Xvfb for the tests in WORK and points DISPLAY at it. Xvfb picks a
+# free display itself and names it once it is ready; -noreset keeps it from
+# restarting (and refusing clients) whenever the last one leaves.
+start_x() {
+  local displayfile="$1/display"
+  Xvfb -displayfd 3 -noreset -screen 0 1280x1024x24 -nolisten tcp 3>"$displayfile" 2>"$1/xvfb.log" &
+  xvfb=$!
+  for _ in $(seq 300); do [ -s "$displayfile" ] && break; sleep 0.1; done
+  [ -s "$displayfile" ] || fail "Xvfb did not start: $(cat "$1/xvfb.log")"
+  export DISPLAY=":$(cat "$displayfile")"
+  unset QT_QPA_PLATFORM
+  echo "X server on $DISPLAY"
+}
+
+# Waits for the utility's window and sets $window.
+find_window() {
+  window=""
+  for _ in $(seq 300); do
+    window=$(timeout 5 xdotool search --onlyvisible --name '^Tamsel Velmora - Config$' 2>/dev/null | head -n1) &&
+      [ -n "$window" ] && break
+    sleep 0.1
+  done
+  [ -n "$window" ] || fail "the window did not appear"
+  sleep 1
+}
+
+# The buttons' left, top, width and height in twips.
+copy_files="4440 120 1455 375" create_ini="4440 600 1455 375"
+run_velmora="4440 1080 1455 615" close="4800 1920 1095 375"
+dpi=96
+
+px() { echo $(( ($1 * dpi + 720) / 1440 )); }  # twips to pixels at $dpi
+# The centre of a button, given its left, top, width and height in twips.
+centre() { echo "$(px $(($1 + $3 / 2))) $(px $(($2 + $4 / 2)))"; }
+click() { xdotool mousemove --window "$window" "$1" "$2" click 1; }  # a point of the client area
+click_button() { click $(centre "$@"); }
