@@ -12,22 +12,12 @@
 # the client area.
 set -euo pipefail
 kind=$1 program=$(realpath "$2") make_demo=$3 work=$4 stand_in=${5:+$(realpath "$5")}
+source "$(dirname "$0")/x_session.sh"
 tools=(Xvfb xdotool import convert)
-[ "$kind" = windows ] && tools+=(wine wineboot wineserver)
-for tool in "${tools[@]}"; do
-  command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
-done
+[ "$kind" = windows ] && tools+=(wine wineboot wineserver) && on_exit="wineserver -k 2>/dev/null"
+require_tools "${tools[@]}"
 rm -rf "$work"
 mkdir -p "$work"
-
-source "$(dirname "$0")/x_session.sh"
-xvfb="" pid=""
-cleanup() {
-  if [ -n "$pid" ]; then kill "$pid" 2>/dev/null || true; fi
-  if [ "$kind" = windows ]; then wineserver -k 2>/dev/null || true; fi
-  if [ -n "$xvfb" ]; then kill "$xvfb" 2>/dev/null || true; fi
-}
-trap cleanup EXIT
 start_x "$work"
 
 if [ "$kind" = windows ]; then

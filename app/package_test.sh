@@ -7,18 +7,10 @@
 # Usage: package_test.sh BUILD_FOLDER WORK_FOLDER
 set -euo pipefail
 build=$1 work=$2
-for tool in cpack dpkg-deb lintian desktop-file-validate Xvfb xdotool; do
-  command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
-done
+source "$(dirname "$0")/x_session.sh"
+require_tools cpack dpkg-deb lintian desktop-file-validate file Xvfb xdotool
 rm -rf "$work"
 mkdir -p "$work"
-source "$(dirname "$0")/x_session.sh"
-xvfb="" pid=""
-cleanup() {
-  if [ -n "$pid" ]; then kill "$pid" 2>/dev/null || true; fi
-  if [ -n "$xvfb" ]; then kill "$xvfb" 2>/dev/null || true; fi
-}
-trap cleanup EXIT
 
 (cd "$build" && cpack -G DEB -B "$work/out" >/dev/null)
 deb=$(ls "$work"/out/*.deb)

@@ -1,8 +1,24 @@
 # Shared by the tests that drive the real window in Xvfb with xdotool; meant
-# to be sourced. The caller kills "$xvfb" when it ends.
+# to be sourced. When the test ends, the program it started ("$pid") and the
+# X server are stopped, and then the command in "$on_exit", if any.
 
 fail() { echo "FAIL: $*"; exit 1; }
 check() { if ! eval "$1"; then fail "$2"; fi; }
+
+# Skips the test (exit 77) unless every tool named is installed.
+require_tools() {
+  for tool in "$@"; do
+    command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
+  done
+}
+
+xvfb="" pid="" on_exit=""
+end_session() {
+  if [ -n "$pid" ]; then kill "$pid" 2>/dev/null || true; fi
+  if [ -n "$on_exit" ]; then eval "$on_exit" || true; fi
+  if [ -n "$xvfb" ]; then kill "$xvfb" 2>/dev/null || true; fi
+}
+trap end_session EXIT
 
 # Starts Xvfb for the tests in WORK and points DISPLAY at it. Xvfb picks a
 # free display itself and names it once it is ready; -noreset keeps it from

@@ -20,6 +20,7 @@
 
 #include <atomic>
 #include <map>
+#include <set>
 #include <memory>
 #include <string>
 
@@ -84,7 +85,7 @@ bool FillCopy(int in, const struct stat& st, int out) {
   return true;
 }
 
-bool ProcessIsGone(pid_t pid) { return pid != getpid() && kill(pid, 0) != 0 && errno == ESRCH; }
+bool ProcessIsGone(pid_t pid) { return pid > 0 && pid != getpid() && kill(pid, 0) != 0 && errno == ESRCH; }
 
 bool IsOurTemporaryOfAGoneProcess(const std::string& name) {
   unsigned pid = 0;
@@ -261,7 +262,7 @@ class PosixFileSystem : public FileSystem {
   // A run killed part-way leaves its temporary file behind: the first write
   // into a folder removes those whose process is gone.
   void SweepStaleTemporaries(const OpenFolder& folder, const CaseResolver::FolderIndex& index) {
-    if (!swept_.emplace(folder.path, true).second) return;
+    if (!swept_.insert(folder.path).second) return;
     for (const auto& [name, type] : index.Entries())
       if (IsOurTemporaryOfAGoneProcess(name)) unlinkat(folder.fd->get(), name.c_str(), 0);
   }
@@ -276,7 +277,7 @@ class PosixFileSystem : public FileSystem {
   OpenFolder root_;
   bool unnamed_files_;
   std::map<std::string, OpenFolder> open_folders_;
-  std::map<std::string, bool> swept_;
+  std::set<std::string> swept_;
   DurableBatch batch_;  // last: flushed before the folders it needs are closed
 };
 
