@@ -135,16 +135,23 @@ one_round() {  # KEY: the key that clicks "Close" at the end
   echo "PASS: Copy files and Create INI-file wrote what they should"
 
   # Once more, by keyboard: the focus starts on "Close", Esc does nothing,
-  # Tab goes round the four buttons, and Enter or Space clicks "Close".
+  # Tab goes on to "Create INI-file", where Space clicks it, and round the
+  # other two back to "Close", where Enter or Space clicks it.
+  rm "$work/game/Qorvane.ini"
   start
   xdotool key Escape
   sleep 1
   check 'alive' "Esc ended the program"
-  xdotool key Tab Tab Tab Tab
+  xdotool key Tab
+  sleep 0.3
+  xdotool key space
+  for _ in $(seq 50); do [ -s "$work/game/Qorvane.ini" ] && break; sleep 0.1; done
+  check '[ -s "$work/game/Qorvane.ini" ]' "Tab and Space from Close did not click Create INI-file"
+  xdotool key Tab Tab Tab
   sleep 0.5
   xdotool key "$1"
   wait_for_end
-  echo "PASS: $1 on the focused Close ends the program"
+  echo "PASS: Tab goes from Close to Create INI-file and round; Space clicked Create INI-file, $1 Close"
 
   # And once more, ended with a click on "Close".
   start
