@@ -13,6 +13,7 @@
 
 #include "config/ini_rewriter.h"
 #include "platform/process.h"
+#include "platform/testing/injected.h"
 #include "platform/testing/temp_game.h"
 
 namespace velmora {
@@ -97,12 +98,11 @@ std::size_t OpenDescriptors() {
 // (`first`) or only in the process forked from it (the middle process).
 class FailingFork {
  public:
-  explicit FailingFork(bool first) : saved_(CurrentPosixProcessCalls()) {
+  explicit FailingFork(bool first) {
     parent_ = getpid();
-    CurrentPosixProcessCalls().fork_process = first ? +[] { return Fail(); }
-                                                    : +[] { return getpid() == parent_ ? int(fork()) : Fail(); };
+    injected_.calls().fork_process = first ? +[] { return Fail(); }
+                                           : +[] { return getpid() == parent_ ? int(fork()) : Fail(); };
   }
-  ~FailingFork() { CurrentPosixProcessCalls() = saved_; }
 
  private:
   static int Fail() {
@@ -110,7 +110,7 @@ class FailingFork {
     return -1;
   }
   static inline pid_t parent_ = 0;
-  PosixProcessCalls saved_;
+  testing::Injected<PosixProcessCalls> injected_{CurrentPosixProcessCalls()};
 };
 
 TEST_F(LauncherTest, AFailedForkIsReportedAndLeavesNoDescriptorOpen) {

@@ -8,6 +8,7 @@
 
 #include "app/launcher.h"
 #include "config/ini_rewriter.h"
+#include "platform/testing/injected.h"
 #include "platform/testing/temp_game.h"
 #include "platform/win32_calls.h"
 
@@ -63,14 +64,12 @@ TEST_F(LauncherTest, StartsTheGameFoldersOwnGameNotOneBesideTheUtility) {
 }
 
 TEST_F(LauncherTest, AGameThatNeedsElevationIsStartedThroughTheShell) {
-  const Win32Calls saved = CurrentWin32Calls();
-  CurrentWin32Calls().create_process = [](auto...) {
+  testing::Injected injected(CurrentWin32Calls());
+  injected.calls().create_process = [](auto...) {
     SetLastError(740);  // ERROR_ELEVATION_REQUIRED
     return FALSE;
   };
-  const std::string record = Launch();
-  CurrentWin32Calls() = saved;
-  EXPECT_EQ(record, Expected());
+  EXPECT_EQ(Launch(), Expected());
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include "copier/copy_run_fixture.h"
 #include "platform/durable_batch_posix.h"
 #include "platform/posix_calls.h"
+#include "platform/testing/injected.h"
 #include "platform/testing/small_disk.h"
 
 namespace velmora {
@@ -56,17 +57,6 @@ TEST_F(CopyRunTest, ATargetFolderThatIsALinkToOutsideIsNotWrittenInto) {
   EXPECT_TRUE(outside.Names("pits").empty());
 }
 
-// Swaps one of the POSIX file calls for the life of the object.
-class InjectedPosixCalls {
- public:
-  InjectedPosixCalls() : saved_(CurrentPosixFileCalls()) {}
-  ~InjectedPosixCalls() { CurrentPosixFileCalls() = saved_; }
-  PosixFileCalls& calls() { return CurrentPosixFileCalls(); }
-
- private:
-  PosixFileCalls saved_;
-};
-
 // Puts a link to `outside` where `folder` was; the folder itself moves aside.
 void SwapForLink(const fs::path& folder, const fs::path& outside) {
   fs::rename(folder, fs::path(folder).concat(".moved"));
@@ -82,7 +72,7 @@ TEST_F(CopyRunTest, AFolderSwappedForALinkAfterItWasOpenedGetsTheWritesNotTheLin
   temp_.Write("season02/tracks/pits/c.pit", "c");
   temp_.MakeFolder("ZENTOSEASON/tracks/Monaco");
   temp_.MakeFolder("ZENTOSEASON/tracks/Pits");
-  InjectedPosixCalls injected;
+  testing::Injected injected(CurrentPosixFileCalls());
   // Right after the copy opens a target folder, and before it writes there.
   injected.calls().folder_opened = [&](const std::string& folder) {
     const std::string name = fs::path(folder).filename();
@@ -129,9 +119,9 @@ TEST_F(CopyRunTest, FoldersSwappedForLinksAgainAndAgainDuringACopyGetNothingOuts
 // At each flush: how many of the given files hold `content`.
 class FlushWatch {
  public:
-  FlushWatch(InjectedPosixCalls& injected, std::vector<fs::path> files, std::string content)
+  FlushWatch(PosixFileCalls& calls, std::vector<fs::path> files, std::string content)
       : files_(std::move(files)), content_(std::move(content)) {
-    injected.calls().sync_file_system = [this](int fd) {
+    calls.sync_file_system = [this](int fd) {
       seen_.push_back(Count());
       return syncfs(fd);
     };
@@ -158,8 +148,8 @@ TEST_F(CopyRunTest, ACopyIsNamedOnlyAfterItsDataIsFlushedOneFlushPerBatch) {
     targets.push_back(temp_.At("ZENTOSEASON/tracks/Monaco/" + name));
   }
   temp_.MakeFolder("ZENTOSEASON/tracks/Monaco");
-  InjectedPosixCalls injected;
-  FlushWatch watch(injected, targets, "new");
+  testing::Injected injected(CurrentPosixFileCalls());
+  FlushWatch watch(injected.calls(), targets, "new");
   Run();
   // Two batches: nothing named before the first flush, the first batch
   // before the second, and everything at the end.
@@ -174,8 +164,8 @@ TEST_F(CopyRunTest, APitsFileIsReplacedOnlyAfterItsNewDataIsFlushed) {
     temp_.Write(std::string("ZENTOSEASON/tracks/Pits/") + name, "old");
     targets.push_back(temp_.At(std::string("ZENTOSEASON/tracks/Pits/") + name));
   }
-  InjectedPosixCalls injected;
-  FlushWatch watch(injected, targets, "new");
+  testing::Injected injected(CurrentPosixFileCalls());
+  FlushWatch watch(injected.calls(), targets, "new");
   Run();
   EXPECT_EQ(watch.seen(), std::vector<int>{0});
   EXPECT_EQ(watch.Count(), 3);
@@ -186,7 +176,7 @@ TEST_F(CopyRunTest, WhenTheFlushFailsNoCopyGetsItsNameAndNoTemporaryIsLeft) {
   temp_.Write("season02/tracks/pits/ORDER.PIT", "new");
   temp_.MakeFolder("ZENTOSEASON/tracks/Monaco");
   temp_.Write("ZENTOSEASON/tracks/Pits/ORDER.PIT", "old");
-  InjectedPosixCalls injected;
+  testing::Injected injected(CurrentPosixFileCalls());
   injected.calls().sync_file_system = [](int) {
     errno = EIO;
     return -1;

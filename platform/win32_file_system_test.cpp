@@ -11,6 +11,7 @@
 
 #include "copier/copy_run.h"
 #include "platform/file_system.h"
+#include "platform/testing/injected.h"
 #include "platform/testing/temp_game.h"
 #include "platform/win32_calls.h"
 #include "platform/win32_text.h"
@@ -21,22 +22,11 @@ namespace {
 namespace fs = std::filesystem;
 using testing::TempGame;
 
-// Swaps one of the Windows calls for the life of the object.
-class InjectedCalls {
- public:
-  InjectedCalls() : saved_(CurrentWin32Calls()) {}
-  ~InjectedCalls() { CurrentWin32Calls() = saved_; }
-  Win32Calls& calls() { return CurrentWin32Calls(); }
-
- private:
-  Win32Calls saved_;
-};
-
 // Reports the folder (and everything below it) as a reparse point, as
 // Windows does for a link or junction.
-void PretendLinked(InjectedCalls& injected, const fs::path& folder) {
+void PretendLinked(Win32Calls& calls, const fs::path& folder) {
   const std::wstring linked = fs::path(folder).make_preferred().wstring();
-  injected.calls().get_attributes = [linked](const wchar_t* path) {
+  calls.get_attributes = [linked](const wchar_t* path) {
     const DWORD attributes = GetFileAttributesW(path);
     const std::wstring_view asked(path);
     return asked.substr(0, linked.size()) == linked && attributes != INVALID_FILE_ATTRIBUTES
@@ -61,15 +51,15 @@ TEST(Win32FileSystemTest, NothingIsWrittenIntoALinkedFolderOrOverALinkedFile) {
   temp.Write("season02/tracks/Monaco/Monaco.gdb", "geometry");
   temp.MakeFolder("ZENTOSEASON/tracks/Monaco");
   temp.Write("Qorvane.ini", "old");
-  InjectedCalls injected;
-  PretendLinked(injected, temp.At("ZENTOSEASON/tracks/Monaco"));
+  testing::Injected injected(CurrentWin32Calls());
+  PretendLinked(injected.calls(), temp.At("ZENTOSEASON/tracks/Monaco"));
   auto file_system = OpenFileSystem(temp.game());
   EXPECT_FALSE(file_system->CopyFile({"season02", "tracks", "Monaco", "Monaco.gdb"},
                                      {"ZENTOSEASON", "tracks", "Monaco"}, Replace::kYes));
   EXPECT_FALSE(file_system->CreateFolder({"ZENTOSEASON", "tracks", "Monaco", "Pits"}));
   EXPECT_TRUE(temp.Names("ZENTOSEASON/tracks/Monaco").empty());
 
-  PretendLinked(injected, temp.At("Qorvane.ini"));
+  PretendLinked(injected.calls(), temp.At("Qorvane.ini"));
   EXPECT_FALSE(OpenFileSystem(temp.game())->WriteFile({"Qorvane.ini"}, "new"));
   EXPECT_EQ(temp.Read("Qorvane.ini"), "old");
 }
