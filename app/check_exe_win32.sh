@@ -11,7 +11,7 @@ size=$(stat -c %s "$exe")
 echo "velmora.exe: $size bytes"
 [ "$size" -le $((1536 * 1024)) ] || fail "larger than 1.5 MB"
 
-"$objdump" -f "$exe" | grep -q 'file format pei-i386' || fail "not a 32-bit (i686) program"
+grep -q 'file format pei-i386' <<<"$("$objdump" -f "$exe")" || fail "not a 32-bit (i686) program"
 imports=$("$objdump" -p "$exe" | sed -n 's/^\s*DLL Name: //p' | tr '[:upper:]' '[:lower:]' | sort -u)
 echo "imports: $(echo $imports)"
 for dll in $imports; do
@@ -21,10 +21,14 @@ for dll in $imports; do
   esac
 done
 
-strings "$exe" | grep -q '<dpiAwareness[^>]*>PerMonitorV2' || fail "the manifest does not declare PerMonitorV2"
-strings "$exe" | grep -q '<longPathAware[^>]*>true' || fail "the manifest is not longPathAware"
-strings "$exe" | grep -q 'Microsoft.Windows.Common-Controls' || fail "the manifest does not ask for common controls 6"
-if strings "$exe" | grep -q '<requestedExecutionLevel'; then fail "the manifest requests an execution level"; fi
-strings -el "$exe" | grep -qx 'Velmora Config' || fail "no product name in the version information"
-strings -el "$exe" | grep -qx "$version" || fail "no version $version in the version information"
+# Read the strings once: with pipefail, "strings | grep -q" fails whenever
+# grep stops at its first match and strings dies writing to the closed pipe.
+narrow=$(strings "$exe")
+wide=$(strings -el "$exe")
+grep -q '<dpiAwareness[^>]*>PerMonitorV2' <<<"$narrow" || fail "the manifest does not declare PerMonitorV2"
+grep -q '<longPathAware[^>]*>true' <<<"$narrow" || fail "the manifest is not longPathAware"
+grep -q 'Microsoft.Windows.Common-Controls' <<<"$narrow" || fail "the manifest does not ask for common controls 6"
+if grep -q '<requestedExecutionLevel' <<<"$narrow"; then fail "the manifest requests an execution level"; fi
+grep -q -x 'Velmora Config' <<<"$wide" || fail "no product name in the version information"
+grep -q -x "$version" <<<"$wide" || fail "no version $version in the version information"
 echo "PASS: velmora.exe has the shape it should"

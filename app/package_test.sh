@@ -26,7 +26,7 @@ entry="$root/usr/share/applications/velmora.desktop"
 desktop-file-validate "$entry" || fail "the desktop entry is not valid"
 grep -qx 'MimeType=inode/directory;' "$entry" || fail "the desktop entry is not offered for folders"
 grep -qx 'NoDisplay=true' "$entry" || fail "the desktop entry shows in the applications menu"
-file "$root/usr/bin/velmora" | grep -q ', stripped' || fail "the program is not stripped"
+grep -q ', stripped' <<<"$(file "$root/usr/bin/velmora")" || fail "the program is not stripped"
 for doc in copyright changelog.gz; do
   [ -f "$root/usr/share/doc/velmora-config/$doc" ] || fail "no $doc"
 done
