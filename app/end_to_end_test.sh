@@ -2,20 +2,29 @@
 # The real program in a real X server, driven by xdotool as a user would:
 # the window appears with its caption and size; "Copy files",
 # "Create INI-file" and "Run Velmora" are clicked on a demo game folder, and
-# the disk and the stand-in game's record show what the commands did; a
-# click on the greyed "Close" during a long copy does nothing; "Close" ends it.
+# the disk and the stand-in game's record show what the commands did. During
+# a copy that lasts, the window stays live (it answers the desktop's pings
+# and is drawn again when uncovered), clicks come to nothing, and a request
+# to close ends the program only once the copy is complete.
 #
 # Usage: end_to_end_test.sh linux VELMORA MAKE_DEMO WORK_FOLDER
-#        end_to_end_test.sh windows VELMORA.EXE MAKE_DEMO WORK_FOLDER STAND_IN_GAME.EXE
+#        end_to_end_test.sh windows VELMORA.EXE MAKE_DEMO WORK_FOLDER STAND_IN_GAME.EXE WINDOW_PROBE.EXE
 # The Windows program runs under Wine in a fresh prefix, once at 96 and once
 # at 144 dots per inch; with no window manager, Wine's X window is exactly
-# the client area.
+# the client area. Every step waits for the effect of the one before it.
 set -euo pipefail
-kind=$1 program=$(realpath "$2") make_demo=$3 work=$4 stand_in=${5:+$(realpath "$5")}
-source "$(dirname "$0")/x_session.sh"
-tools=(Xvfb xdotool import convert)
-[ "$kind" = windows ] && tools+=(wine wineboot wineserver) && on_exit="wineserver -k 2>/dev/null"
+kind=$1 program=$(realpath "$2") make_demo=$3 work=$4
+stand_in=${5:+$(realpath "$5")} win_probe=${6:+$(realpath "$6")}
+here=$(cd "$(dirname "$0")" && pwd)
+x_probe="$here/x_probe.py"
+source "$here/x_session.sh"
+tools=(Xvfb xdotool import convert compare /usr/bin/python3)
+[ "$kind" = windows ] && tools+=(wine wineboot wineserver winepath) && on_exit+=("wineserver -k 2>/dev/null")
+[ "$kind" = linux ] && tools+=(mkntfs ntfs-3g)
 require_tools "${tools[@]}"
+/usr/bin/python3 -c 'import Xlib' 2>/dev/null || { echo "SKIP: python3-xlib is not installed"; exit 77; }
+# A run that was killed may have left its NTFS image mounted.
+if mountpoint -q "$work/ntfs" 2>/dev/null; then umount -l "$work/ntfs"; fi
 rm -rf "$work"
 mkdir -p "$work"
 start_x "$work"
@@ -25,19 +34,21 @@ if [ "$kind" = windows ]; then
   wineboot --init >/dev/null 2>&1 || true
 fi
 
-make_game() {  # a demo game folder with enough files for a copy that lasts
-  rm -rf "$work/game"
-  "$make_demo" "$work/game"
-  if [ "$kind" = windows ]; then cp "$stand_in" "$work/game/Dromvik.exe"; fi
-  mkdir -p "$work/game/season02/tracks/Bulk" "$work/game/ZENTOSEASON/tracks/Bulk"
-  (cd "$work/game/season02/tracks/Bulk" && seq -f 'part%g.dat' "$bulk_files" | xargs touch)
+make_game() {  # FOLDER FILES: a demo game folder whose copy lasts with FILES more
+  games="$1" game="$1/game" season="$1/game/ZENTOSEASON/tracks"
+  rm -rf "$game"
+  "$make_demo" "$game"
+  if [ "$kind" = windows ]; then cp "$stand_in" "$game/Dromvik.exe"; fi
+  mkdir -p "$game/season02/tracks/Bulk" "$season/Bulk"
+  bulk_files=$2
+  (cd "$game/season02/tracks/Bulk" && seq -f 'part%g.dat' "$bulk_files" | xargs touch)
 }
 
 start() {  # starts the program in the game folder and finds its window
   if [ "$kind" = windows ]; then
-    (cd "$work/game" && exec wine "$program") &
+    (cd "$game" && exec wine "$program") &
   else
-    (cd "$work/game" && exec "$program") &
+    (cd "$game" && exec "$program") &
   fi
   pid=$!
   find_window
@@ -51,9 +62,8 @@ alive() {
   fi
 }
 
-wait_for_end() {
-  for _ in $(seq 100); do alive || break; sleep 0.1; done
-  check '! alive' "the program is still running"
+wait_for_end() {  # [SECONDS]
+  wait_until "${1:-10}" '! alive' || fail "the program is still running"
   wait "$pid" || fail "exit status $?"
   pid=""
 }
@@ -64,7 +74,23 @@ pixel() {  # the colour of one pixel of the window's last screenshot
 screenshot() {
   shot="$work/$1.png"
   import -window "$window" "$shot"
-  echo "screenshot: $shot"
+}
+
+# The inside of a button (left, top, width, height in twips), clear of its
+# border and focus frame: its face and caption.
+inside() { echo "$(px $(($3 - 180)))x$(px $(($4 - 180)))+$(px $(($1 + 90)))+$(px $(($2 + 90)))"; }
+# Keeps the look of "Copy files" and "Close" now as LOOK.
+keep_look() {
+  import -window "$window" "$work/now.png"
+  convert "$work/now.png" -crop "$(inside $copy_files)" +repage "$work/$1-copy.png"
+  convert "$work/now.png" -crop "$(inside $close)" +repage "$work/$1-close.png"
+}
+# True when both buttons look as they did in LOOK.
+looks_like() {
+  keep_look now
+  for button in copy close; do
+    [ "$(compare -metric AE "$work/now-$button.png" "$work/$1-$button.png" null: 2>&1)" = 0 ] || return 1
+  done
 }
 
 check_looks() {  # size, the strip and each button's face where the twips put them
@@ -75,6 +101,7 @@ check_looks() {  # size, the strip and each button's face where the twips put th
   check '[ $(( X - (1280 - WIDTH) / 2 )) -ge -8 ] && [ $(( X - (1280 - WIDTH) / 2 )) -le 8 ]' "not centred: x $X"
   check '[ $(( Y - (1024 - HEIGHT) / 2 )) -ge -8 ] && [ $(( Y - (1024 - HEIGHT) / 2 )) -le 40 ]' "not centred: y $Y"
   screenshot "window-$dpi"
+  echo "screenshot: $shot"
   # Between "Run Velmora" and "Close", left of the column: the blue strip.
   check '[ "$(pixel $(px 4350) $(px 1800))" = "0,51,153" ]' "no blue strip: $(pixel $(px 4350) $(px 1800))"
   for button in "$copy_files" "$create_ini" "$run_velmora" "$close"; do
@@ -86,70 +113,153 @@ check_looks() {  # size, the strip and each button's face where the twips put th
   echo "PASS: the window has its size, strip and buttons at $dpi dpi"
 }
 
+# Clicks "Copy files" and waits until it reads "Copying ...".
+click_copy_files() {
+  keep_look idle
+  click_button $copy_files
+  wait_until 10 '! looks_like idle' || fail "Copy files did not start"
+}
+
+check_copy_complete() {  # GAME_FOLDER
+  local folder=$1
+  check '[ "$(ls "$season/Bulk" | wc -l)" = "$bulk_files" ]' "Copy files did not copy every file"
+  check '[ -f "$season/Pits/pits.mas" ] && [ -f "$season/Pits/crews/deep/garage.dat" ]' "the pits folder was not copied"
+  check '[ -z "$(find "$folder" -name ".velmora-*")" ]' "temporary files were left behind"
+}
+
+# During a copy made to last: the window answers the desktop's liveness
+# checks throughout, is drawn again when uncovered, and drops clicks; a
+# request to close, made with KEY or else by the window manager, ends the
+# program once the copy is complete.
+live_round() {  # FOLDER FILES [KEY]
+  make_game "$1" "$2"
+  start
+  local stop="$work/copy-done"
+  rm -f "$stop"
+  if [ "$kind" = windows ]; then
+    wine "$win_probe" watch "$(winepath -w "$stop")" >"$work/probe.log" 2>&1 &
+  else
+    "$x_probe" ping "$window" "$stop" >"$work/probe.log" 2>&1 &
+  fi
+  local probe=$! started=$SECONDS
+  click_copy_files
+  keep_look copying
+
+  "$x_probe" cover "$window"
+  wait_until 5 '[ "$(window_pixel "$(px 300)" "$(px 300)")" != "255,0,0" ]' || fail "the uncovered window was not drawn"
+  wait_until 5 'looks_like copying' || fail "the uncovered window does not show the copy"
+  screenshot "uncovered-$dpi"
+  echo "screenshot: $shot"
+  check '[ "$(pixel $(px 4350) $(px 1800))" = "0,51,153" ]' "the uncovered window lost its strip"
+  echo "PASS: the window is drawn again when uncovered during a copy, greyed and \"Copying ...\""
+
+  click_button $close        # greyed
+  click_button $run_velmora  # enabled, but a command runs
+  if [ -n "${3:-}" ]; then xdotool key "$3"; else "$x_probe" close "$window"; fi
+  check '[ ! -e "$season/Pits/pits.mas" ]' "the copy ended before the clicks: make it longer"
+  check 'alive' "a click or the request to close ended the program during the copy"
+  wait_for_end 300
+  echo "the copy lasted about $((SECONDS - started)) s"
+  check_copy_complete "$game"
+  check '[ ! -e "$game/launches.log" ] && [ ! -e "$game/launch-record.txt" ]' "the click on Run Velmora started the game"
+  echo "PASS: clicks on Close and Run Velmora during the copy did nothing; ${3:-the close request} ended the program after it"
+  touch "$stop"
+  wait "$probe" || fail "the window did not stay live: $(cat "$work/probe.log")"
+  echo "PASS: the window stayed live during the copy: $(cat "$work/probe.log")"
+}
+
+# A request to close from another program, during a copy and during
+# "Create INI-file": the process ends after the command, which completes.
+close_request_round() {  # HOW (close or syscommand-close)
+  make_game "$work" 1500
+  start
+  click_copy_files
+  wine "$win_probe" "$1" || fail "the probe could not send $1"
+  check '[ ! -e "$season/Pits/pits.mas" ]' "the copy ended before $1: make it longer"
+  wait_for_end 120
+  check_copy_complete "$game"
+  echo "PASS: $1 during a copy ended the program after it"
+
+  # A Config.ini long enough that the rewrite lasts; the probe, ready
+  # beforehand, sends as soon as the click is made.
+  awk 'BEGIN { for (i = 0; i < 2000000; i++) printf "SEASONDIR=season02\\\r\n" }' >"$game/Config.ini"
+  start
+  local clicked="$work/clicked"
+  rm -f "$clicked"
+  wine "$win_probe" "$1" "$(winepath -w "$clicked")" >"$work/probe.log" 2>&1 &
+  local probe=$!
+  click_button $create_ini
+  touch "$clicked"
+  wait "$probe" || fail "the probe could not send $1: $(cat "$work/probe.log")"
+  check '[ ! -e "$game/Qorvane.ini" ]' "Create INI-file ended before $1: make it longer"
+  wait_for_end 120
+  check '[ "$(grep -c "^SEASONDIR=ZENTOSEASON\\\\" "$game/Qorvane.ini")" = 2000000 ]' "Qorvane.ini is not complete"
+  echo "PASS: $1 during Create INI-file ended the program after it"
+  rm -rf "$game"
+}
+
+# The commands in the order a player uses them, then the keyboard, then Close.
 one_round() {  # KEY: the key that clicks "Close" at the end
-  make_game
+  make_game "$work" 1000
   start
   check_looks
 
+  # Fast here: it may be over before "Copying ..." could be seen.
+  keep_look idle
   click_button $copy_files
-  sleep 0.3
-  screenshot "copying-$dpi"
-  click_button $close    # greyed while the copy runs: the click must come to nothing
-  season="$work/game/ZENTOSEASON/tracks"
-  check '[ ! -e "$season/Pits/pits.mas" ]' "the copy ended before the click on Close: make it longer"
-  local waited=0
-  while [ ! -f "$season/Pits/pits.mas" ] && [ $waited -lt 600 ]; do sleep 0.1; waited=$((waited + 1)); done
-  check '[ -f "$season/Pits/pits.mas" ]' "the copy did not finish"
-  echo "the copy went on for about $((waited / 10)).$((waited % 10)) s after the click on Close"
-  sleep 2
-  check 'alive' "a click on the greyed Close during the copy ended the program"
-  echo "PASS: a click on the greyed Close during a copy did nothing"
+  wait_until 60 '[ -f "$season/Pits/pits.mas" ]' || fail "Copy files did not copy the pits folder"
+  wait_until 10 'looks_like idle' || fail "Copy files and Close did not come back"
+  check_copy_complete "$game"
+  check '[ -f "$season/Monaco/Monaco.gdb" ] && [ -f "$season/Monaco/monaco.mas.old" ] && [ -f "$season/season.trk" ]' \
+    "Copy files did not copy the track files"
+  check '[ ! -e "$season/Monaco/monaco.mas" ] && [ ! -e "$season/Monaco/Monaco.AIW" ] && [ ! -e "$season/season.AIW" ]' \
+    "Copy files copied a file it must leave out"
 
   click_button $create_ini
-  sleep 1
-  click_button $run_velmora
+  wait_until 10 '[ -s "$game/Qorvane.ini" ]' || fail "Create INI-file wrote nothing"
+  check 'grep -q "^SEASONDIR=ZENTOSEASON\\\\.$" "$game/Qorvane.ini"' \
+    "Qorvane.ini was not written: $(cat "$game/Qorvane.ini" 2>/dev/null)"
+  echo "PASS: Copy files and Create INI-file wrote what they should"
+  # The click is dropped while "Create INI-file" still ends, which nothing
+  # shows: when the program goes on, the click came too early.
+  for _ in 1 2 3 4 5; do
+    click_button $run_velmora
+    wait_until 3 '! alive' && break
+  done
   wait_for_end
   echo "PASS: Run Velmora ended the program"
 
-  game=$(cd "$work/game" && pwd -P)
+  local folder
+  folder=$(cd "$game" && pwd -P)
   if [ "$kind" = windows ]; then
-    record="$work/game/launch-record.txt"
-    for _ in $(seq 100); do [ -s "$record" ] && break; sleep 0.1; done
+    record="$game/launch-record.txt"
+    wait_until 10 '[ -s "$record" ]' || true
     check 'grep -qxF "arguments=-config=Qorvane.INI" "$record" && grep -qxF "seasondir=ZENTOSEASON\\" "$record"' \
       "the stand-in game was not started as expected: $(cat "$record" 2>/dev/null)"
   else
-    for _ in $(seq 50); do [ -s "$work/game/launches.log" ] && break; sleep 0.1; done
-    check 'grep -qxF "started: [-config=Qorvane.INI] in $game" "$work/game/launches.log"' \
-      "the stand-in game was not started as expected: $(cat "$work/game/launches.log" 2>/dev/null)"
+    wait_until 5 '[ -s "$game/launches.log" ]' || true
+    check 'grep -qxF "started: [-config=Qorvane.INI] in $folder" "$game/launches.log"' \
+      "the stand-in game was not started as expected: $(cat "$game/launches.log" 2>/dev/null)"
   fi
   echo "PASS: the game was started on the add-on's configuration"
-
-  check '[ -f "$season/Monaco/Monaco.gdb" ] && [ -f "$season/Monaco/monaco.mas.old" ] && [ -f "$season/season.trk" ]' \
-    "Copy files did not copy the track files"
-  check '[ "$(ls "$season/Bulk" | wc -l)" = "$bulk_files" ]' "Copy files did not copy every file"
-  check '[ ! -e "$season/Monaco/monaco.mas" ] && [ ! -e "$season/Monaco/Monaco.AIW" ] && [ ! -e "$season/season.AIW" ]' \
-    "Copy files copied a file it must leave out"
-  check '[ -f "$season/Pits/crews/deep/garage.dat" ] && [ -f "$season/Pits/ORDER.PIT" ]' "the pits folder was not copied"
-  check 'grep -q "^SEASONDIR=ZENTOSEASON\\\\.$" "$work/game/Qorvane.ini"' \
-    "Qorvane.ini was not written: $(cat "$work/game/Qorvane.ini" 2>/dev/null)"
-  echo "PASS: Copy files and Create INI-file wrote what they should"
 
   # Once more, by keyboard: the focus starts on "Close", Esc does nothing,
   # Tab goes on to "Create INI-file", where Space clicks it, and round the
   # other two back to "Close", where Enter or Space clicks it.
-  rm "$work/game/Qorvane.ini"
+  rm "$game/Qorvane.ini"
   start
-  xdotool key Escape
-  sleep 1
+  xdotool key Escape Tab space
+  wait_until 5 '[ -s "$game/Qorvane.ini" ]' || fail "Tab and Space from Close did not click Create INI-file"
   check 'alive' "Esc ended the program"
-  xdotool key Tab
-  sleep 0.3
-  xdotool key space
-  for _ in $(seq 50); do [ -s "$work/game/Qorvane.ini" ] && break; sleep 0.1; done
-  check '[ -s "$work/game/Qorvane.ini" ]' "Tab and Space from Close did not click Create INI-file"
-  xdotool key Tab Tab Tab
-  sleep 0.5
-  xdotool key "$1"
+  # Keys made while "Create INI-file" still ends are dropped, and nothing
+  # shows when it has ended: the first Tab goes again until the focus moves.
+  for _ in 1 2 3 4 5; do
+    import -window "$window" "$work/before-tab.png"
+    xdotool key Tab
+    wait_until 3 'import -window "$window" "$work/after-tab.png" &&
+      [ "$(compare -metric AE "$work/before-tab.png" "$work/after-tab.png" null: 2>&1)" != 0 ]' && break
+  done
+  xdotool key Tab Tab "$1"
   wait_for_end
   echo "PASS: Tab goes from Close to Create INI-file and round; Space clicked Create INI-file, $1 Close"
 
@@ -161,14 +271,27 @@ one_round() {  # KEY: the key that clicks "Close" at the end
 }
 
 if [ "$kind" = windows ]; then
-  bulk_files=1000
+  wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 96 /f >/dev/null 2>&1
+  wineserver -w  # the next start reads the new setting
+  live_round "$work" 4000 alt+F4
+  close_request_round close
+  close_request_round syscommand-close
   for dpi in 96 144; do
     wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f >/dev/null 2>&1
-    wineserver -w  # the next start reads the new setting
+    wineserver -w
     one_round "$([ "$dpi" = 96 ] && echo Return || echo space)"
   done
 else
-  bulk_files=30000 dpi=96
+  # A game on an NTFS partition, read through ntfs-3g as players' often are:
+  # there a copy lasts.
+  ntfs="$work/ntfs"
+  mkdir -p "$ntfs"
+  truncate -s 1G "$work/ntfs.img"
+  mkntfs -F -q -f "$work/ntfs.img" >/dev/null 2>&1
+  ntfs-3g "$work/ntfs.img" "$ntfs" || { echo "SKIP: ntfs-3g cannot mount here"; exit 77; }
+  # Lazily, since the program may still be ending when the test does.
+  on_exit+=("umount -l '$ntfs'" "rm -f '$work/ntfs.img'")
+  live_round "$ntfs" 20000
   one_round Return
 fi
 echo "PASS: all"

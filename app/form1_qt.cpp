@@ -1,6 +1,7 @@
 #include "app/form1_qt.h"
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QKeyEvent>
 #include <QPainter>
 #include <QPushButton>
@@ -102,8 +103,8 @@ bool Form1::eventFilter(QObject* watched, QEvent* event) {
   return QWidget::eventFilter(watched, event);
 }
 
-void Form1::CpyFls_Click() { RunCommand(&Form1::CopyFiles); }
-void Form1::CRTINI_Click() { RunCommand(&Form1::CreateConfigINI); }
+void Form1::CpyFls_Click() { CopyFiles(); }
+void Form1::CRTINI_Click() { CreateConfigINI(); }
 void Form1::EndProgram_Click() { EndUtility(); }
 
 void Form1::Command1_Click() {
@@ -116,17 +117,25 @@ void Form1::EndUtility() {
   QCoreApplication::exit(0);
 }
 
-void Form1::RunCommand(void (Form1::*command)()) {
-  (this->*command)();
-  // Clicks and keys made while the command held the event loop are waiting
-  // in the queue; they would reach the buttons now that they are enabled
-  // again. Dispatch them with every input event dropped; the title bar's
-  // close and paint events still pass.
+void Form1::closeEvent(QCloseEvent* event) {
+  if (worker_.DeferClose()) event->ignore();
+}
+
+void Form1::RunCommand(const std::function<void()>& work) {
+  // Every widget's clicks and keys are dropped while the command runs; paint
+  // events, the window manager's ping and its close request pass.
   dropping_input_ = true;
   qApp->installEventFilter(this);
+  const bool close = worker_.Run(
+      work, [] { QMetaObject::invokeMethod(qApp, [] {}, Qt::QueuedConnection); },
+      [this] {
+        while (!worker_.Done()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+      });
+  // Input still queued now was made while the command ran.
   QCoreApplication::processEvents();
   qApp->removeEventFilter(this);
   dropping_input_ = false;
+  if (close) EndUtility();
 }
 
 void Form1::SetCopying(bool copying) {
@@ -135,16 +144,17 @@ void Form1::SetCopying(bool copying) {
   for (std::size_t i = 0; i < buttons.size(); ++i) {
     if (!design::kButtons[i].locked_while_copying) continue;
     buttons[i]->setEnabled(!copying);
-    buttons[i]->repaint();
   }
 }
 
 void Form1::CopyFiles() {
   SetCopying(true);
-  RunCopyFiles(game_, open_file_system_, lists_);
+  RunCommand([this] { RunCopyFiles(game_, open_file_system_, lists_); });
   SetCopying(false);
 }
 
-void Form1::CreateConfigINI() { RunCreateConfigIni(game_, open_file_system_, lists_); }
+void Form1::CreateConfigINI() {
+  RunCommand([this] { RunCreateConfigIni(game_, open_file_system_, lists_); });
+}
 
 }  // namespace velmora

@@ -3,6 +3,7 @@
 #include <QPixmap>
 #include <QWidget>
 
+#include "app/command_worker.h"
 #include "app/commands.h"
 #include "app/window_design.h"
 
@@ -11,8 +12,9 @@ class QPushButton;
 namespace velmora {
 
 // The utility's one window on Linux (Qt): a picture with four command
-// buttons. Each click runs its command to the end, and input that arrives
-// meanwhile is dropped, not handled afterwards.
+// buttons. A click runs its command on a worker while the window stays
+// live; input that arrives meanwhile is dropped, not handled afterwards, and
+// a request to close waits for the command.
 class Form1 : public QWidget {
   Q_OBJECT
 
@@ -23,6 +25,7 @@ class Form1 : public QWidget {
 
  protected:
   void paintEvent(QPaintEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
@@ -33,11 +36,11 @@ class Form1 : public QWidget {
   void EndProgram_Click();
   void CopyFiles();
   void CreateConfigINI();
-  // Disables or enables "Copy files", "Create INI-file" and "Close", and
-  // shows it at once: the command keeps the event loop waiting.
+  // Disables or enables "Copy files", "Create INI-file" and "Close".
   void SetCopying(bool copying);
-  // Runs a command, then drops the clicks and keys that queued up meanwhile.
-  void RunCommand(void (Form1::*command)());
+  // Runs `work` on the worker and serves the event loop, with input dropped,
+  // until it is done; ends the program then if that was asked meanwhile.
+  void RunCommand(const std::function<void()>& work);
   void EndUtility();
 
   GameFolder game_;
@@ -48,6 +51,7 @@ class Form1 : public QWidget {
   QPushButton* Command1;
   QPushButton* EndProgram;
   WorkLists lists_;
+  CommandWorker worker_;
   bool dropping_input_ = false;
 };
 

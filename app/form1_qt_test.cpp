@@ -7,6 +7,9 @@
 #include <QTest>
 #include <QTimer>
 
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <stdexcept>
 
 #include "platform/testing/temp_game.h"
@@ -114,43 +117,95 @@ QString ButtonStates(Form1& form) {
   return states;
 }
 
-// Notes what the window shows each time the copy lists a folder.
-class ObservingFileSystem : public FileSystemWrapper {
+// Holds a command at its first listing or read until the window's thread
+// lets it go; with `fail`, that call then fails.
+class GatedFileSystem : public FileSystemWrapper {
  public:
-  ObservingFileSystem(std::unique_ptr<FileSystem> real, Form1& form, QStringList& seen, bool fail)
-      : FileSystemWrapper(*real), real_(std::move(real)), form_(form), seen_(seen), fail_(fail) {}
+  GatedFileSystem(std::unique_ptr<FileSystem> real, bool fail)
+      : FileSystemWrapper(*real), real_(std::move(real)), fail_(fail) {}
 
   std::optional<std::vector<Entry>> List(const GamePath& folder) override {
-    seen_.append(ButtonStates(form_));
-    if (fail_) throw std::runtime_error("injected failure");
+    Hold();
     return FileSystemWrapper::List(folder);
+  }
+  std::optional<std::string> ReadFile(const GamePath& file) override {
+    Hold();
+    return FileSystemWrapper::ReadFile(file);
+  }
+
+  bool Reached() {
+    std::lock_guard lock(mutex_);
+    return reached_;
+  }
+  void Release() {
+    std::lock_guard lock(mutex_);
+    release_ = true;
+    released_.notify_all();
   }
 
  private:
+  void Hold() {
+    {
+      std::unique_lock lock(mutex_);
+      reached_ = true;
+      // Bounded, so that a window that never serves its loop fails the test
+      // instead of hanging it.
+      released_.wait_for(lock, std::chrono::seconds(10), [this] { return release_; });
+    }
+    if (fail_) throw std::runtime_error("injected failure");
+  }
+
   std::unique_ptr<FileSystem> real_;
-  Form1& form_;
-  QStringList& seen_;
   bool fail_;
+  std::mutex mutex_;
+  std::condition_variable released_;
+  bool reached_ = false;
+  bool release_ = false;
 };
 
 constexpr const char* kLocked = "Copying ... off; Create INI-file off; Run Velmora on; Close off; ";
 constexpr const char* kIdle = "Copy files on; Create INI-file on; Run Velmora on; Close on; ";
 
+// Clicks `button` of a window whose commands are held at their first
+// listing. While held, the window's own thread runs `meanwhile` from its
+// event loop, which must go on running; then the command goes on.
+void ClickWhileServing(Form1& form, const char* button, GatedFileSystem*& gate,
+                       const std::function<void()>& meanwhile) {
+  bool served = false;
+  QTimer poll;
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    if (served || !gate || !gate->Reached()) return;
+    served = true;
+    meanwhile();
+    gate->Release();
+  });
+  poll.start(5);
+  QTest::mouseClick(form.findChild<QPushButton*>(button), Qt::LeftButton);
+  EXPECT_TRUE(served) << "the event loop was not served while the command ran";
+}
+
+struct GatedForm {
+  explicit GatedForm(const TempGame& temp, bool fail = false)
+      : form(temp.game(), [this, fail](const GameFolder& game) -> std::unique_ptr<FileSystem> {
+          auto fs = std::make_unique<GatedFileSystem>(OpenFileSystem(game), fail);
+          gate = fs.get();
+          return fs;
+        }) {
+    form.show();
+  }
+  GatedFileSystem* gate = nullptr;
+  Form1 form;
+};
+
 void ExpectLockedThenUnlocked(bool fail) {
   TempGame temp;
   temp.Write("season02/tracks/Monaco/Monaco.gdb", "x");
   temp.MakeFolder("ZENTOSEASON/tracks/Monaco");
-  QStringList seen;
-  Form1* form_seen = nullptr;
-  Form1 form(temp.game(), [&](const GameFolder& game) -> std::unique_ptr<FileSystem> {
-    return std::make_unique<ObservingFileSystem>(OpenFileSystem(game), *form_seen, seen, fail);
-  });
-  form_seen = &form;
-  form.show();
-  QTest::mouseClick(form.findChild<QPushButton*>("CpyFls"), Qt::LeftButton);
-  ASSERT_FALSE(seen.isEmpty());
-  for (const QString& state : seen) EXPECT_EQ(state, kLocked);
-  EXPECT_EQ(ButtonStates(form), kIdle);
+  GatedForm gated(temp, fail);
+  QString during;
+  ClickWhileServing(gated.form, "CpyFls", gated.gate, [&] { during = ButtonStates(gated.form); });
+  EXPECT_EQ(during, kLocked);
+  EXPECT_EQ(ButtonStates(gated.form), kIdle);
   EXPECT_EQ(temp.Exists("ZENTOSEASON/tracks/Monaco/Monaco.gdb"), !fail);
 }
 
@@ -160,6 +215,42 @@ TEST(Form1CopyTest, CopyFilesLocksThreeButtonsWhileItRunsAndUnlocksThemAfter) {
 
 TEST(Form1CopyTest, CopyFilesUnlocksTheButtonsAlsoWhenTheCopyFails) {
   ExpectLockedThenUnlocked(true);
+}
+
+// While `button`'s command runs: a click on "Run Velmora" and keys on it
+// are dropped, and a close request is carried out once the command is done.
+void ExpectInputDroppedAndCloseDeferred(const TempGame& temp, const char* button) {
+  GatedForm gated(temp);
+  Form1& form = gated.form;
+  bool visible_after_input = false;
+  ClickWhileServing(form, button, gated.gate, [&] {
+    auto* run = form.findChild<QPushButton*>("Command1");
+    QTest::mouseClick(run, Qt::LeftButton);
+    run->setFocus();
+    QTest::keyClick(run, Qt::Key_Space);
+    QTest::keyClick(run, Qt::Key_Return);
+    visible_after_input = form.isVisible();
+    form.close();
+    EXPECT_TRUE(form.isVisible()) << "closed while " << button << " ran";
+  });
+  EXPECT_TRUE(visible_after_input) << "Run Velmora acted on while " << button << " ran";
+  EXPECT_FALSE(temp.Exists("launches.log"));
+  EXPECT_FALSE(form.isVisible()) << "the close was not carried out after " << button;
+}
+
+TEST(Form1CopyTest, DuringACopyClicksAndKeysAreDroppedAndACloseWaitsForTheCopy) {
+  TempGame temp;
+  temp.Write("season02/tracks/Monaco/Monaco.gdb", "x");
+  temp.MakeFolder("ZENTOSEASON/tracks/Monaco");
+  ExpectInputDroppedAndCloseDeferred(temp, "CpyFls");
+  EXPECT_TRUE(temp.Exists("ZENTOSEASON/tracks/Monaco/Monaco.gdb"));
+}
+
+TEST(Form1ConfigTest, DuringCreateIniFileClicksAndKeysAreDroppedAndACloseWaitsForTheFile) {
+  TempGame temp;
+  temp.Write("Config.ini", "SaveDir=save\\\r\n");
+  ExpectInputDroppedAndCloseDeferred(temp, "CRTINI");
+  EXPECT_EQ(temp.Read("Qorvane.ini"), "SAVEDIR=ZENTOSAVE\\\r\n");
 }
 
 TEST(Form1ConfigTest, CreateIniFileWritesTheFileAndChangesNoButton) {

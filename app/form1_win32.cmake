@@ -22,11 +22,14 @@ set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
 include(CPack)
 
 if(VELMORA_TESTS)
+  # What Windows and other programs ask of the window: liveness, closing.
+  add_executable(window_probe window_probe_win32.cpp)
+  target_link_options(window_probe PRIVATE -municode)
   # The real velmora.exe under Wine in a real X server, driven by xdotool.
   add_test(NAME window_end_to_end
     COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/end_to_end_test.sh windows $<TARGET_FILE:velmora>
             ${PROJECT_SOURCE_DIR}/scripts/make-demo ${CMAKE_CURRENT_BINARY_DIR}/end_to_end
-            $<TARGET_FILE:stand_in_game>)
+            $<TARGET_FILE:stand_in_game> $<TARGET_FILE:window_probe>)
   set_tests_properties(window_end_to_end PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 600 RUN_SERIAL TRUE)
 endif()
 

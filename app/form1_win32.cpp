@@ -1,5 +1,7 @@
 #include "app/form1_win32.h"
 
+#include <utility>
+
 #include "app/launcher.h"
 #include "app/resources_win32.h"
 #include "platform/win32_text.h"
@@ -62,14 +64,19 @@ HICON LoadIconSized(HINSTANCE instance, int size) {
   return HICON(LoadImageW(instance, MAKEINTRESOURCEW(IDI_VELMORA), IMAGE_ICON, size, size, 0));
 }
 
-// Input that queued up while a command held the message loop: it would reach
-// the buttons once they are enabled again. The title bar's buttons send
-// non-client messages, which stay.
-void DropQueuedInput() {
-  MSG message;
-  while (PeekMessageW(&message, nullptr, WM_KEYFIRST, WM_KEYLAST, PM_REMOVE)) {
-  }
-  while (PeekMessageW(&message, nullptr, WM_MOUSEFIRST, WM_MOUSELAST, PM_REMOVE)) {
+// Clicks and keys meant for the window and its buttons. The title bar's
+// buttons send non-client messages and Alt+F4 and Alt+Space are system
+// keys: they pass, so the window can be moved and asked to close.
+bool IsDroppedInput(const MSG& message) {
+  switch (message.message) {
+    case WM_SYSKEYDOWN:
+    case WM_SYSKEYUP:
+    case WM_SYSCHAR:
+    case WM_SYSDEADCHAR:
+      return false;
+    default:
+      return (message.message >= WM_KEYFIRST && message.message <= WM_KEYLAST) ||
+             (message.message >= WM_MOUSEFIRST && message.message <= WM_MOUSELAST);
   }
 }
 
@@ -80,6 +87,7 @@ Form1::Form1(HINSTANCE instance, GameFolder game, FileSystemOpener open_file_sys
       game_(std::move(game)),
       open_file_system_(std::move(open_file_system)),
       lists_(game_) {
+  command_done_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   picture_ = HBITMAP(LoadImageW(instance_, MAKEINTRESOURCEW(IDB_BACKGROUND), IMAGE_BITMAP, 0, 0,
                                 LR_CREATEDIBSECTION));
   WNDCLASSEXW window_class{};
@@ -100,6 +108,7 @@ Form1::~Form1() {
     if (object) DeleteObject(object);
   for (HICON icon : {big_icon_, small_icon_})
     if (icon) DestroyIcon(icon);
+  if (command_done_) CloseHandle(command_done_);
 }
 
 LRESULT CALLBACK Form1::WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
@@ -145,6 +154,9 @@ LRESULT Form1::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
         last_focus_ = GetFocus();
       else
         SetFocus(last_focus_ ? last_focus_ : buttons_[design::kTabOrder[0]]);
+      return 0;
+    case WM_CLOSE:
+      if (!worker_.DeferClose()) DestroyWindow(window_);
       return 0;
     case WM_DESTROY:
       window_ = nullptr;
@@ -223,6 +235,7 @@ bool Form1::ClickOnEnter(const MSG& message) {
 }
 
 void Form1::Clicked(int id) {
+  if (worker_.Running()) return;  // a BM_CLICK sent meanwhile: commands never overlap
   switch (id - kFirstButtonId) {
     case design::kCpyFls:
       CpyFls_Click();
@@ -239,7 +252,6 @@ void Form1::Clicked(int id) {
     default:
       return;  // IDOK and IDCANCEL from Enter and Esc elsewhere: no button's
   }
-  DropQueuedInput();
 }
 
 void Form1::CpyFls_Click() { CopyFiles(); }
@@ -264,13 +276,43 @@ void Form1::SetCopying(bool copying) {
   if (!copying && !GetFocus() && GetActiveWindow() == window_) SetFocus(buttons_[design::kCpyFls]);
 }
 
+void Form1::RunCommand(const std::function<void()>& work) {
+  ResetEvent(command_done_);
+  const bool close = worker_.Run(work, [this] { SetEvent(command_done_); }, [this] {
+    // Messages are taken as they come, so Windows never calls the window hung.
+    while (!worker_.Done()) {
+      MsgWaitForMultipleObjectsEx(1, &command_done_, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+      DispatchDroppingInput();
+    }
+  });
+  // Input still queued now was made while the command ran.
+  DispatchDroppingInput();
+  if (std::exchange(quit_seen_, false)) PostQuitMessage(int(quit_code_));
+  if (close && window_) DestroyWindow(window_);
+}
+
+void Form1::DispatchDroppingInput() {
+  MSG message;
+  while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+    if (message.message == WM_QUIT) {
+      quit_seen_ = true;
+      quit_code_ = message.wParam;
+    } else if (!IsDroppedInput(message)) {
+      TranslateMessage(&message);
+      DispatchMessageW(&message);
+    }
+  }
+}
+
 void Form1::CopyFiles() {
   SetCopying(true);
-  RunCopyFiles(game_, open_file_system_, lists_);
+  RunCommand([this] { RunCopyFiles(game_, open_file_system_, lists_); });
   SetCopying(false);
 }
 
-void Form1::CreateConfigINI() { RunCreateConfigIni(game_, open_file_system_, lists_); }
+void Form1::CreateConfigINI() {
+  RunCommand([this] { RunCreateConfigIni(game_, open_file_system_, lists_); });
+}
 
 void Form1::Paint() {
   PAINTSTRUCT paint;

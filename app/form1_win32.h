@@ -4,15 +4,17 @@
 
 #include <array>
 
+#include "app/command_worker.h"
 #include "app/commands.h"
 #include "app/window_design.h"
 
 namespace velmora {
 
 // The utility's one window on Windows (plain Win32): a picture with four
-// command buttons, laid out from the twips at the window's own DPI. Each
-// click runs its command to the end, and input that arrives meanwhile is
-// dropped, not handled afterwards.
+// command buttons, laid out from the twips at the window's own DPI. A click
+// runs its command on a worker while the window's thread goes on taking its
+// messages; input that arrives meanwhile is dropped, not handled afterwards,
+// and a request to close waits for the command.
 class Form1 {
  public:
   Form1(HINSTANCE instance, GameFolder game, FileSystemOpener open_file_system = OpenFileSystem);
@@ -46,9 +48,13 @@ class Form1 {
   void EndProgram_Click();
   void CopyFiles();
   void CreateConfigINI();
-  // Disables or enables "Copy files", "Create INI-file" and "Close", and
-  // paints them at once: the command keeps the message loop waiting.
+  // Disables or enables "Copy files", "Create INI-file" and "Close".
   void SetCopying(bool copying);
+  // Runs `work` on the worker and serves the window's messages, with input
+  // dropped, until it is done; ends the program then if that was asked.
+  void RunCommand(const std::function<void()>& work);
+  // Dispatches every queued message but the window's clicks and keys.
+  void DispatchDroppingInput();
 
   HINSTANCE instance_;
   GameFolder game_;
@@ -62,6 +68,11 @@ class Form1 {
   HBITMAP picture_ = nullptr;
   HICON big_icon_ = nullptr;
   HICON small_icon_ = nullptr;
+  CommandWorker worker_;
+  HANDLE command_done_ = nullptr;
+  // A WM_QUIT taken while a command ran, posted again after it.
+  bool quit_seen_ = false;
+  WPARAM quit_code_ = 0;
 };
 
 }  // namespace velmora

@@ -1,6 +1,6 @@
 # Shared by the tests that drive the real window in Xvfb with xdotool; meant
 # to be sourced. When the test ends, the program it started ("$pid") and the
-# X server are stopped, and then the command in "$on_exit", if any.
+# X server are stopped, and then the commands in the array "on_exit", if any.
 
 fail() { echo "FAIL: $*"; exit 1; }
 check() { if ! eval "$1"; then fail "$2"; fi; }
@@ -12,10 +12,10 @@ require_tools() {
   done
 }
 
-xvfb="" pid="" on_exit=""
+xvfb="" pid="" on_exit=()
 end_session() {
   if [ -n "$pid" ]; then kill "$pid" 2>/dev/null || true; fi
-  if [ -n "$on_exit" ]; then eval "$on_exit" || true; fi
+  for command in "${on_exit[@]}"; do eval "$command" || true; done
   if [ -n "$xvfb" ]; then kill "$xvfb" 2>/dev/null || true; fi
 }
 trap end_session EXIT
@@ -34,7 +34,8 @@ start_x() {
   echo "X server on $DISPLAY"
 }
 
-# Waits for the utility's window and sets $window.
+# Waits for the utility's window and sets $window, then for its first
+# drawing: the blue strip between "Run Velmora" and "Close".
 find_window() {
   window=""
   for _ in $(seq 300); do
@@ -43,7 +44,28 @@ find_window() {
     sleep 0.1
   done
   [ -n "$window" ] || fail "the window did not appear"
-  sleep 1
+  for _ in $(seq 100); do
+    [ "$(window_pixel "$(px 4350)" "$(px 1800)")" = "0,51,153" ] && return
+    sleep 0.1
+  done
+  fail "the window was not drawn"
+}
+
+# The colour of one pixel of the window as the screen shows it now.
+window_pixel() {
+  import -window "$window" -crop "1x1+$1+$2" +repage -format '%[pixel:p{0,0}]' info: 2>/dev/null |
+    sed 's/^srgb(\(.*\))$/\1/'
+}
+
+# Runs a command until it succeeds, up to SECONDS (tenths of a second apart).
+wait_until() {
+  local seconds=$1
+  shift
+  for _ in $(seq $((seconds * 10))); do
+    eval "$1" && return 0
+    sleep 0.1
+  done
+  eval "$1"
 }
 
 # The buttons' left, top, width and height in twips.
