@@ -5,6 +5,7 @@
 #include "app/form1_qt.h"
 
 int main(int argc, char** argv) {
+  velmora::RaiseOpenFileLimit();
   QApplication app(argc, argv);
   app.setWindowIcon(velmora::AppIcon());
   velmora::Form1 form(velmora::GameFolder::Current());

@@ -1,6 +1,7 @@
 #include "platform/case_resolver.h"
 
 #include <dirent.h>
+#include <errno.h>
 #include <fcntl.h>
 #include <unistd.h>
 #include <sys/stat.h>
@@ -58,6 +59,12 @@ const CaseResolver::FolderIndex* CaseResolver::Index(const std::string& folder, 
   if (added) {
     const int own = fd == AT_FDCWD ? open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)
                                    : openat(fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    // Short of descriptors, the folder is not taken for unreadable: it is
+    // read again on the next call.
+    if (own < 0 && (errno == EMFILE || errno == ENFILE)) {
+      folders_.erase(it);
+      return nullptr;
+    }
     std::unique_ptr<DIR, int (*)(DIR*)> dir(own >= 0 ? fdopendir(own) : nullptr, closedir);
     if (!dir && own >= 0) close(own);
     if (dir) {

@@ -59,8 +59,11 @@ bool IsExactCopy(int from, const struct stat& from_status, int folder, const std
   return true;
 }
 
-bool CopyData(int from, int to, off_t size) {
-  if (size > 0 && ioctl(to, FICLONE, from) == 0) return true;
+bool CopyData(int from, int to, off_t size, bool& clone) {
+  if (clone && size > 0) {
+    if (ioctl(to, FICLONE, from) == 0) return true;
+    if (errno == EOPNOTSUPP || errno == EXDEV || errno == EINVAL || errno == ENOTTY) clone = false;
+  }
   off_t done = 0;
   while (done < size) {
     const ssize_t moved = copy_file_range(from, nullptr, to, nullptr, size_t(size - done), 0);

@@ -9,9 +9,10 @@
 namespace velmora {
 
 // Copies `size` bytes from the start of one open file to another, letting the
-// kernel move them where it can: a clone of the extents, then
-// copy_file_range, then plain reads and writes through one fixed buffer.
-bool CopyData(int from, int to, off_t size);
+// kernel move them where it can: a clone of the extents (only while `clone`;
+// it turns false when the file systems cannot clone), then copy_file_range,
+// then plain reads and writes through one fixed buffer.
+bool CopyData(int from, int to, off_t size, bool& clone);
 
 // True when `name` in the open `folder` is a regular file (not a link) with
 // the same size, modification time, permission bits and bytes as the open

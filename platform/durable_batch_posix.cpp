@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <set>
 
 #include "platform/posix_calls.h"
@@ -30,6 +31,16 @@ void Discard(const DurableBatch::Copy& copy) {
   if (!copy.temporary.empty()) unlinkat(copy.folder->get(), copy.temporary.c_str(), 0);
 }
 
+// A flushed batch: each copy named, or, when the flush failed, each discarded.
+void FlushBatch(std::vector<DurableBatch::Copy>& batch) {
+  std::set<dev_t> flushed;  // one flush for each file system the batch lies on
+  bool durable = true;
+  for (const DurableBatch::Copy& copy : batch)
+    if (flushed.insert(copy.device).second)
+      durable &= CurrentPosixFileCalls().sync_file_system(copy.file.get()) == 0;
+  for (const DurableBatch::Copy& copy : batch) durable ? (void)Name(copy) : Discard(copy);
+}
+
 }  // namespace
 
 PosixFileCalls& CurrentPosixFileCalls() {
@@ -37,27 +48,62 @@ PosixFileCalls& CurrentPosixFileCalls() {
   return calls;
 }
 
+DurableBatch::Limits DurableBatch::LimitsFor(std::size_t descriptors) {
+  const std::size_t copies = std::max<std::size_t>(descriptors / 2, 1);
+  const std::size_t queued = copies >= 6 * 64 ? 4 : 1;
+  return {std::clamp<std::size_t>(copies / (queued + 2), 1, kCapacity), queued};
+}
+
+DurableBatch::DurableBatch(Limits limits) : limits_(limits) { filling_.reserve(limits_.batch); }
+
+DurableBatch::~DurableBatch() {
+  Flush();
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+  }
+  changed_.notify_all();
+  if (flusher_.joinable()) flusher_.join();
+}
+
 void DurableBatch::Add(Copy copy) {
-  sync_file_range(copy.file.get(), 0, 0, SYNC_FILE_RANGE_WRITE);
-  copies_.push_back(std::move(copy));
-  if (copies_.size() >= kCapacity) Flush();
+  filling_.push_back(std::move(copy));
+  if (filling_.size() < limits_.batch) return;
+  std::unique_lock lock(mutex_);
+  Submit(lock);
 }
 
 void DurableBatch::Flush() {
-  if (copies_.empty()) return;
-  // One flush for each file system the batch lies on.
-  std::set<dev_t> flushed;
-  bool durable = true;
-  for (const Copy& copy : copies_) {
-    struct stat st;
-    if (fstat(copy.file.get(), &st) != 0) {
-      durable = false;
-      continue;
-    }
-    if (flushed.insert(st.st_dev).second) durable &= CurrentPosixFileCalls().sync_file_system(copy.file.get()) == 0;
+  std::unique_lock lock(mutex_);
+  if (!filling_.empty()) Submit(lock);
+  changed_.wait(lock, [this] { return waiting_.empty() && !flushing_; });
+}
+
+void DurableBatch::Submit(std::unique_lock<std::mutex>& lock) {
+  changed_.wait(lock, [this] { return waiting_.size() < limits_.queued; });
+  waiting_.push_back(std::move(filling_));
+  filling_.clear();
+  filling_.reserve(limits_.batch);
+  if (!flusher_.joinable()) flusher_ = std::thread(&DurableBatch::FlushLoop, this);
+  changed_.notify_all();
+}
+
+void DurableBatch::FlushLoop() {
+  std::unique_lock lock(mutex_);
+  for (;;) {
+    changed_.wait(lock, [this] { return stopping_ || !waiting_.empty(); });
+    if (waiting_.empty()) return;
+    std::vector<Copy> batch = std::move(waiting_.front());
+    waiting_.pop_front();
+    flushing_ = true;
+    changed_.notify_all();  // room in the queue
+    lock.unlock();
+    FlushBatch(batch);
+    batch.clear();  // the files closed before the next batch is taken
+    lock.lock();
+    flushing_ = false;
+    changed_.notify_all();
   }
-  for (const Copy& copy : copies_) durable ? (void)Name(copy) : Discard(copy);
-  copies_.clear();
 }
 
 bool RenameNoReplace(int folder, const std::string& from, const std::string& to) {

@@ -5,11 +5,18 @@
 // or zero-filled file under a final name; a name lost instead is harmless,
 // the next run copies that file again. Making each file durable alone would
 // cost one disk flush per file; as dpkg does, the copies are gathered in
-// batches: writeback starts as each is written, one flush per batch waits
-// for all of them, then each gets its name.
+// batches, one flush waits for a whole batch, then each of its files gets its
+// name. The flush runs on a thread of its own, so that the next batch is
+// copied while the last one is flushed.
+#include <sys/types.h>
+
+#include <condition_variable>
 #include <cstddef>
+#include <deque>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/file_system.h"
@@ -22,28 +29,50 @@ class DurableBatch {
   struct Copy {
     UniqueFd file;                           // written whole
     std::shared_ptr<const UniqueFd> folder;  // where it lands
+    dev_t device;                            // the file system it lies on
     std::string temporary;                   // its temporary name; empty for an unnamed file
     std::string name;                        // the name it is to get
     Replace replace;                         // with kNo only if that name is still free
   };
 
-  // At most this many open files wait for their flush.
-  static constexpr std::size_t kCapacity = 256;
+  // How many copies a batch gathers, and how many full batches may wait for
+  // the flush. The copies held open are at most batch * (queued + 2): one
+  // batch filling, `queued` waiting and one being flushed.
+  struct Limits {
+    std::size_t batch;
+    std::size_t queued;
+    std::size_t MostOpen() const { return batch * (queued + 2); }
+  };
+  // Larger batches gain nothing measurable and hold more files open.
+  static constexpr std::size_t kCapacity = 1024;
+  // The largest limits whose copies, each holding its file and at worst its
+  // folder open, stay within `descriptors`.
+  static Limits LimitsFor(std::size_t descriptors);
 
-  DurableBatch() = default;
-  ~DurableBatch() { Flush(); }
+  explicit DurableBatch(Limits limits);
+  ~DurableBatch();
   DurableBatch(const DurableBatch&) = delete;
   DurableBatch& operator=(const DurableBatch&) = delete;
 
-  // Takes a copy and starts writing its data to the disk; names the whole
-  // batch once it is full.
+  // Takes a copy. A full batch goes to the flush; while as many batches as
+  // the limits allow are waiting, this waits for the flush.
   void Add(Copy copy);
-  // Makes the data of every waiting copy durable, then gives each its name.
-  // When the flush fails, none is named and every temporary is removed.
+  // Returns once every copy taken is flushed and named: when the flush
+  // fails, none of its batch is named and their temporaries are removed.
   void Flush();
 
  private:
-  std::vector<Copy> copies_;
+  void Submit(std::unique_lock<std::mutex>& lock);
+  void FlushLoop();
+
+  const Limits limits_;
+  std::vector<Copy> filling_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<std::vector<Copy>> waiting_;
+  bool flushing_ = false;
+  bool stopping_ = false;
+  std::thread flusher_;  // started with the first batch
 };
 
 // Gives a complete temporary file in `folder` the name `to`, only if that

@@ -61,6 +61,11 @@ class FileSystem {
 std::unique_ptr<FileSystem> OpenFileSystem(const GameFolder& game);
 using FileSystemOpener = std::function<std::unique_ptr<FileSystem>(const GameFolder&)>;
 
+// Lets the process hold as many files open as the system allows it (on
+// Linux, the soft limit raised to the hard one), so that copies wait for
+// their flush in large batches. Called once at start.
+void RaiseOpenFileLimit();
+
 // Forwards every call; a test overrides the one call it wants to fail.
 class FileSystemWrapper : public FileSystem {
  public:

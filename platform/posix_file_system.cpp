@@ -15,14 +15,18 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <stdio.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <filesystem>
 #include <map>
 #include <set>
 #include <memory>
 #include <string>
+#include <type_traits>
 
 #include "platform/case_resolver.h"
 #include "platform/copy_data_posix.h"
@@ -34,11 +38,34 @@
 namespace velmora {
 namespace {
 
-// A folder open for writing, and its path (for the case index and tests).
+// A folder open for writing, its path (for the case index and tests) and
+// the file system it lies on.
 struct OpenFolder {
   std::shared_ptr<const UniqueFd> fd;
   std::string path;
+  dev_t device = 0;
 };
+
+bool OutOfDescriptors() { return errno == EMFILE || errno == ENFILE; }
+
+std::size_t OpenDescriptors() {
+  std::size_t count = 0;
+  std::error_code error;
+  for (auto it = std::filesystem::directory_iterator("/proc/self/fd", error);
+       !error && it != std::filesystem::directory_iterator(); it.increment(error))
+    ++count;
+  return count;
+}
+
+// The descriptors this process may still open, less a few kept for the
+// source file, the copy being written and a folder being read.
+std::size_t FreeDescriptors() {
+  rlimit limit{};
+  getrlimit(RLIMIT_NOFILE, &limit);
+  const std::size_t most = limit.rlim_cur == RLIM_INFINITY ? std::size_t(1) << 20 : std::size_t(limit.rlim_cur);
+  const std::size_t used = OpenDescriptors() + 8;
+  return most > used ? most - used : 1;
+}
 
 constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 
@@ -77,8 +104,8 @@ EntryKind KindOf(const std::string& folder, const std::string& name, unsigned ch
 
 // Fills `out` with the content of `in`; permission bits and times travel
 // along, as with the system's own copy.
-bool FillCopy(int in, const struct stat& st, int out) {
-  if (!CopyData(in, out, st.st_size)) return false;
+bool FillCopy(int in, const struct stat& st, int out, bool& clone) {
+  if (!CopyData(in, out, st.st_size, clone)) return false;
   fchmod(out, st.st_mode & 07777);
   const timespec times[2] = {st.st_atim, st.st_mtim};
   futimens(out, times);
@@ -100,12 +127,64 @@ class PosixFileSystem : public FileSystem {
       : resolver_(game.Root()),
         root_{std::make_shared<UniqueFd>(open(game.Root().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)),
               game.Root()},
-        unnamed_files_(access("/proc/self/fd", X_OK) == 0) {}
+        unnamed_files_(access("/proc/self/fd", X_OK) == 0),
+        // Half the free descriptors for the copies waiting for their flush,
+        // a quarter for the folders kept open.
+        most_open_folders_(std::max<std::size_t>(FreeDescriptors() / 4, 1)),
+        batch_(DurableBatch::LimitsFor(FreeDescriptors() / 2)) {
+    struct stat st;
+    if (*root_.fd && fstat(root_.fd->get(), &st) == 0) root_.device = st.st_dev;
+  }
 
   // Pending copies get their names before the command ends.
   ~PosixFileSystem() override { batch_.Flush(); }
 
   std::optional<std::vector<Entry>> List(const GamePath& folder) override {
+    return WithDescriptors([&] { return ListOnce(folder); });
+  }
+  bool CreateFolder(const GamePath& folder) override {
+    return WithDescriptors([&] { return CreateFolderOnce(folder); });
+  }
+  bool CopyFile(const GamePath& source, const GamePath& target_folder, Replace replace) override {
+    return WithDescriptors([&] { return CopyFileOnce(source, target_folder, replace); });
+  }
+  std::optional<std::string> ReadFile(const GamePath& file) override {
+    return WithDescriptors([&] { return ReadFileOnce(file); });
+  }
+  bool WriteFile(const GamePath& file, std::string_view content) override {
+    return WithDescriptors([&] { return WriteFileOnce(file, content); });
+  }
+
+  bool FileExists(const GamePath& file) override {
+    const CaseResolver::Resolved resolved = resolver_.Resolve(file);
+    struct stat st;
+    return resolved.exists && stat(resolved.path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  }
+
+  std::optional<std::string> NativePath(const GamePath& path) override {
+    const CaseResolver::Resolved resolved = resolver_.Resolve(path);
+    if (!resolved.exists) return std::nullopt;
+    return resolved.path;
+  }
+
+ private:
+  // Runs `operation` again once when it failed for want of descriptors,
+  // after giving back those this object holds: the waiting copies are
+  // flushed and named, and the folders kept open are closed.
+  template <typename Operation>
+  std::invoke_result_t<Operation> WithDescriptors(Operation operation) {
+    errno = 0;
+    auto result = operation();
+    if (!result && OutOfDescriptors()) {
+      batch_.Flush();
+      open_folders_.clear();
+      errno = 0;
+      result = operation();
+    }
+    return result;
+  }
+
+  std::optional<std::vector<Entry>> ListOnce(const GamePath& folder) {
     const CaseResolver::Resolved resolved = resolver_.Resolve(folder);
     const CaseResolver::FolderIndex* index = resolved.exists ? resolver_.Index(resolved.path) : nullptr;
     if (!index) return std::nullopt;
@@ -118,7 +197,7 @@ class PosixFileSystem : public FileSystem {
     return entries;
   }
 
-  bool CreateFolder(const GamePath& folder) override {
+  bool CreateFolderOnce(const GamePath& folder) {
     if (folder.empty()) return false;
     const std::optional<OpenFolder> parent = OpenForWriting(Parent(folder));
     const CaseResolver::FolderIndex* index = parent ? IndexOf(*parent) : nullptr;
@@ -128,7 +207,7 @@ class PosixFileSystem : public FileSystem {
     return true;
   }
 
-  bool CopyFile(const GamePath& source, const GamePath& target_folder, Replace replace) override {
+  bool CopyFileOnce(const GamePath& source, const GamePath& target_folder, Replace replace) {
     if (source.empty()) return false;
     const std::optional<OpenFolder> into = OpenForWriting(target_folder);
     const CaseResolver::FolderIndex* index = into ? IndexOf(*into) : nullptr;
@@ -147,14 +226,16 @@ class PosixFileSystem : public FileSystem {
     // but cost a new file; a repeated run meets many such.
     if (existing && IsExactCopy(in.get(), st, folder, name)) return true;
 
-    DurableBatch::Copy copy{UniqueFd(), into->fd, "", name, replace};
+    DurableBatch::Copy copy{UniqueFd(), into->fd, into->device, "", name, replace};
     // A copy that must not replace anything is written into a file without
     // a name where the file system has those: cut short, it leaves nothing.
     if (replace == Replace::kNo && unnamed_files_)
       copy.file = UniqueFd(openat(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
     if (!copy.file) copy.file = CreateTemporary(folder, copy.temporary);
     if (!copy.file) return false;
-    if (!FillCopy(in.get(), st, copy.file.get())) {
+    // Asked once for each pair of file systems whether they can clone.
+    const auto [clone, unasked] = can_clone_.try_emplace({st.st_dev, into->device}, true);
+    if (!FillCopy(in.get(), st, copy.file.get(), clone->second)) {
       if (!copy.temporary.empty()) unlinkat(folder, copy.temporary.c_str(), 0);
       return false;
     }
@@ -163,13 +244,7 @@ class PosixFileSystem : public FileSystem {
     return true;
   }
 
-  bool FileExists(const GamePath& file) override {
-    const CaseResolver::Resolved resolved = resolver_.Resolve(file);
-    struct stat st;
-    return resolved.exists && stat(resolved.path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-  }
-
-  std::optional<std::string> ReadFile(const GamePath& file) override {
+  std::optional<std::string> ReadFileOnce(const GamePath& file) {
     const CaseResolver::Resolved resolved = resolver_.Resolve(file);
     struct stat st;
     const UniqueFd fd = resolved.exists ? OpenRegular(resolved.path, 0, st) : UniqueFd();
@@ -186,7 +261,7 @@ class PosixFileSystem : public FileSystem {
     }
   }
 
-  bool WriteFile(const GamePath& file, std::string_view content) override {
+  bool WriteFileOnce(const GamePath& file, std::string_view content) {
     if (file.empty()) return false;
     const std::optional<OpenFolder> parent = OpenForWriting(Parent(file));
     const CaseResolver::FolderIndex* index = parent ? IndexOf(*parent) : nullptr;
@@ -215,17 +290,10 @@ class PosixFileSystem : public FileSystem {
     return true;
   }
 
-  std::optional<std::string> NativePath(const GamePath& path) override {
-    const CaseResolver::Resolved resolved = resolver_.Resolve(path);
-    if (!resolved.exists) return std::nullopt;
-    return resolved.path;
-  }
-
- private:
   static GamePath Parent(const GamePath& path) { return GamePath(path.begin(), path.end() - 1); }
 
   // Opens a folder below the game folder for writing (see the top of this
-  // file). Folders opened once stay open for the command.
+  // file). Folders opened once stay open, as many as the limit allows.
   std::optional<OpenFolder> OpenForWriting(const GamePath& folder) {
     if (!*root_.fd) return std::nullopt;
     OpenFolder at = root_;
@@ -240,9 +308,11 @@ class PosixFileSystem : public FileSystem {
       const std::optional<std::string> found = index ? index->Find(name) : std::nullopt;
       if (!found) return std::nullopt;
       auto fd = std::make_shared<UniqueFd>(openat(at.fd->get(), found->c_str(), kFolderFlags));
-      if (!*fd) return std::nullopt;
-      at = {std::move(fd), at.path + "/" + *found};
+      struct stat st;
+      if (!*fd || fstat(fd->get(), &st) != 0) return std::nullopt;
+      at = {std::move(fd), at.path + "/" + *found, st.st_dev};
       if (const auto& told = CurrentPosixFileCalls().folder_opened) told(at.path);
+      if (open_folders_.size() >= most_open_folders_) open_folders_.clear();
       open_folders_.emplace(key, at);
     }
     return at;
@@ -276,8 +346,10 @@ class PosixFileSystem : public FileSystem {
   CaseResolver resolver_;
   OpenFolder root_;
   bool unnamed_files_;
+  std::size_t most_open_folders_;
   std::map<std::string, OpenFolder> open_folders_;
   std::set<std::string> swept_;
+  std::map<std::pair<dev_t, dev_t>, bool> can_clone_;
   DurableBatch batch_;  // last: flushed before the folders it needs are closed
 };
 
@@ -285,6 +357,13 @@ class PosixFileSystem : public FileSystem {
 
 std::unique_ptr<FileSystem> OpenFileSystem(const GameFolder& game) {
   return std::make_unique<PosixFileSystem>(game);
+}
+
+void RaiseOpenFileLimit() {
+  rlimit limit{};
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == limit.rlim_max) return;
+  limit.rlim_cur = limit.rlim_max;
+  setrlimit(RLIMIT_NOFILE, &limit);
 }
 
 }  // namespace velmora

@@ -278,4 +278,6 @@ std::unique_ptr<FileSystem> OpenFileSystem(const GameFolder& game) {
   return std::make_unique<Win32FileSystem>(game);
 }
 
+void RaiseOpenFileLimit() {}  // Windows has no such limit on handles
+
 }  // namespace velmora

@@ -1,0 +1,100 @@
+#include "platform/durable_batch_posix.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <filesystem>
+#include <mutex>
+#include <thread>
+
+#include "platform/posix_calls.h"
+#include "platform/testing/injected.h"
+#include "platform/testing/temp_game.h"
+
+namespace velmora {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+std::size_t OpenDescriptors() {
+  return std::size_t(std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator()));
+}
+
+// A flush that waits until the test lets it go.
+class HeldFlush {
+ public:
+  explicit HeldFlush(PosixFileCalls& calls) {
+    calls.sync_file_system = [this](int fd) {
+      std::unique_lock lock(mutex_);
+      released_.wait(lock, [this] { return release_; });
+      return syncfs(fd);
+    };
+  }
+  void Release() {
+    std::lock_guard lock(mutex_);
+    release_ = true;
+    released_.notify_all();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable released_;
+  bool release_ = false;
+};
+
+TEST(DurableBatchTest, WhileTheFlushIsHeldTheCopierWaitsWithNoMoreFilesOpenThanTheBound) {
+  testing::TempGame temp;
+  auto folder = std::make_shared<const UniqueFd>(open(temp.root().c_str(), O_RDONLY | O_DIRECTORY));
+  struct stat st;
+  ASSERT_EQ(fstat(folder->get(), &st), 0);
+  testing::Injected injected(CurrentPosixFileCalls());
+  HeldFlush held(injected.calls());
+  const DurableBatch::Limits limits{8, 2};
+  const std::size_t open_before = OpenDescriptors();
+  constexpr int kFiles = 100;
+  std::atomic<int> added = 0;
+  {
+    DurableBatch batch(limits);
+    std::thread copier([&] {
+      for (int i = 0; i < kFiles; ++i) {
+        UniqueFd file(openat(folder->get(), ".", O_TMPFILE | O_WRONLY, 0600));
+        ASSERT_TRUE(file);
+        ASSERT_EQ(write(file.get(), "x", 1), 1);
+        batch.Add({std::move(file), folder, st.st_dev, "", "copy" + std::to_string(i), Replace::kNo});
+        ++added;
+      }
+    });
+    // One batch in the flush, two waiting, one filling: the copy that fills
+    // the last one waits for room.
+    const int most = int(limits.MostOpen()) - 1;
+    for (int i = 0; i < 1000 && added < most; ++i) std::this_thread::sleep_for(10ms);
+    std::this_thread::sleep_for(200ms);
+    EXPECT_EQ(added, most);
+    EXPECT_LE(OpenDescriptors(), open_before + limits.MostOpen());
+    EXPECT_TRUE(temp.Names().empty()) << "named before the flush";
+    held.Release();
+    copier.join();
+  }
+  EXPECT_EQ(temp.Names().size(), std::size_t(kFiles));
+  EXPECT_EQ(OpenDescriptors(), open_before);
+}
+
+TEST(DurableBatchTest, LimitsKeepTheOpenCopiesWithinTheDescriptorsGiven) {
+  for (std::size_t descriptors : {1, 10, 24, 100, 1000, 20000, 1000000}) {
+    const DurableBatch::Limits limits = DurableBatch::LimitsFor(descriptors);
+    EXPECT_GE(limits.batch, 1u);
+    EXPECT_LE(limits.batch, DurableBatch::kCapacity);
+    if (descriptors >= 12) {
+      EXPECT_LE(2 * limits.MostOpen(), descriptors) << descriptors;
+    }
+  }
+  EXPECT_EQ(DurableBatch::LimitsFor(1000000).batch, DurableBatch::kCapacity);
+}
+
+}  // namespace
+}  // namespace velmora
