@@ -37,13 +37,50 @@ ProgramKind KindOfProgram(const std::string& path) {
 
 // The Wine prefix a folder lies in: the parent of a "drive_c" folder that
 // sits beside a "system.reg".
-std::optional<std::string> WinePrefixOf(const fs::path& folder) {
+std::optional<fs::path> WinePrefixAlong(const fs::path& folder) {
   std::error_code error;
   for (fs::path at = folder; at.has_relative_path(); at = at.parent_path()) {
     if (at.filename() == "drive_c" && fs::is_regular_file(at.parent_path() / "system.reg", error))
-      return at.parent_path().string();
+      return at.parent_path();
   }
   return std::nullopt;
+}
+
+bool SameFolder(const std::string& a, const std::string& b) {
+  struct stat sa, sb;
+  return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+         sa.st_ino == sb.st_ino;
+}
+
+// The prefix of the game folder, found along its resolved path or along the
+// path the user went by ($PWD, when it names the game folder): a game folder
+// that is a link to another disk still belongs to the prefix it was reached in.
+std::optional<fs::path> WinePrefixOf(const GameFolder& game) {
+  if (auto prefix = WinePrefixAlong(fs::absolute(game.Root()))) return prefix;
+  const char* pwd = std::getenv("PWD");
+  if (pwd && *pwd == '/' && SameFolder(pwd, game.Root())) return WinePrefixAlong(fs::path(pwd).lexically_normal());
+  return std::nullopt;
+}
+
+// A prefix that the system's wine must not run in: another user's (wine
+// refuses it), or one that Steam's Proton made and keeps in step with its own
+// wine ("pfx" beside Proton's "version", "pfx.lock" or "config_info").
+bool IsForeignPrefix(const fs::path& prefix) {
+  struct stat st;
+  if (stat(prefix.c_str(), &st) != 0 || st.st_uid != geteuid()) return true;
+  std::error_code error;
+  const fs::path parent = prefix.parent_path();
+  return prefix.filename() == "pfx" &&
+         (fs::exists(parent / "version", error) || fs::exists(parent / "pfx.lock", error) ||
+          fs::exists(parent / "config_info", error));
+}
+
+// The wine to run: $WINE, as winetricks takes it, or wine from PATH.
+std::optional<std::string> FindWine() {
+  const char* wine = std::getenv("WINE");
+  if (!wine || !*wine) return FindOnPath("wine");
+  if (std::string_view(wine).find('/') != std::string_view::npos) return std::string(wine);
+  return FindOnPath(wine);
 }
 
 std::optional<ProgramStart> GameStart(const GameFolder& game) {
@@ -52,11 +89,15 @@ std::optional<ProgramStart> GameStart(const GameFolder& game) {
   if (kind == ProgramKind::kNone) return std::nullopt;
   ProgramStart start{{}, game.Root(), {}};
   if (kind == ProgramKind::kWindows) {
-    const std::optional<std::string> wine = FindOnPath("wine");
+    const std::optional<std::string> wine = FindWine();
     if (!wine) return std::nullopt;
     start.arguments = {*wine, fs::path(*program).filename().string(), kGameArgument};
-    const std::optional<std::string> prefix = WinePrefixOf(fs::absolute(game.Root()));
-    if (prefix && !std::getenv("WINEPREFIX")) start.extra_environment.push_back("WINEPREFIX=" + *prefix);
+    const bool prefix_set = std::getenv("WINEPREFIX") && *std::getenv("WINEPREFIX");
+    if (const std::optional<fs::path> prefix = WinePrefixOf(game); prefix && !prefix_set) {
+      // Rather nothing than the system's wine rewriting a prefix not its own.
+      if (IsForeignPrefix(*prefix)) return std::nullopt;
+      start.extra_environment.push_back("WINEPREFIX=" + prefix->string());
+    }
   } else {
     start.arguments = {*program, kGameArgument};
   }

@@ -52,6 +52,7 @@ class LauncherTest : public ::testing::Test {
   void TearDown() override {
     setenv("PATH", old_path_.c_str(), 1);
     unsetenv("WINEPREFIX");
+    unsetenv("WINE");
   }
 
   TempGame temp_;
@@ -142,6 +143,59 @@ TEST_F(LauncherTest, StartsAWindowsProgramThroughWineInItsPrefix) {
   const std::string record = WaitForRecord(record_);
   EXPECT_EQ(record.substr(0, record.find("cwd=")), "dromvik.exe\n-config=Qorvane.INI\n");
   EXPECT_NE(record.find("prefix=" + prefix.root().string() + "\n"), std::string::npos);
+}
+
+// A Windows game at drive_c/Games/F1 of a prefix, and a recording wine.
+struct PrefixedGame {
+  explicit PrefixedGame(const std::string& old_path, const char* prefix_name = "prefix") {
+    prefix = outer.At(prefix_name);
+    outer.Write(std::string(prefix_name) + "/system.reg", "WINE REGISTRY\n");
+    WriteProgram(prefix / "drive_c/Games/F1/dromvik.exe", "MZ\x90\0 not really a program");
+    WriteProgram(outer.At("bin/wine"), kRecorder);
+    setenv("PATH", (outer.At("bin").string() + ":" + old_path).c_str(), 1);
+    unsetenv("WINEPREFIX");
+  }
+  GameFolder game() const { return GameFolder((prefix / "drive_c/Games/F1").string()); }
+  TempGame outer;
+  fs::path prefix;
+};
+
+TEST_F(LauncherTest, AProtonPrefixOrAnotherUsersIsNeverRunByTheSystemsWineUnlessWinePrefixIsSet) {
+  PrefixedGame proton(old_path_, "pfx");
+  proton.outer.Write("version", "proton");
+  EXPECT_FALSE(LaunchGame(proton.game()));
+  PrefixedGame others(old_path_);
+  ASSERT_EQ(chown(others.prefix.c_str(), 12345, 12345), 0);
+  EXPECT_FALSE(LaunchGame(others.game()));
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_FALSE(fs::exists(record_));
+  // The player's own choice of prefix is theirs to make.
+  setenv("WINEPREFIX", "/somewhere/else", 1);
+  ASSERT_TRUE(LaunchGame(proton.game()));
+  EXPECT_NE(WaitForRecord(record_).find("prefix=/somewhere/else\n"), std::string::npos);
+}
+
+TEST_F(LauncherTest, WineNamedByTheWineVariableIsTheOneStarted) {
+  PrefixedGame game(old_path_);
+  fs::rename(game.outer.At("bin/wine"), game.outer.At("bin/lutris-wine"));
+  setenv("WINE", game.outer.At("bin/lutris-wine").c_str(), 1);
+  ASSERT_TRUE(LaunchGame(game.game()));
+  EXPECT_NE(WaitForRecord(record_).find("prefix=" + game.prefix.string() + "\n"), std::string::npos);
+}
+
+TEST_F(LauncherTest, AGameFolderLinkedFromAPrefixRunsInThatPrefixFoundThroughPwd) {
+  PrefixedGame game(old_path_);
+  TempGame other_disk;
+  fs::rename(game.prefix / "drive_c/Games/F1", other_disk.At("F1"));
+  fs::create_directory_symlink(other_disk.At("F1"), game.prefix / "drive_c/Games/F1");
+  const std::string linked = (game.prefix / "drive_c/Games/F1").string();
+  const char* old_pwd = getenv("PWD");
+  const std::string saved = old_pwd ? old_pwd : "";
+  setenv("PWD", linked.c_str(), 1);
+  const bool started = LaunchGame(GameFolder(fs::canonical(linked).string()));
+  setenv("PWD", saved.c_str(), 1);
+  ASSERT_TRUE(started);
+  EXPECT_NE(WaitForRecord(record_).find("prefix=" + game.prefix.string() + "\n"), std::string::npos);
 }
 
 TEST_F(LauncherTest, AWindowsProgramWithoutWineStartsNothing) {

@@ -2,6 +2,7 @@
 // output's name, a pipe or a device at the input's, a write cut short by a
 // file size limit, a full disk (a small tmpfs), another user's file and a
 // killed run's leftovers (the last three when running as root).
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -12,6 +13,7 @@
 #include <filesystem>
 
 #include "config/create_config_fixture.h"
+#include "platform/testing/fat_disk.h"
 #include "platform/testing/small_disk.h"
 
 namespace velmora {
@@ -19,6 +21,19 @@ namespace {
 
 using testing::TempGame;
 namespace fs = std::filesystem;
+
+TEST(CreateConfigIniFatTest, OnAFileSystemWithoutPermissionBitsQorvaneIniIsWrittenAndReplaced) {
+  TempGame temp;
+  testing::FatDisk fat(temp.At("fat"));
+  if (!fat.mounted()) GTEST_SKIP() << "needs fusefat and root";
+  const GameFolder game(temp.At("fat").string());
+  temp.Write("fat/Config.ini", "SaveDir=save\\\r\n");
+  StringList new_ini;
+  for (int run = 0; run < 2; ++run) {
+    CreateConfigIni(*OpenFileSystem(game), new_ini);
+    EXPECT_EQ(temp.Read("fat/Qorvane.ini"), "SAVEDIR=ZENTOSAVE\\\r\n") << "run " << run;
+  }
+}
 
 TEST_F(CreateConfigIniTest, ALinkAtQorvaneIniIsReplacedNotWrittenThrough) {
   TempGame outside;
@@ -72,18 +87,41 @@ TEST_F(CreateConfigIniTest, AQorvaneIniThisUserMayNotWriteStaysUnchangedThoughIt
   EXPECT_EQ(temp_.Read("Qorvane.ini"), "SAVEDIR=ZENTOSAVE\\\r\n");
 }
 
-TEST_F(CreateConfigIniTest, TemporariesOfKilledRunsAreSweptFromTheGameFolder) {
+TEST_F(CreateConfigIniTest, TemporariesNobodyHoldsAreSweptWhateverTheProcessIdTheyNameAndOnlyThey) {
   temp_.Write("Config.ini", "x\r\n");
-  // A process id that no process has any more, and one that is running.
+  // Process ids repeat: one that no process has any more, and 1, which a run
+  // in a PID namespace had, name leftovers all the same.
   const pid_t gone = fork();
   if (gone == 0) _exit(0);
   waitpid(gone, nullptr, 0);
   const std::string stale = ".velmora-" + std::to_string(gone) + "-3.tmp";
-  const std::string running = ".velmora-" + std::to_string(getppid()) + "-0.tmp";
+  const std::string reused = ".velmora-1-0.tmp";
+  const std::string running = ".velmora-" + std::to_string(getpid()) + "-9.tmp";
   temp_.Write(stale, "left by a killed run");
+  temp_.Write(reused, "left by a killed run");
   temp_.Write(running, "still being written");
   temp_.Write(".velmora-notes.tmp", "not ours");
+  // Another run, still writing, holds its temporary locked.
+  int ready[2], done[2];
+  ASSERT_EQ(pipe(ready), 0);
+  ASSERT_EQ(pipe(done), 0);
+  const pid_t writer = fork();
+  if (writer == 0) {
+    close(done[1]);
+    const int fd = open(temp_.At(running).c_str(), O_RDWR);
+    struct flock lock {};
+    lock.l_type = F_WRLCK;
+    char byte = fcntl(fd, F_OFD_SETLK, &lock) == 0 ? 'y' : 'n';
+    if (write(ready[1], &byte, 1) != 1 || read(done[0], &byte, 1) < 0) _exit(1);
+    _exit(0);
+  }
+  char locked = 0;
+  ASSERT_EQ(read(ready[0], &locked, 1), 1);
+  ASSERT_EQ(locked, 'y');
   Run();
+  close(done[1]);
+  waitpid(writer, nullptr, 0);
+  for (int fd : {ready[0], ready[1], done[0]}) close(fd);
   std::vector<std::string> kept = {".velmora-notes.tmp", running, "Config.ini", "Qorvane.ini"};
   std::sort(kept.begin(), kept.end());
   EXPECT_EQ(Names(), kept);

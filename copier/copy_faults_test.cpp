@@ -1,6 +1,7 @@
 // Faults that only a POSIX system lets a test make for real: links, a full
 // disk (a small tmpfs, when running as root) and a process killed mid-copy.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -10,6 +11,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <thread>
 
 #include "copier/copy_run_fixture.h"
@@ -191,6 +193,52 @@ TEST_F(CopyRunTest, WhenTheFlushFailsNoCopyGetsItsNameAndNoTemporaryIsLeft) {
   EXPECT_EQ(temp_.Read("ZENTOSEASON/tracks/Pits/ORDER.PIT"), "old");
 }
 
+// Changes a source right after its data was copied, through a handle of its own.
+void ChangeSourcesOnCopy(PosixFileCalls& calls, std::function<void(int)> change) {
+  calls.data_copied = [change](int source) {
+    const int writable = open(("/proc/self/fd/" + std::to_string(source)).c_str(), O_WRONLY);
+    change(writable);
+    close(writable);
+  };
+}
+
+TEST_F(CopyRunTest, ASourceWrittenToOrCutWhileCopiedIsNotNamedAndTheNextRunCopiesIt) {
+  for (const char* name : {"Monaco/a.gdb", "Monaco/b.gdb", "pits/ORDER.PIT"})
+    temp_.Write(std::string("season02/tracks/") + name, std::string(100000, name[7]));
+  temp_.MakeFolder("ZENTOSEASON/tracks/Monaco");
+  temp_.Write("ZENTOSEASON/tracks/Pits/ORDER.PIT", "old");
+  for (auto change : {+[](int fd) { EXPECT_EQ(pwrite(fd, "new", 3, 0), 3); },
+                      +[](int fd) { EXPECT_EQ(ftruncate(fd, 50000), 0); }}) {
+    testing::Injected injected(CurrentPosixFileCalls());
+    ChangeSourcesOnCopy(injected.calls(), change);
+    Run();
+    EXPECT_TRUE(Names("ZENTOSEASON/tracks/Monaco").empty());
+    EXPECT_EQ(temp_.Read("ZENTOSEASON/tracks/Pits/ORDER.PIT"), "old");
+    EXPECT_EQ(Names("ZENTOSEASON/tracks/Pits"), std::vector<std::string>{"ORDER.PIT"});
+  }
+  Run();
+  EXPECT_EQ(temp_.Read("ZENTOSEASON/tracks/Monaco/a.gdb"), "new" + std::string(49997, 'a'));
+  EXPECT_EQ(temp_.Read("ZENTOSEASON/tracks/Monaco/b.gdb"), "new" + std::string(49997, 'b'));
+  EXPECT_EQ(temp_.Read("ZENTOSEASON/tracks/Pits/ORDER.PIT"), "new" + std::string(49997, 'D'));
+}
+
+TEST_F(CopyRunTest, AFileWithHolesIsCopiedWithItsHoles) {
+  const fs::path source = temp_.At("season02/tracks/pits/sparse.dat");
+  temp_.Write("season02/tracks/pits/sparse.dat", "start");
+  fs::resize_file(source, std::uintmax_t(1) << 30);
+  temp_.MakeFolder("ZENTOSEASON/tracks/Pits");
+  Run();
+  const fs::path copy = temp_.At("ZENTOSEASON/tracks/Pits/sparse.dat");
+  struct stat st;
+  ASSERT_EQ(stat(copy.c_str(), &st), 0);
+  EXPECT_EQ(st.st_size, off_t(1) << 30);
+  EXPECT_LT(st.st_blocks * 512, 1 << 20) << "the holes were written out";
+  std::ifstream in(copy);
+  std::string start(5, '\0');
+  in.read(start.data(), 5);
+  EXPECT_EQ(start, "start");
+}
+
 // Sets the soft limit on open files for as long as it lives.
 class OpenFileLimit {
  public:
@@ -228,6 +276,25 @@ TEST_F(CopyRunTest, UnderALowOpenFileLimitEveryFileAndTheWholeDeepPitsTreeIsCopi
       pits += entry.is_regular_file();
     EXPECT_EQ(pits, kPitsFolders) << "limit " << limit;
   }
+}
+
+TEST_F(CopyRunTest, LinkedCircuitAndPitsFoldersAreReadAsFoldersAndALinkBackEndsTheWalk) {
+  TempGame other_disk;
+  other_disk.Write("Brazil/Brazil.gdb", "far");
+  other_disk.Write("crews/crew1.scr", "far");
+  temp_.MakeFolder("season02/tracks/pits");
+  fs::create_directory_symlink(other_disk.At("Brazil"), temp_.At("season02/tracks/Brazil"));
+  fs::create_directory_symlink(other_disk.At("crews"), temp_.At("season02/tracks/pits/crews"));
+  fs::create_directory_symlink(temp_.At("season02/tracks"), temp_.At("season02/tracks/pits/back"));
+  fs::create_directory_symlink(temp_.At("season02/tracks/pits"), temp_.At("season02/tracks/pits/crews2"));
+  temp_.MakeFolder("ZENTOSEASON/tracks/Brazil");
+  temp_.MakeFolder("ZENTOSEASON/tracks/Pits");
+  Run();
+  EXPECT_EQ(temp_.Read("ZENTOSEASON/tracks/Brazil/Brazil.gdb"), "far");
+  EXPECT_EQ(temp_.Read("ZENTOSEASON/tracks/Pits/crews/crew1.scr"), "far");
+  EXPECT_FALSE(fs::is_symlink(temp_.At("ZENTOSEASON/tracks/Pits/crews")));
+  EXPECT_FALSE(temp_.Exists("ZENTOSEASON/tracks/Pits/back"));
+  EXPECT_FALSE(temp_.Exists("ZENTOSEASON/tracks/Pits/crews2"));
 }
 
 TEST_F(CopyRunTest, ALinkInTheSourcePointingOutsideIsNotCopied) {

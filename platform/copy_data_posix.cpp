@@ -6,6 +6,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -26,15 +27,53 @@ bool WriteAll(int to, const char* data, size_t size) {
 
 namespace {
 
-bool ReadWriteCopy(int from, int to) {
+bool CannotCopyInKernel() {
+  return errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP || errno == EPERM;
+}
+
+// Copies the bytes from `at` to `end` to the same place in `to`: with the
+// kernel's copy while `kernel`, else through one fixed buffer. A source that
+// ends early has changed under the copy: that fails.
+bool CopyRange(int from, int to, off_t at, off_t end, bool& kernel) {
   thread_local std::vector<char> buffer(1 << 20);
-  for (;;) {
-    const ssize_t got = read(from, buffer.data(), buffer.size());
+  while (at < end) {
+    if (kernel) {
+      loff_t in = at, out = at;
+      const ssize_t moved = copy_file_range(from, &in, to, &out, size_t(end - at), 0);
+      if (moved > 0) at += moved;
+      else if (moved == 0) return false;
+      else if (CannotCopyInKernel()) kernel = false;
+      else if (errno != EINTR) return false;
+      continue;
+    }
+    const ssize_t got = pread(from, buffer.data(), size_t(std::min<off_t>(end - at, off_t(buffer.size()))), at);
     if (got < 0 && errno == EINTR) continue;
-    if (got < 0) return false;
-    if (got == 0) return true;
-    if (!WriteAll(to, buffer.data(), size_t(got))) return false;
+    if (got <= 0) return false;
+    for (ssize_t put = 0; put < got;) {
+      const ssize_t written = pwrite(to, buffer.data() + put, size_t(got - put), at + put);
+      if (written < 0 && errno == EINTR) continue;
+      if (written <= 0) return false;
+      put += written;
+    }
+    at += got;
   }
+  return true;
+}
+
+// Copies only the parts of a file with holes that hold data; the holes stay
+// holes, as with cp.
+bool CopyDataExtents(int from, int to, off_t size, bool& kernel) {
+  for (off_t at = 0; at < size;) {
+    const off_t data = lseek(from, at, SEEK_DATA);
+    if (data < 0 && errno == ENXIO) break;  // only a hole is left
+    if (data < 0) return CopyRange(from, to, at, size, kernel);
+    if (data >= size) break;
+    off_t hole = lseek(from, data, SEEK_HOLE);
+    if (hole < 0 || hole > size) hole = size;
+    if (!CopyRange(from, to, data, hole, kernel)) return false;
+    at = hole;
+  }
+  return ftruncate(to, size) == 0;
 }
 
 }  // namespace
@@ -59,26 +98,15 @@ bool IsExactCopy(int from, const struct stat& from_status, int folder, const std
   return true;
 }
 
-bool CopyData(int from, int to, off_t size, bool& clone) {
+bool CopyData(int from, int to, const struct stat& from_status, bool& clone) {
+  const off_t size = from_status.st_size;
   if (clone && size > 0) {
     if (ioctl(to, FICLONE, from) == 0) return true;
     if (errno == EOPNOTSUPP || errno == EXDEV || errno == EINVAL || errno == ENOTTY) clone = false;
   }
-  off_t done = 0;
-  while (done < size) {
-    const ssize_t moved = copy_file_range(from, nullptr, to, nullptr, size_t(size - done), 0);
-    if (moved < 0 && errno == EINTR) continue;
-    if (moved > 0) {
-      done += moved;
-      continue;
-    }
-    if (moved == 0) return true;  // the source shrank; what it holds now is copied
-    if (done == 0 && (errno == EXDEV || errno == ENOSYS || errno == EINVAL ||
-                      errno == EOPNOTSUPP || errno == EPERM))
-      return ReadWriteCopy(from, to);  // no kernel copy here
-    return false;
-  }
-  return true;
+  bool kernel = true;
+  if (off_t(from_status.st_blocks) * 512 < size) return CopyDataExtents(from, to, size, kernel);
+  return CopyRange(from, to, 0, size, kernel);
 }
 
 }  // namespace velmora

@@ -8,11 +8,13 @@
 
 namespace velmora {
 
-// Copies `size` bytes from the start of one open file to another, letting the
-// kernel move them where it can: a clone of the extents (only while `clone`;
-// it turns false when the file systems cannot clone), then copy_file_range,
-// then plain reads and writes through one fixed buffer.
-bool CopyData(int from, int to, off_t size, bool& clone);
+// Copies the whole of one open file, of the status given, to another, letting
+// the kernel move the data where it can: a clone of the extents (only while
+// `clone`; it turns false when the file systems cannot clone), then
+// copy_file_range, then plain reads and writes through one fixed buffer. Of
+// a file with holes, only the data is copied. False also when the source
+// turns out shorter than its status said.
+bool CopyData(int from, int to, const struct stat& from_status, bool& clone);
 
 // True when `name` in the open `folder` is a regular file (not a link) with
 // the same size, modification time, permission bits and bytes as the open

@@ -44,7 +44,7 @@ void FlushBatch(std::vector<DurableBatch::Copy>& batch) {
 }  // namespace
 
 PosixFileCalls& CurrentPosixFileCalls() {
-  static PosixFileCalls calls{[](int fd) { return syncfs(fd); }, {}};
+  static PosixFileCalls calls{[](int fd) { return syncfs(fd); }, {}, {}};
   return calls;
 }
 

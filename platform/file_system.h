@@ -32,7 +32,9 @@ class FileSystem {
   virtual ~FileSystem() = default;
 
   // The entries of a folder, sorted by name. Names that are not safe single
-  // names and symbolic links are left out. Empty when it cannot be read.
+  // names and links to files are left out; a link to a folder is listed as
+  // the folder (on Linux). Empty when it cannot be read, or when a link on
+  // the way leads back to a folder passed before.
   virtual std::optional<std::vector<Entry>> List(const GamePath& folder) = 0;
   // Creates one folder; its parent must exist.
   virtual bool CreateFolder(const GamePath& folder) = 0;

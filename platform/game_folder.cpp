@@ -18,7 +18,11 @@ GameFolder GameFolder::Current() {
   path.resize(GetCurrentDirectoryW(DWORD(path.size()), path.data()));
   return GameFolder(Narrow(path));
 #else
-  return GameFolder(std::filesystem::current_path().string());
+  // A current folder that was deleted has no path: it is still reached
+  // through the process's own link to it, and holds nothing.
+  std::error_code error;
+  const std::filesystem::path current = std::filesystem::current_path(error);
+  return GameFolder(error ? "/proc/self/cwd" : current.string());
 #endif
 }
 

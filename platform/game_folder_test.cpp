@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
+#include "platform/file_system.h"
+#include "platform/testing/temp_game.h"
+
 namespace velmora {
 namespace {
 
@@ -26,6 +31,22 @@ TEST(GameFolderTest, SafeNamesAreSinglePlainNames) {
   EXPECT_TRUE(IsSafeName(".hidden"));
   for (const char* name : {"", ".", "..", "a\\b", "a/b"}) EXPECT_FALSE(IsSafeName(name)) << name;
 }
+
+#ifndef _WIN32
+TEST(GameFolderTest, StartedInAFolderSinceDeletedTheGameFolderHoldsNothing) {
+  namespace fs = std::filesystem;
+  const fs::path saved = fs::current_path();
+  testing::TempGame temp;
+  temp.Write("gone/season02/tracks/Monaco/a.gdb", "x");
+  fs::current_path(temp.At("gone"));
+  fs::remove_all(temp.At("gone"));
+  const GameFolder game = GameFolder::Current();
+  const auto files = OpenFileSystem(game);
+  EXPECT_FALSE(files->FileExists({"season02", "tracks", "Monaco", "a.gdb"}));
+  EXPECT_FALSE(files->WriteFile({"Qorvane.ini"}, "x"));
+  fs::current_path(saved);
+}
+#endif
 
 }  // namespace
 }  // namespace velmora

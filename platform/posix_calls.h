@@ -1,8 +1,9 @@
 #pragma once
 
-// Two moments of a write on Linux that a test needs to reach: the flush that
-// makes a batch of copies durable, and the opening of the folder a file will
-// land in (to swap it for a link right then).
+// Moments of a write on Linux that a test needs to reach: the flush that
+// makes a batch of copies durable, the opening of the folder a file will
+// land in (to swap it for a link right then), and the end of a file's copy
+// (to change the source right then).
 #include <functional>
 #include <string>
 
@@ -14,6 +15,9 @@ struct PosixFileCalls {
   // Told the path of each folder opened for writing, before anything is
   // written into it. Empty: nothing to tell.
   std::function<void(const std::string& folder)> folder_opened;
+  // Told the source of each copy once its data is copied, before the copy
+  // is checked against it. Empty: nothing to tell.
+  std::function<void(int source)> data_copied;
 };
 
 // The calls in use; a test replaces one and puts the original back.

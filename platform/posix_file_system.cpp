@@ -13,7 +13,6 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
-#include <signal.h>
 #include <stdio.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -24,6 +23,8 @@
 #include <filesystem>
 #include <map>
 #include <set>
+#include <utility>
+#include <vector>
 #include <memory>
 #include <string>
 #include <type_traits>
@@ -48,6 +49,10 @@ struct OpenFolder {
 
 bool OutOfDescriptors() { return errno == EMFILE || errno == ENFILE; }
 
+// A file system without permission bits (FAT, exFAT through FUSE) refuses a
+// mode change; the file is written all the same.
+bool ModesUnsupported() { return errno == ENOSYS || errno == EOPNOTSUPP || errno == EPERM; }
+
 std::size_t OpenDescriptors() {
   std::size_t count = 0;
   std::error_code error;
@@ -69,15 +74,26 @@ std::size_t FreeDescriptors() {
 
 constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 
+// Locks a whole open file for as long as any descriptor of its open file
+// description lives: an open file description lock, which neither a second
+// open in this process nor a fork drops early.
+bool LockWhole(int fd) {
+  struct flock lock {};
+  lock.l_type = F_WRLCK;
+  lock.l_whence = SEEK_SET;
+  return fcntl(fd, F_OFD_SETLK, &lock) == 0;
+}
+
 // A name in `folder` that nothing else uses; it begins with "." so that the
-// listings never show it.
+// listings never show it. The file stays locked while it is written: a
+// temporary that nobody holds locked is a leftover.
 UniqueFd CreateTemporary(int folder, std::string& name) {
   static std::atomic<unsigned> counter{0};
-  // The process id is asked each time: a forked copy must not pass for its parent.
   const std::string prefix = ".velmora-" + std::to_string(getpid()) + "-";
   for (int attempt = 0; attempt < 1000; ++attempt) {
     name = prefix + std::to_string(counter++) + ".tmp";
-    UniqueFd fd(openat(folder, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
+    UniqueFd fd(openat(folder, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
+    if (fd) LockWhole(fd.get());
     if (fd || errno != EEXIST) return fd;
   }
   return UniqueFd();
@@ -92,33 +108,68 @@ UniqueFd OpenRegular(const std::string& path, int extra_flags, struct stat& st) 
   return fd;
 }
 
+// What an entry of a source folder is read as. A link to a folder is read as
+// that folder (a circuit kept on another disk); a link to a file is left out.
 EntryKind KindOf(const std::string& folder, const std::string& name, unsigned char type) {
+  struct stat st;
+  const std::string path = folder + "/" + name;
   if (type == DT_UNKNOWN) {
-    struct stat st;
-    if (fstatat(AT_FDCWD, (folder + "/" + name).c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
-      return EntryKind::kOther;
-    type = S_ISREG(st.st_mode) ? DT_REG : S_ISDIR(st.st_mode) ? DT_DIR : DT_LNK;
+    if (fstatat(AT_FDCWD, path.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return EntryKind::kOther;
+    type = S_ISREG(st.st_mode) ? DT_REG : S_ISDIR(st.st_mode) ? DT_DIR : S_ISLNK(st.st_mode) ? DT_LNK : DT_UNKNOWN;
   }
+  if (type == DT_LNK) return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) ? EntryKind::kFolder : EntryKind::kOther;
   return type == DT_REG ? EntryKind::kFile : type == DT_DIR ? EntryKind::kFolder : EntryKind::kOther;
 }
 
+// True when a folder is reached twice on the way from the game folder to
+// `path`: a link to a folder around it, which would be listed without end.
+bool GoesRoundInALoop(const std::string& root, const std::string& path) {
+  std::vector<std::size_t> ends{root.size()};
+  for (std::size_t at = path.find('/', root.size() + 1); at != std::string::npos; at = path.find('/', at + 1))
+    ends.push_back(at);
+  if (path.size() > root.size()) ends.push_back(path.size());
+  std::set<std::pair<dev_t, ino_t>> seen;
+  for (const std::size_t end : ends) {
+    struct stat st;
+    if (stat(path.substr(0, end).c_str(), &st) != 0 || !seen.insert({st.st_dev, st.st_ino}).second) return true;
+  }
+  return false;
+}
+
+bool Unchanged(const struct stat& before, const struct stat& after) {
+  return before.st_size == after.st_size && before.st_mtim.tv_sec == after.st_mtim.tv_sec &&
+         before.st_mtim.tv_nsec == after.st_mtim.tv_nsec && before.st_ctim.tv_sec == after.st_ctim.tv_sec &&
+         before.st_ctim.tv_nsec == after.st_ctim.tv_nsec;
+}
+
 // Fills `out` with the content of `in`; permission bits and times travel
-// along, as with the system's own copy.
+// along, as with the system's own copy. A source written to while it was
+// copied fails: its copy could mix old bytes and new, and a copy that never
+// replaces would keep that mix for good; the next run copies it again.
 bool FillCopy(int in, const struct stat& st, int out, bool& clone) {
-  if (!CopyData(in, out, st.st_size, clone)) return false;
+  if (!CopyData(in, out, st, clone)) return false;
+  if (const auto& told = CurrentPosixFileCalls().data_copied) told(in);
+  struct stat after;
+  if (fstat(in, &after) != 0 || !Unchanged(st, after)) return false;
   fchmod(out, st.st_mode & 07777);
   const timespec times[2] = {st.st_atim, st.st_mtim};
   futimens(out, times);
   return true;
 }
 
-bool ProcessIsGone(pid_t pid) { return pid > 0 && pid != getpid() && kill(pid, 0) != 0 && errno == ESRCH; }
-
-bool IsOurTemporaryOfAGoneProcess(const std::string& name) {
+bool IsTemporaryName(const std::string& name) {
   unsigned pid = 0;
   int end = 0;
-  return sscanf(name.c_str(), ".velmora-%u-%*u.tmp%n", &pid, &end) == 1 && size_t(end) == name.size() &&
-         ProcessIsGone(pid_t(pid));
+  return sscanf(name.c_str(), ".velmora-%u-%*u.tmp%n", &pid, &end) == 1 && size_t(end) == name.size();
+}
+
+// A temporary of ours that no run is writing any more: nobody holds it
+// locked. Process ids say nothing here: they repeat, and a run in a PID
+// namespace may well have been process 1.
+bool IsLeftoverTemporary(int folder, const std::string& name) {
+  if (!IsTemporaryName(name)) return false;
+  const UniqueFd fd(openat(folder, name.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+  return fd && LockWhole(fd.get());
 }
 
 class PosixFileSystem : public FileSystem {
@@ -186,7 +237,8 @@ class PosixFileSystem : public FileSystem {
 
   std::optional<std::vector<Entry>> ListOnce(const GamePath& folder) {
     const CaseResolver::Resolved resolved = resolver_.Resolve(folder);
-    const CaseResolver::FolderIndex* index = resolved.exists ? resolver_.Index(resolved.path) : nullptr;
+    if (!resolved.exists || GoesRoundInALoop(root_.path, resolved.path)) return std::nullopt;
+    const CaseResolver::FolderIndex* index = resolver_.Index(resolved.path);
     if (!index) return std::nullopt;
     std::vector<Entry> entries;
     for (const auto& [name, type] : index->Entries()) {
@@ -277,10 +329,11 @@ class PosixFileSystem : public FileSystem {
     UniqueFd out = CreateTemporary(folder, temporary);
     if (!out) return false;
     const mode_t mode = replacing && S_ISREG(old.st_mode) ? old.st_mode & 07777 : 0666 & ~CurrentUmask();
-    bool ok = WriteAll(out.get(), content.data(), content.size()) && fchmod(out.get(), mode) == 0 &&
-              fsync(out.get()) == 0;
-    ok = out.Close() && ok;
-    ok = ok && renameat(folder, temporary.c_str(), folder, name.c_str()) == 0;
+    // Named before it is closed, so that it is never a temporary nobody holds.
+    bool ok = WriteAll(out.get(), content.data(), content.size()) &&
+              (fchmod(out.get(), mode) == 0 || ModesUnsupported()) && fsync(out.get()) == 0 &&
+              renameat(folder, temporary.c_str(), folder, name.c_str()) == 0;
+    out.Close();
     if (!ok) {
       unlinkat(folder, temporary.c_str(), 0);
       return false;
@@ -330,11 +383,11 @@ class PosixFileSystem : public FileSystem {
   }
 
   // A run killed part-way leaves its temporary file behind: the first write
-  // into a folder removes those whose process is gone.
+  // into a folder removes those that no run holds any more.
   void SweepStaleTemporaries(const OpenFolder& folder, const CaseResolver::FolderIndex& index) {
     if (!swept_.insert(folder.path).second) return;
     for (const auto& [name, type] : index.Entries())
-      if (IsOurTemporaryOfAGoneProcess(name)) unlinkat(folder.fd->get(), name.c_str(), 0);
+      if (IsLeftoverTemporary(folder.fd->get(), name)) unlinkat(folder.fd->get(), name.c_str(), 0);
   }
 
   static mode_t CurrentUmask() {
