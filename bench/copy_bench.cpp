@@ -10,7 +10,9 @@
 // (which flushes each batch of files before naming them), and once without.
 //
 // Usage: copy_bench [WORK_FOLDER [SHAPE]]   (default: ./copy-bench, removed
-// afterwards; SHAPE: realistic, many or one-folder, else all three)
+// afterwards; SHAPE: realistic, many or one-folder, else all three; or
+// "flush": syncfs against fdatasync on each file, with and without another
+// program writing meanwhile)
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -24,6 +26,7 @@
 #include "bench/bench_util.h"
 #include "copier/copy_plan.h"
 #include "copier/copy_run.h"
+#include "platform/posix_calls.h"
 
 namespace fs = std::filesystem;
 using namespace velmora;
@@ -125,8 +128,9 @@ void MakeEmptyTargets(const fs::path& work) {
   Sync();
 }
 
-Measure RunCopier(const fs::path& work) {
+Measure RunCopier(const fs::path& work, bool flush_each_file = false) {
   return TimeInChild([&] {
+    CurrentPosixFileCalls().flush_each_file = flush_each_file;
     fs::current_path(work / "game");
     const GameFolder game = GameFolder::Current();
     StringList not_copy, dirs, dirs2;
@@ -189,9 +193,51 @@ Result MeasureAll(const fs::path& work) {
 
 }  // namespace
 
+// The two ways of making a batch durable, each with and without another
+// program writing 1 GB to the same disk meanwhile (syncfs waits for that
+// program's data too; fdatasync only for the copier's own).
+void MeasureFlushStyles(const fs::path& work, const Shape& shape) {
+  fs::remove_all(work);
+  MakeGame(work, shape);
+  std::vector<double> times[2][2];
+  for (int trial = 0; trial < kTrials; ++trial) {
+    for (int each = 0; each < 2; ++each) {
+      for (int writer = 0; writer < 2; ++writer) {
+        MakeEmptyTargets(work);
+        pid_t dd = 0;
+        if (writer) {
+          dd = fork();
+          if (dd == 0) {
+            const std::string to = "of=" + (work / "writer.dat").string();
+            execlp("dd", "dd", "if=/dev/zero", to.c_str(), "bs=1M", "count=1024", "status=none",
+                   static_cast<char*>(nullptr));
+            _exit(127);
+          }
+        }
+        times[each][writer].push_back(RunCopier(work, each).seconds);
+        if (dd > 0) waitpid(dd, nullptr, 0);
+        fs::remove(work / "writer.dat");
+        Sync();
+      }
+    }
+  }
+  std::printf("%s: %d files, flushed by\n", shape.name, shape.Files());
+  for (int writer = 0; writer < 2; ++writer)
+    std::printf("  %s: syncfs %.3f s, fdatasync each %.3f s, ratio %.2f\n",
+                writer ? "with 1 GB written meanwhile" : "alone", Median(times[0][writer]),
+                Median(times[1][writer]), Median(times[1][writer]) / Median(times[0][writer]));
+  std::fflush(stdout);
+}
+
 int main(int argc, char** argv) {
   const fs::path work = fs::absolute(argc > 1 ? argv[1] : "copy-bench");
   const std::string only = argc > 2 ? argv[2] : "";
+  if (only == "flush") {
+    MeasureFlushStyles(work, kShapes[0]);
+    MeasureFlushStyles(work, {"small", 17, 600, 16 << 10});
+    fs::remove_all(work);
+    return 0;
+  }
   for (const Shape& shape : kShapes) {
     if (!only.empty() && only != shape.name) continue;
     fs::remove_all(work);

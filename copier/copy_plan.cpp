@@ -3,6 +3,7 @@
 #include <array>
 
 #include "platform/ascii.h"
+#include "platform/name_case.h"
 
 namespace velmora {
 namespace {
@@ -24,10 +25,10 @@ void AddSkipNames(StringList& not_copy) {
 }
 
 bool IsLeftOut(std::string_view name, const StringList& not_copy) {
-  const std::string_view tail = name.size() > 4 ? name.substr(name.size() - 4) : name;
-  if (EqualsIgnoringCase(tail, ".AIW")) return true;
+  const std::string upper = ToUpperName(name);
+  if (upper.size() >= 4 && std::string_view(upper).substr(upper.size() - 4) == ".AIW") return true;
   for (std::size_t m = 0; m < not_copy.ListCount(); ++m)
-    if (EqualsIgnoringCase(not_copy.List(m), name)) return true;
+    if (NamesEqualIgnoringCase(not_copy.List(m), name)) return true;
   return false;
 }
 
@@ -35,7 +36,7 @@ std::string TargetFolder(const GameFolder& game, std::string_view source) {
   // The game folder's own path is kept as it is: changing it would point
   // outside the game folder.
   const std::size_t below = source.substr(0, game.Root().size()) == game.Root() ? game.Root().size() : 0;
-  std::string target = ToUpperAscii(source.substr(below));
+  std::string target = ToUpperName(source.substr(below));
   constexpr std::string_view kFrom = "SEASON02", kTo = "ZENTOSEASON";
   for (std::size_t at = target.find(kFrom); at != std::string::npos; at = target.find(kFrom, at + kTo.size()))
     target.replace(at, kFrom.size(), kTo);

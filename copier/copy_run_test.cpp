@@ -56,6 +56,15 @@ TEST_F(CopyRunTest, NeverReplacesAFileAlreadyThereInAnyLetterCase) {
   EXPECT_EQ(fs::last_write_time(temp_.At("ZENTOSEASON/tracks/brazil/same.cam")), old_time);
 }
 
+TEST_F(CopyRunTest, NamesWithLettersBeyondAToZMatchInAnyLetterCaseAsOnWindows) {
+  temp_.Write("season02/tracks/Zürich/Évian.gdb", "new");
+  temp_.Write("season02/tracks/Zürich/straße.cam", "new");
+  temp_.Write("ZENTOSEASON/tracks/ZÜRICH/éVIAN.GDB", "old");
+  Run();
+  EXPECT_EQ(Names("ZENTOSEASON/tracks/ZÜRICH"), (std::vector<std::string>{"straße.cam", "éVIAN.GDB"}));
+  EXPECT_EQ(temp_.Read("ZENTOSEASON/tracks/ZÜRICH/éVIAN.GDB"), "old");
+}
+
 TEST_F(CopyRunTest, AMissingTargetFolderCopiesNothingAndCreatesNothing) {
   temp_.Write("season02/tracks/Japan/Japan.gdb", "x");
   temp_.MakeFolder("ZENTOSEASON/tracks");

@@ -8,12 +8,12 @@
 
 #include <memory>
 
-#include "platform/ascii.h"
+#include "platform/name_case.h"
 
 namespace velmora {
 
 void CaseResolver::FolderIndex::Add(std::string name, unsigned char type) {
-  std::string upper = ToUpperAscii(name);
+  std::string upper = ToUpperName(name);
   auto [it, added] = by_upper_name_.try_emplace(std::move(upper), name);
   if (!added && name < it->second) it->second = name;
   entries_.insert_or_assign(std::move(name), type);
@@ -21,7 +21,7 @@ void CaseResolver::FolderIndex::Add(std::string name, unsigned char type) {
 
 std::optional<std::string> CaseResolver::FolderIndex::Find(std::string_view name) const {
   if (auto exact = entries_.find(std::string(name)); exact != entries_.end()) return exact->first;
-  if (auto other = by_upper_name_.find(ToUpperAscii(name)); other != by_upper_name_.end())
+  if (auto other = by_upper_name_.find(ToUpperName(name)); other != by_upper_name_.end())
     return other->second;
   return std::nullopt;
 }

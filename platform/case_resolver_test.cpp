@@ -20,6 +20,15 @@ TEST(CaseResolverTest, ExactNameWinsOverOtherSpellings) {
   EXPECT_EQ(resolved.path, temp.At("season02/tracks").string());
 }
 
+TEST(CaseResolverTest, FindsNamesWithLettersBeyondAToZInAnotherCase) {
+  TempGame temp;
+  temp.Write("season02/tracks/Zürich/évian.gdb", "");
+  CaseResolver resolver(temp.root().string());
+  const auto resolved = resolver.Resolve({"SEASON02", "TRACKS", "ZÜRICH", "ÉVIAN.GDB"});
+  EXPECT_TRUE(resolved.exists);
+  EXPECT_EQ(resolved.path, temp.At("season02/tracks/Zürich/évian.gdb").string());
+}
+
 TEST(CaseResolverTest, FindsANameInAnotherLetterCase) {
   TempGame temp;
   temp.Write("ZENTOSEASON/tracks/Monaco/x", "");

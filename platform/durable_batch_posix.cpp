@@ -31,20 +31,38 @@ void Discard(const DurableBatch::Copy& copy) {
   if (!copy.temporary.empty()) unlinkat(copy.folder->get(), copy.temporary.c_str(), 0);
 }
 
-// A flushed batch: each copy named, or, when the flush failed, each discarded.
-void FlushBatch(std::vector<DurableBatch::Copy>& batch) {
-  std::set<dev_t> flushed;  // one flush for each file system the batch lies on
+// Makes the batches' data durable: by default with one flush of each file
+// system they lie on; or as dpkg does, writeback started on every file, then
+// each file flushed alone, which waits for nobody else's data.
+bool MakeDurable(const std::vector<std::vector<DurableBatch::Copy>>& batches) {
+  const PosixFileCalls& calls = CurrentPosixFileCalls();
   bool durable = true;
-  for (const DurableBatch::Copy& copy : batch)
-    if (flushed.insert(copy.device).second)
-      durable &= CurrentPosixFileCalls().sync_file_system(copy.file.get()) == 0;
-  for (const DurableBatch::Copy& copy : batch) durable ? (void)Name(copy) : Discard(copy);
+  if (calls.flush_each_file) {
+    for (const auto& batch : batches)
+      for (const DurableBatch::Copy& copy : batch) sync_file_range(copy.file.get(), 0, 0, SYNC_FILE_RANGE_WRITE);
+    for (const auto& batch : batches)
+      for (const DurableBatch::Copy& copy : batch) durable &= fdatasync(copy.file.get()) == 0;
+    return durable;
+  }
+  std::set<dev_t> flushed;
+  for (const auto& batch : batches)
+    for (const DurableBatch::Copy& copy : batch)
+      if (flushed.insert(copy.device).second) durable &= calls.sync_file_system(copy.file.get()) == 0;
+  return durable;
+}
+
+// Flushes the batches together, then names each copy or, when the flush
+// failed, discards it.
+void FlushBatches(std::vector<std::vector<DurableBatch::Copy>>& batches) {
+  const bool durable = MakeDurable(batches);
+  for (const auto& batch : batches)
+    for (const DurableBatch::Copy& copy : batch) durable ? (void)Name(copy) : Discard(copy);
 }
 
 }  // namespace
 
 PosixFileCalls& CurrentPosixFileCalls() {
-  static PosixFileCalls calls{[](int fd) { return syncfs(fd); }, {}, {}};
+  static PosixFileCalls calls{[](int fd) { return syncfs(fd); }, {}, {}, false};
   return calls;
 }
 
@@ -76,11 +94,12 @@ void DurableBatch::Add(Copy copy) {
 void DurableBatch::Flush() {
   std::unique_lock lock(mutex_);
   if (!filling_.empty()) Submit(lock);
-  changed_.wait(lock, [this] { return waiting_.empty() && !flushing_; });
+  changed_.wait(lock, [this] { return waiting_.empty() && flushing_ == 0; });
 }
 
 void DurableBatch::Submit(std::unique_lock<std::mutex>& lock) {
-  changed_.wait(lock, [this] { return waiting_.size() < limits_.queued; });
+  // The batches waiting and those in the flush count alike.
+  changed_.wait(lock, [this] { return waiting_.size() + flushing_ < limits_.queued + 1; });
   waiting_.push_back(std::move(filling_));
   filling_.clear();
   filling_.reserve(limits_.batch);
@@ -93,15 +112,19 @@ void DurableBatch::FlushLoop() {
   for (;;) {
     changed_.wait(lock, [this] { return stopping_ || !waiting_.empty(); });
     if (waiting_.empty()) return;
-    std::vector<Copy> batch = std::move(waiting_.front());
-    waiting_.pop_front();
-    flushing_ = true;
-    changed_.notify_all();  // room in the queue
+    // Every batch waiting is flushed at once: while a flush is slow, the
+    // queue fills, and the next flush covers more files.
+    std::vector<std::vector<Copy>> batches;
+    while (!waiting_.empty()) {
+      batches.push_back(std::move(waiting_.front()));
+      waiting_.pop_front();
+    }
+    flushing_ = batches.size();
     lock.unlock();
-    FlushBatch(batch);
-    batch.clear();  // the files closed before the next batch is taken
+    FlushBatches(batches);
+    batches.clear();  // the files closed before the next batches are taken
     lock.lock();
-    flushing_ = false;
+    flushing_ = 0;
     changed_.notify_all();
   }
 }

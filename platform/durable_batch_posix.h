@@ -5,9 +5,9 @@
 // or zero-filled file under a final name; a name lost instead is harmless,
 // the next run copies that file again. Making each file durable alone would
 // cost one disk flush per file; as dpkg does, the copies are gathered in
-// batches, one flush waits for a whole batch, then each of its files gets its
-// name. The flush runs on a thread of its own, so that the next batch is
-// copied while the last one is flushed.
+// batches, one flush waits for whole batches, then each of their files gets
+// its name. The flush runs on a thread of its own, so that the next batches
+// are copied while the last ones are flushed.
 #include <sys/types.h>
 
 #include <condition_variable>
@@ -37,7 +37,7 @@ class DurableBatch {
 
   // How many copies a batch gathers, and how many full batches may wait for
   // the flush. The copies held open are at most batch * (queued + 2): one
-  // batch filling, `queued` waiting and one being flushed.
+  // batch filling, and `queued` + 1 waiting or being flushed.
   struct Limits {
     std::size_t batch;
     std::size_t queued;
@@ -70,7 +70,7 @@ class DurableBatch {
   std::mutex mutex_;
   std::condition_variable changed_;
   std::deque<std::vector<Copy>> waiting_;
-  bool flushing_ = false;
+  std::size_t flushing_ = 0;  // batches taken by the flush, not yet named
   bool stopping_ = false;
   std::thread flusher_;  // started with the first batch
 };

@@ -146,12 +146,12 @@ bool Unchanged(const struct stat& before, const struct stat& after) {
 // along, as with the system's own copy. A source written to while it was
 // copied fails: its copy could mix old bytes and new, and a copy that never
 // replaces would keep that mix for good; the next run copies it again.
-bool FillCopy(int in, const struct stat& st, int out, bool& clone) {
+bool FillCopy(int in, const struct stat& st, int out, mode_t created_with, bool& clone) {
   if (!CopyData(in, out, st, clone)) return false;
   if (const auto& told = CurrentPosixFileCalls().data_copied) told(in);
   struct stat after;
   if (fstat(in, &after) != 0 || !Unchanged(st, after)) return false;
-  fchmod(out, st.st_mode & 07777);
+  if ((st.st_mode & 07777) != created_with) fchmod(out, st.st_mode & 07777);
   const timespec times[2] = {st.st_atim, st.st_mtim};
   futimens(out, times);
   return true;
@@ -179,6 +179,7 @@ class PosixFileSystem : public FileSystem {
         root_{std::make_shared<UniqueFd>(open(game.Root().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)),
               game.Root()},
         unnamed_files_(access("/proc/self/fd", X_OK) == 0),
+        umask_(CurrentUmask()),
         // Half the free descriptors for the copies waiting for their flush,
         // a quarter for the folders kept open.
         most_open_folders_(std::max<std::size_t>(FreeDescriptors() / 4, 1)),
@@ -281,13 +282,18 @@ class PosixFileSystem : public FileSystem {
     DurableBatch::Copy copy{UniqueFd(), into->fd, into->device, "", name, replace};
     // A copy that must not replace anything is written into a file without
     // a name where the file system has those: cut short, it leaves nothing.
+    // Unnamed, it may well be made with the source's permission bits at once.
+    mode_t created_with = st.st_mode & 0777 & ~umask_;
     if (replace == Replace::kNo && unnamed_files_)
-      copy.file = UniqueFd(openat(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600));
-    if (!copy.file) copy.file = CreateTemporary(folder, copy.temporary);
+      copy.file = UniqueFd(openat(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, created_with));
+    if (!copy.file) {
+      copy.file = CreateTemporary(folder, copy.temporary);
+      created_with = 0600 & ~umask_;
+    }
     if (!copy.file) return false;
     // Asked once for each pair of file systems whether they can clone.
     const auto [clone, unasked] = can_clone_.try_emplace({st.st_dev, into->device}, true);
-    if (!FillCopy(in.get(), st, copy.file.get(), clone->second)) {
+    if (!FillCopy(in.get(), st, copy.file.get(), created_with, clone->second)) {
       if (!copy.temporary.empty()) unlinkat(folder, copy.temporary.c_str(), 0);
       return false;
     }
@@ -399,6 +405,7 @@ class PosixFileSystem : public FileSystem {
   CaseResolver resolver_;
   OpenFolder root_;
   bool unnamed_files_;
+  mode_t umask_;
   std::size_t most_open_folders_;
   std::map<std::string, OpenFolder> open_folders_;
   std::set<std::string> swept_;

@@ -1,0 +1,88 @@
+#include "platform/name_case.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <iterator>
+#include <optional>
+
+#include "platform/ascii.h"
+
+namespace velmora {
+namespace {
+
+struct UpperCase {
+  char16_t unit;
+  char16_t upper;
+};
+
+constexpr UpperCase kUpperCase[] = {
+#include "platform/upcase_table.inc"
+};
+
+char32_t UpperUnit(char32_t unit) {
+  const auto found = std::lower_bound(std::begin(kUpperCase), std::end(kUpperCase), unit,
+                                      [](const UpperCase& entry, char32_t u) { return entry.unit < u; });
+  return found != std::end(kUpperCase) && found->unit == unit ? found->upper : unit;
+}
+
+// The code point at `at`, moving past it; empty for a sequence that is not
+// well-formed UTF-8 (overlong, a surrogate, beyond U+10FFFF, cut short).
+std::optional<char32_t> Decode(std::string_view text, std::size_t& at) {
+  const auto byte = [&](std::size_t i) { return std::uint8_t(text[i]); };
+  const std::uint8_t lead = byte(at);
+  const int length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 0;
+  if (length == 0 || at + length > text.size()) return std::nullopt;
+  char32_t code = length == 1 ? lead : lead & (0x7F >> length);
+  for (int i = 1; i < length; ++i) {
+    if ((byte(at + i) & 0xC0) != 0x80) return std::nullopt;
+    code = (code << 6) | (byte(at + i) & 0x3F);
+  }
+  constexpr char32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
+  if (code < kLeast[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return std::nullopt;
+  at += length;
+  return code;
+}
+
+void Encode(char32_t code, std::string& out) {
+  if (code < 0x80) {
+    out += char(code);
+  } else if (code < 0x800) {
+    out += char(0xC0 | (code >> 6));
+    out += char(0x80 | (code & 0x3F));
+  } else if (code < 0x10000) {
+    out += char(0xE0 | (code >> 12));
+    out += char(0x80 | ((code >> 6) & 0x3F));
+    out += char(0x80 | (code & 0x3F));
+  } else {
+    out += char(0xF0 | (code >> 18));
+    out += char(0x80 | ((code >> 12) & 0x3F));
+    out += char(0x80 | ((code >> 6) & 0x3F));
+    out += char(0x80 | (code & 0x3F));
+  }
+}
+
+bool IsAscii(std::string_view text) {
+  return std::all_of(text.begin(), text.end(), [](char c) { return std::uint8_t(c) < 0x80; });
+}
+
+}  // namespace
+
+std::string ToUpperName(std::string_view name) {
+  if (IsAscii(name)) return ToUpperAscii(name);
+  std::string upper;
+  upper.reserve(name.size());
+  for (std::size_t at = 0; at < name.size();) {
+    const std::optional<char32_t> code = Decode(name, at);
+    if (!code) return ToUpperAscii(name);
+    // Beyond U+FFFF a code point is two surrogate units, which map to themselves.
+    Encode(*code <= 0xFFFF ? UpperUnit(*code) : *code, upper);
+  }
+  return upper;
+}
+
+bool NamesEqualIgnoringCase(std::string_view a, std::string_view b) {
+  if (IsAscii(a) && IsAscii(b)) return EqualsIgnoringCase(a, b);  // no copies for the usual names
+  return ToUpperName(a) == ToUpperName(b);
+}
+
+}  // namespace velmora

@@ -1,0 +1,15 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace velmora {
+
+// File names ignoring letter case as Windows compares them on NTFS: each
+// UTF-16 code unit of a UTF-8 name mapped to its simple uppercase
+// ("Zürich" is "ZÜRICH"). A name that is not valid UTF-8 has only a to z
+// folded, byte by byte.
+std::string ToUpperName(std::string_view name);
+bool NamesEqualIgnoringCase(std::string_view a, std::string_view b);
+
+}  // namespace velmora
