@@ -31,4 +31,7 @@ grep -q 'Microsoft.Windows.Common-Controls' <<<"$narrow" || fail "the manifest d
 if grep -q '<requestedExecutionLevel' <<<"$narrow"; then fail "the manifest requests an execution level"; fi
 grep -q -x 'Velmora Config' <<<"$wide" || fail "no product name in the version information"
 grep -q -x "$version" <<<"$wide" || fail "no version $version in the version information"
+grep -q -x 'Copyright (c) 2026 The Velmora Config developers. MIT License.' <<<"$wide" ||
+  fail "no LegalCopyright in the version information"
+grep -q "name=\"Velmora.Config\" version=\"$version.0\"" <<<"$narrow" || fail "the manifest does not carry $version"
 echo "PASS: velmora.exe has the shape it should"

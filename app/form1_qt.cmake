@@ -13,6 +13,9 @@ qt_add_resources(velmora_window "assets" PREFIX "/" BASE assets FILES
 
 qt_add_executable(velmora main_qt.cpp)
 target_link_libraries(velmora PRIVATE velmora_window)
+# The compiler's name and version tell a user nothing.
+add_custom_command(TARGET velmora POST_BUILD
+  COMMAND ${CMAKE_OBJCOPY} --remove-section=.comment $<TARGET_FILE:velmora>)
 
 velmora_test(window_tests form1_qt_test.cpp form1_qt_test_main.cpp
   LIBS velmora_window Qt6::Test ENV QT_QPA_PLATFORM=offscreen OWN_MAIN)
@@ -28,7 +31,12 @@ endif()
 include(GNUInstallDirs)
 install(TARGETS velmora RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES velmora.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
-foreach(size 16 32 48 72)
+# On a folder's context menu in Dolphin and Nemo, without becoming a handler
+# of folders that xdg-open or a browser's "show in folder" would start.
+install(FILES desktop/velmora-servicemenu.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/kio/servicemenus
+        RENAME velmora.desktop)
+install(FILES desktop/velmora.nemo_action DESTINATION ${CMAKE_INSTALL_DATADIR}/nemo/actions)
+foreach(size 16 32 48 72 128 256)
   install(FILES assets/icon-${size}.png
           DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps
           RENAME velmora.png)
@@ -37,8 +45,12 @@ endforeach()
 # The Debian package: the program stripped, with its copyright and changelog
 # where Debian expects them.
 set(package velmora-config)
+set(CPACK_PACKAGE_CONTACT "Velmora developers <dev@velmora.invalid>")
+include(${PROJECT_SOURCE_DIR}/cmake/changelog.cmake)
+velmora_debian_changelog(${PROJECT_SOURCE_DIR}/CHANGELOG.md ${package} "${CPACK_PACKAGE_CONTACT}"
+                         ${CMAKE_CURRENT_BINARY_DIR}/changelog)
+configure_file(debian/velmora.1.in ${CMAKE_CURRENT_BINARY_DIR}/velmora.1 @ONLY)
 foreach(file changelog velmora.1)
-  configure_file(debian/${file}.in ${CMAKE_CURRENT_BINARY_DIR}/${file} @ONLY)
   add_custom_command(OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/${file}.gz
     COMMAND gzip -9nf -k ${CMAKE_CURRENT_BINARY_DIR}/${file}
     DEPENDS ${CMAKE_CURRENT_BINARY_DIR}/${file})
@@ -50,14 +62,15 @@ install(FILES debian/copyright ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/velmora.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
 set(CPACK_PACKAGE_NAME ${package})
-set(CPACK_PACKAGE_CONTACT "Velmora developers <dev@velmora.invalid>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "configuration utility for the Velmora racing game add-on")
-set(CPACK_PACKAGE_DESCRIPTION "Started in the game's folder (from a terminal, or with Open With on
-the folder in a file manager), it fills the add-on's season folder from the
+set(CPACK_PACKAGE_DESCRIPTION "Started in the game's folder (from a terminal, or from the folder's
+context menu in a file manager), it fills the add-on's season folder from the
 game's track files, writes the add-on's configuration file from the game's
 own, and starts the game on it, through Wine for the Windows game.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The game is a Windows program: without wine, "Run Velmora" starts nothing.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS wine)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_STRIP_FILES ON)

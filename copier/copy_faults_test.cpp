@@ -17,6 +17,7 @@
 #include "copier/copy_run_fixture.h"
 #include "platform/durable_batch_posix.h"
 #include "platform/posix_calls.h"
+#include "platform/testing/fat_disk.h"
 #include "platform/testing/injected.h"
 #include "platform/testing/small_disk.h"
 
@@ -237,6 +238,24 @@ TEST_F(CopyRunTest, AFileWithHolesIsCopiedWithItsHoles) {
   std::string start(5, '\0');
   in.read(start.data(), 5);
   EXPECT_EQ(start, "start");
+}
+
+TEST(CopyRunFatTest, OnAFileSystemWithoutModesLinksOrUnnamedFilesEverythingIsCopied) {
+  TempGame temp;
+  testing::FatDisk fat(temp.At("fat"));
+  if (!fat.mounted()) GTEST_SKIP() << "needs fusefat and root";
+  temp.Write("fat/season02/tracks/Monaco/a.gdb", "track");
+  temp.Write("fat/season02/tracks/pits/crews/b.pit", "pit");
+  temp.MakeFolder("fat/ZENTOSEASON/tracks/Monaco");
+  const GameFolder game(temp.At("fat").string());
+  StringList not_copy, dirs, dirs2;
+  FolderListing dir1(game);
+  FileListing file1(game);
+  for (int run = 0; run < 2; ++run)
+    CopySeasonFiles(game, *OpenFileSystem(game), {not_copy, dirs, dirs2, dir1, file1});
+  EXPECT_EQ(temp.Read("fat/ZENTOSEASON/tracks/Monaco/a.gdb"), "track");
+  EXPECT_EQ(temp.Read("fat/ZENTOSEASON/tracks/Pits/crews/b.pit"), "pit");
+  EXPECT_EQ(temp.Names("fat/ZENTOSEASON/tracks/Monaco"), std::vector<std::string>{"a.gdb"});
 }
 
 // Sets the soft limit on open files for as long as it lives.

@@ -56,6 +56,7 @@ TEST_F(CopyRunTest, NeverReplacesAFileAlreadyThereInAnyLetterCase) {
   EXPECT_EQ(fs::last_write_time(temp_.At("ZENTOSEASON/tracks/brazil/same.cam")), old_time);
 }
 
+#ifndef _WIN32  // on Windows the file system compares names itself
 TEST_F(CopyRunTest, NamesWithLettersBeyondAToZMatchInAnyLetterCaseAsOnWindows) {
   temp_.Write("season02/tracks/Zürich/Évian.gdb", "new");
   temp_.Write("season02/tracks/Zürich/straße.cam", "new");
@@ -64,6 +65,7 @@ TEST_F(CopyRunTest, NamesWithLettersBeyondAToZMatchInAnyLetterCaseAsOnWindows) {
   EXPECT_EQ(Names("ZENTOSEASON/tracks/ZÜRICH"), (std::vector<std::string>{"straße.cam", "éVIAN.GDB"}));
   EXPECT_EQ(temp_.Read("ZENTOSEASON/tracks/ZÜRICH/éVIAN.GDB"), "old");
 }
+#endif
 
 TEST_F(CopyRunTest, AMissingTargetFolderCopiesNothingAndCreatesNothing) {
   temp_.Write("season02/tracks/Japan/Japan.gdb", "x");

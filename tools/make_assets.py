@@ -2,8 +2,9 @@
 """Draws the window's background picture and the program's icon.
 
 Writes into app/assets/: background.bmp (403 x 250, 24 bits per pixel),
-velmora.ico (16, 32 and 48 pixels at 4, 8 and 32 bits per pixel, and 72
-pixels at 32 bits per pixel) and icon-N.png for each size. Uses the standard
+velmora.ico (16, 32 and 48 pixels at 4, 8 and 32 bits per pixel, 72
+pixels at 32 bits per pixel, and 256 pixels stored as PNG, as Windows Vista
+and later read it) and icon-N.png for each size and for 128 pixels. Uses the standard
 library only; run it again after changing the artwork and commit the output.
 """
 import math
@@ -200,26 +201,30 @@ def ico_image(rgba, bits):
 
 
 def write_ico(path, images):
-    """images: list of (rgba rows, bits per pixel)."""
-    blobs = [ico_image(rgba, bits) for rgba, bits in images]
+    """images: list of (rgba rows, bits per pixel); a 256-pixel image is stored as PNG."""
+    blobs = [png_bytes(rgba) if len(rgba) == 256 else ico_image(rgba, bits) for rgba, bits in images]
     offset = 6 + 16 * len(images)
     directory = b""
     for (rgba, bits), blob in zip(images, blobs):
-        size = len(rgba)
+        size = len(rgba) % 256  # 0 stands for 256
         directory += struct.pack("<BBBBHHII", size, size, 16 if bits == 4 else 0, 0, 1, bits, len(blob), offset)
         offset += len(blob)
     with open(path, "wb") as f:
         f.write(struct.pack("<HHH", 0, 1, len(images)) + directory + b"".join(blobs))
 
 
-def write_png(path, rgba):
+def png_bytes(rgba):
     def chunk(kind, data):
         return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
     size = len(rgba)
     raw = b"".join(b"\0" + b"".join(bytes(p) for p in row) for row in rgba)
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", size, size, 8, 6, 0, 0, 0)) +
+            chunk(b"IDAT", zlib.compress(raw, 9)) + chunk(b"IEND", b""))
+
+
+def write_png(path, rgba):
     with open(path, "wb") as f:
-        f.write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", size, size, 8, 6, 0, 0, 0)) +
-                chunk(b"IDAT", zlib.compress(raw, 9)) + chunk(b"IEND", b""))
+        f.write(png_bytes(rgba))
 
 
 def write_bmp(path, canvas):
@@ -235,9 +240,10 @@ def main():
         out = sys.argv[1]
     os.makedirs(out, exist_ok=True)
     write_bmp(os.path.join(out, "background.bmp"), background())
-    big = icon(288)  # drawn large, then filtered down to each size
-    sized = {size: shrink(big, size) for size in (16, 32, 48, 72)}
-    images = [(sized[size], bits) for size in (16, 32, 48) for bits in (4, 8, 32)] + [(sized[72], 32)]
+    big = icon(768)  # drawn large, then filtered down to each size
+    sized = {size: shrink(big, size) for size in (16, 32, 48, 72, 128, 256)}
+    images = [(sized[size], bits) for size in (16, 32, 48) for bits in (4, 8, 32)] + \
+             [(sized[72], 32), (sized[256], 32)]
     write_ico(os.path.join(out, "velmora.ico"), images)
     for size, rgba in sized.items():
         write_png(os.path.join(out, "icon-%d.png" % size), rgba)
