@@ -16,6 +16,9 @@ target_link_options(velmora PRIVATE -Wl,-Map=${CMAKE_CURRENT_BINARY_DIR}/velmora
 # Small: unused code dropped and no symbols kept.
 target_compile_options(velmora_window PRIVATE -ffunction-sections -fdata-sections)
 target_link_options(velmora PRIVATE -s -Wl,--gc-sections)
+# No link time in the header, so that two builds of one commit are the same
+# bytes; marked terminal-server aware, as Windows' own programs are.
+target_link_options(velmora PRIVATE -Wl,--no-insert-timestamp -Wl,--tsaware)
 set_source_files_properties(velmora.rc PROPERTIES OBJECT_DEPENDS
   "${CMAKE_CURRENT_BINARY_DIR}/velmora.exe.manifest;${CMAKE_CURRENT_SOURCE_DIR}/assets/velmora.ico;${CMAKE_CURRENT_SOURCE_DIR}/assets/background.bmp")
 
