@@ -3,6 +3,8 @@
 //
 // Writes never go through a link or junction: every folder from the game
 // folder down to the one written into is checked for a reparse point first.
+// The pits copy replaces read-only files too; Qorvane.ini that is read-only
+// is the user's to keep.
 // A file gets its name only when it is complete: it is written under a
 // hidden temporary name and then renamed. A virus scanner or the indexer may
 // hold the old file open for a moment; the rename is retried for about two
@@ -100,14 +102,6 @@ bool WriteAll(HANDLE file, const char* data, std::size_t size) {
   return true;
 }
 
-bool ProcessIsGone(DWORD id) {
-  const HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, id);
-  if (!process) return GetLastError() == ERROR_INVALID_PARAMETER;
-  const bool ended = WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
-  CloseHandle(process);
-  return ended;
-}
-
 class Win32FileSystem : public FileSystem {
  public:
   explicit Win32FileSystem(const GameFolder& game) : root_(Widen(game.Root())) {}
@@ -122,7 +116,11 @@ class Win32FileSystem : public FileSystem {
       // A name that is not valid UTF-16 has no UTF-8 form: it is left out.
       const std::optional<std::string> name = NarrowExactly(found.cFileName);
       const DWORD attributes = found.dwFileAttributes;
-      if (!name || !IsSafeName(*name) || (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) continue;
+      // Windows' own path rules drop a trailing dot or blank: such a name,
+      // reachable only through \\?\, is left out at every path length.
+      if (!name || !IsSafeName(*name) || name->back() == '.' || name->back() == ' ' ||
+          (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        continue;
       entries.push_back({*name, attributes & FILE_ATTRIBUTE_DIRECTORY ? EntryKind::kFolder : EntryKind::kFile,
                          (attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) != 0});
     } while (FindNextFileW(search, &found));
@@ -143,8 +141,7 @@ class Win32FileSystem : public FileSystem {
     const std::wstring target = folder + L"\\" + Widen(source.back());
     const DWORD existing = AttributesOf(target);
     if (existing != INVALID_FILE_ATTRIBUTES &&
-        (replace == Replace::kNo || IsReparsePoint(existing) ||
-         (existing & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY))))
+        (replace == Replace::kNo || IsReparsePoint(existing) || (existing & FILE_ATTRIBUTE_DIRECTORY)))
       return false;
 
     Handle in(CreateFileW(Long(Path(source)).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
@@ -157,9 +154,16 @@ class Win32FileSystem : public FileSystem {
     if (!out) return false;
     bool ok = CopyData(in.get(), out.get()) && SetFileTime(out.get(), nullptr, nullptr, &info.ftLastWriteTime);
     ok = out.Close() && ok;
+    // A pits file copied from a CD is read-only, and so is its earlier copy:
+    // replacing it means lifting that attribute first, and putting it back
+    // when the replacement fails.
+    const bool read_only = existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_READONLY);
+    if (ok && read_only) ok = SetFileAttributesW(Long(target).c_str(), existing & ~FILE_ATTRIBUTE_READONLY);
     // Without MOVEFILE_REPLACE_EXISTING the rename fails if the name was taken meanwhile.
-    ok = ok && RenameRetrying(temporary, target, replace == Replace::kYes ? MOVEFILE_REPLACE_EXISTING : 0);
-    if (!ok) {
+    const bool renamed =
+        ok && RenameRetrying(temporary, target, replace == Replace::kYes ? MOVEFILE_REPLACE_EXISTING : 0);
+    if (!renamed) {
+      if (ok && read_only) SetFileAttributesW(Long(target).c_str(), existing);
       RemoveTemporary(temporary);
       return false;
     }
@@ -250,7 +254,10 @@ class Win32FileSystem : public FileSystem {
   }
 
   // A run killed part-way leaves its temporary file behind: the first write
-  // into a folder removes those whose process is gone.
+  // into a folder removes those. Process ids repeat (Wine hands out the same
+  // ones in every session), so the file decides: a temporary is written
+  // through a handle that shares no deletion, so one that can be deleted is
+  // a leftover, and one being written cannot be.
   void SweepStaleTemporaries(const std::wstring& folder) {
     if (!swept_.insert(folder).second) return;
     WIN32_FIND_DATAW found;
@@ -261,8 +268,8 @@ class Win32FileSystem : public FileSystem {
       unsigned long number = 0;
       wchar_t rest[8] = {};
       if (std::swscanf(found.cFileName, L".velmora-%lu-%lu%7ls", &process, &number, rest) == 3 &&
-          std::wcscmp(rest, L".tmp") == 0 && process != GetCurrentProcessId() && ProcessIsGone(process))
-        RemoveTemporary(folder + L"\\" + found.cFileName);
+          std::wcscmp(rest, L".tmp") == 0)
+        DeleteFileW(Long(folder + L"\\" + found.cFileName).c_str());
     } while (FindNextFileW(search, &found));
     FindClose(search);
   }
