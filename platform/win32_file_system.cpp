@@ -7,8 +7,9 @@
 // is the user's to keep.
 // A file gets its name only when it is complete: it is written under a
 // hidden temporary name and then renamed. A virus scanner or the indexer may
-// hold the old file open for a moment; the rename is retried for about two
-// seconds then, as LLVM's and git's renames on Windows do.
+// hold a file open for a moment; the rename, or the open to read, is then
+// tried again, as LLVM's and git's renames on Windows do, within about two
+// seconds for the whole command.
 #include <windows.h>
 
 #include <algorithm>
@@ -75,20 +76,20 @@ void RemoveTemporary(const std::wstring& path) {
   DeleteFileW(Long(path).c_str());
 }
 
-bool IsPassingHold(DWORD error) {
-  return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
-}
-
-// Renames, retrying with growing pauses (about two seconds in all) while
-// another program holds the file.
-bool RenameRetrying(const std::wstring& from, const std::wstring& to, DWORD flags) {
-  DWORD pause = 1;
-  for (DWORD waited = 0;; waited += pause, pause *= 2) {
-    if (CurrentWin32Calls().move_file(Long(from).c_str(), Long(to).c_str(), flags)) return true;
-    const DWORD error = GetLastError();
-    if (!IsPassingHold(error) || waited >= 2000) return false;
-    Sleep(pause);
+// True when another program holds the file open: a sharing or lock
+// violation, or an access denied that comes from a handle without delete
+// sharing (a rename over such a file is refused so). An access denied that
+// comes from a real permission does not pass, and is not waited for.
+bool IsPassingHold(DWORD error, const std::wstring& path) {
+  if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION) return true;
+  if (error != ERROR_ACCESS_DENIED || path.empty()) return false;
+  const HANDLE probe = CreateFileW(Long(path).c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                   nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (probe != INVALID_HANDLE_VALUE) {
+    CloseHandle(probe);
+    return false;
   }
+  return GetLastError() == ERROR_SHARING_VIOLATION;
 }
 
 bool WriteAll(HANDLE file, const char* data, std::size_t size) {
@@ -144,8 +145,7 @@ class Win32FileSystem : public FileSystem {
         (replace == Replace::kNo || IsReparsePoint(existing) || (existing & FILE_ATTRIBUTE_DIRECTORY)))
       return false;
 
-    Handle in(CreateFileW(Long(Path(source)).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                          OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    Handle in = OpenToRead(Path(source));
     BY_HANDLE_FILE_INFORMATION info;
     if (!in || !GetFileInformationByHandle(in.get(), &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
       return false;
@@ -161,7 +161,7 @@ class Win32FileSystem : public FileSystem {
     if (ok && read_only) ok = SetFileAttributesW(Long(target).c_str(), existing & ~FILE_ATTRIBUTE_READONLY);
     // Without MOVEFILE_REPLACE_EXISTING the rename fails if the name was taken meanwhile.
     const bool renamed =
-        ok && RenameRetrying(temporary, target, replace == Replace::kYes ? MOVEFILE_REPLACE_EXISTING : 0);
+        ok && Rename(temporary, target, replace == Replace::kYes ? MOVEFILE_REPLACE_EXISTING : 0);
     if (!renamed) {
       if (ok && read_only) SetFileAttributesW(Long(target).c_str(), existing);
       RemoveTemporary(temporary);
@@ -178,8 +178,7 @@ class Win32FileSystem : public FileSystem {
   }
 
   std::optional<std::string> ReadFile(const GamePath& file) override {
-    Handle in(CreateFileW(Long(Path(file)).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                          OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    Handle in = OpenToRead(Path(file));
     if (!in || GetFileType(in.get()) != FILE_TYPE_DISK) return std::nullopt;
     std::string content;
     char buffer[1 << 16];
@@ -205,7 +204,7 @@ class Win32FileSystem : public FileSystem {
     if (!out) return false;
     bool ok = WriteAll(out.get(), content.data(), content.size()) && FlushFileBuffers(out.get());
     ok = out.Close() && ok;
-    ok = ok && RenameRetrying(temporary, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+    ok = ok && Rename(temporary, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
     if (!ok) {
       RemoveTemporary(temporary);
       return false;
@@ -243,6 +242,39 @@ class Win32FileSystem : public FileSystem {
     return true;
   }
 
+  // Runs `attempt` until it succeeds or fails for another reason than a
+  // passing hold on `path`, pausing longer each time. The pauses of the whole
+  // command share one budget of about two seconds: enough for a virus
+  // scanner's moment, and a game that holds many files costs no more.
+  template <typename Attempt>
+  auto WaitingOutHolds(const std::wstring& path, Attempt attempt) {
+    DWORD pause = 1;
+    for (;;) {
+      auto result = attempt();
+      if (result) return result;
+      const DWORD error = GetLastError();
+      if (hold_budget_ms_ == 0 || !IsPassingHold(error, path)) {
+        SetLastError(error);
+        return result;
+      }
+      const DWORD wait = std::min(pause, hold_budget_ms_);
+      Sleep(wait);
+      hold_budget_ms_ -= wait;
+      pause *= 2;
+    }
+  }
+
+  bool Rename(const std::wstring& from, const std::wstring& to, DWORD flags) {
+    return WaitingOutHolds(to, [&] { return CurrentWin32Calls().move_file(Long(from).c_str(), Long(to).c_str(), flags); });
+  }
+
+  Handle OpenToRead(const std::wstring& path) {
+    return WaitingOutHolds(path, [&] {
+      return Handle(CreateFileW(Long(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    });
+  }
+
   bool CopyData(HANDLE from, HANDLE to) {
     buffer_.resize(1 << 20);
     for (;;) {
@@ -277,6 +309,7 @@ class Win32FileSystem : public FileSystem {
   std::wstring root_;
   std::vector<char> buffer_;
   std::set<std::wstring> swept_;
+  DWORD hold_budget_ms_ = 2000;
 };
 
 }  // namespace
