@@ -40,6 +40,8 @@ make_game() {  # FOLDER FILES: a demo game folder whose copy lasts with FILES mo
   "$make_demo" "$game"
   if [ "$kind" = windows ]; then cp "$stand_in" "$game/Dromvik.exe"; fi
   mkdir -p "$game/season02/tracks/Bulk" "$season/Bulk"
+  # A link back up the pits tree: read, it must not be followed round again.
+  ln -s ../.. "$game/season02/tracks/pits/crews/back"
   bulk_files=$2
   (cd "$game/season02/tracks/Bulk" && seq -f 'part%g.dat' "$bulk_files" | xargs touch)
 }
@@ -145,6 +147,7 @@ check_copy_complete() {  # GAME_FOLDER
   local folder=$1
   check '[ "$(ls "$season/Bulk" | wc -l)" = "$bulk_files" ]' "Copy files did not copy every file"
   check '[ -f "$season/Pits/pits.mas" ] && [ -f "$season/Pits/crews/deep/garage.dat" ]' "the pits folder was not copied"
+  check '[ ! -e "$season/Pits/crews/back" ]' "the link back up the pits tree was followed round"
   check '[ -z "$(find "$folder" -name ".velmora-*.tmp")" ]' "temporary files were left behind"
 }
 

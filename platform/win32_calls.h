@@ -1,7 +1,8 @@
 #pragma once
 
-// The few Windows calls whose failures cannot be made for real in a test
-// (a folder link Wine cannot create, a game that needs elevation): the
+// The few Windows calls whose answers cannot be made for real in a test (a
+// folder link or a OneDrive placeholder Wine cannot create, a game that
+// needs elevation): the
 // Windows side of the core makes them through here, and a test may swap one.
 #include <windows.h>
 
@@ -14,6 +15,18 @@ struct Win32Calls {
   std::function<DWORD(const wchar_t* path)> get_attributes = [](const wchar_t* path) {
     return GetFileAttributesW(path);
   };
+  // The reparse tag of what `path` names, 0 for none: which kind of reparse
+  // point it is (a link, a junction, a OneDrive placeholder, ...).
+  std::function<DWORD(const wchar_t* path)> get_reparse_tag = [](const wchar_t* path) -> DWORD {
+    WIN32_FIND_DATAW found;
+    const HANDLE search = FindFirstFileW(path, &found);
+    if (search == INVALID_HANDLE_VALUE) return 0;
+    FindClose(search);
+    return (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ? found.dwReserved0 : 0;
+  };
+  // Told each entry a folder listing finds, before it is looked at; a test
+  // may change it as Windows would report it. Empty: nothing to tell.
+  std::function<void(WIN32_FIND_DATAW& found)> listed;
   std::function<BOOL(const wchar_t* from, const wchar_t* to, DWORD flags)> move_file =
       [](const wchar_t* from, const wchar_t* to, DWORD flags) { return MoveFileExW(from, to, flags); };
   std::function<BOOL(const wchar_t* application, wchar_t* command_line, const wchar_t* folder,

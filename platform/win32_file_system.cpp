@@ -2,7 +2,8 @@
 // ignore letter case: paths are the game folder and the names joined by "\".
 //
 // Writes never go through a link or junction: every folder from the game
-// folder down to the one written into is checked for a reparse point first.
+// folder down to the one written into is checked for one first. Reads follow
+// links to folders, as far as they lead nowhere they have been.
 // The pits copy replaces read-only files too; Qorvane.ini that is read-only
 // is the user's to keep.
 // A file gets its name only when it is complete: it is written under a
@@ -16,7 +17,9 @@
 #include <atomic>
 #include <cwchar>
 #include <set>
+#include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "platform/file_system.h"
@@ -55,6 +58,30 @@ DWORD AttributesOf(const std::wstring& path) { return CurrentWin32Calls().get_at
 
 bool IsReparsePoint(DWORD attributes) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+// Only links count as links: symbolic links, junctions and WSL's links.
+// OneDrive's placeholders, deduplicated and some compressed files are
+// reparse points too, and are ordinary files and folders.
+bool IsLinkTag(DWORD tag) {
+  constexpr DWORD kWslSymlink = 0xA000001D;  // IO_REPARSE_TAG_LX_SYMLINK, which MinGW's headers lack
+  return tag == IO_REPARSE_TAG_SYMLINK || tag == IO_REPARSE_TAG_MOUNT_POINT || tag == kWslSymlink;
+}
+
+bool IsLink(const std::wstring& path, DWORD attributes) {
+  return IsReparsePoint(attributes) && IsLinkTag(CurrentWin32Calls().get_reparse_tag(Long(path).c_str()));
+}
+
+// Which file or folder a path leads to, links followed.
+std::optional<std::tuple<DWORD, DWORD, DWORD>> IdentityOf(const std::wstring& path) {
+  const HANDLE file = CreateFileW(Long(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return std::nullopt;
+  BY_HANDLE_FILE_INFORMATION info;
+  const bool known = GetFileInformationByHandle(file, &info);
+  CloseHandle(file);
+  if (!known) return std::nullopt;
+  return std::tuple{info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
 }
 
 // A new hidden file in `folder` under a name nothing else uses; a name left
@@ -108,19 +135,24 @@ class Win32FileSystem : public FileSystem {
   explicit Win32FileSystem(const GameFolder& game) : root_(Widen(game.Root())) {}
 
   std::optional<std::vector<Entry>> List(const GamePath& folder) override {
+    if (GoesRoundInALoop(folder)) return std::nullopt;
     WIN32_FIND_DATAW found;
     const HANDLE search = FindFirstFileExW(Long(Path(folder) + L"\\*").c_str(), FindExInfoBasic, &found,
                                            FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
     if (search == INVALID_HANDLE_VALUE) return std::nullopt;
     std::vector<Entry> entries;
     do {
+      if (const auto& told = CurrentWin32Calls().listed) told(found);
       // A name that is not valid UTF-16 has no UTF-8 form: it is left out.
       const std::optional<std::string> name = NarrowExactly(found.cFileName);
       const DWORD attributes = found.dwFileAttributes;
+      // A link to a folder is read as that folder (a circuit kept on another
+      // disk); a link to a file is left out.
+      const bool link = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) && IsLinkTag(found.dwReserved0);
       // Windows' own path rules drop a trailing dot or blank: such a name,
       // reachable only through \\?\, is left out at every path length.
       if (!name || !IsSafeName(*name) || name->back() == '.' || name->back() == ' ' ||
-          (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+          (link && !(attributes & FILE_ATTRIBUTE_DIRECTORY)))
         continue;
       entries.push_back({*name, attributes & FILE_ATTRIBUTE_DIRECTORY ? EntryKind::kFolder : EntryKind::kFile,
                          (attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) != 0});
@@ -142,7 +174,7 @@ class Win32FileSystem : public FileSystem {
     const std::wstring target = folder + L"\\" + Widen(source.back());
     const DWORD existing = AttributesOf(target);
     if (existing != INVALID_FILE_ATTRIBUTES &&
-        (replace == Replace::kNo || IsReparsePoint(existing) || (existing & FILE_ATTRIBUTE_DIRECTORY)))
+        (replace == Replace::kNo || IsLink(target, existing) || (existing & FILE_ATTRIBUTE_DIRECTORY)))
       return false;
 
     Handle in = OpenToRead(Path(source));
@@ -196,7 +228,7 @@ class Win32FileSystem : public FileSystem {
     const std::wstring folder = target.substr(0, target.rfind(L'\\'));
     const DWORD attributes = AttributesOf(target);
     if (attributes != INVALID_FILE_ATTRIBUTES &&
-        (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)))
+        ((attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) || IsLink(target, attributes)))
       return false;
     SweepStaleTemporaries(folder);
     std::wstring temporary;
@@ -236,7 +268,7 @@ class Win32FileSystem : public FileSystem {
       path += L"\\" + Widen(name);
       const DWORD attributes = AttributesOf(path);
       if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
-          IsReparsePoint(attributes))
+          IsLink(path, attributes))
         return false;
     }
     return true;
@@ -273,6 +305,20 @@ class Win32FileSystem : public FileSystem {
       return Handle(CreateFileW(Long(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                 OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     });
+  }
+
+  // True when a folder is reached twice on the way from the game folder to
+  // `folder`: a link back to a folder around it, which would be listed
+  // without end.
+  bool GoesRoundInALoop(const GamePath& folder) const {
+    std::set<std::tuple<DWORD, DWORD, DWORD>> seen;
+    std::wstring path = root_;
+    for (std::size_t depth = 0;; ++depth) {
+      const auto identity = IdentityOf(path);
+      if (identity && !seen.insert(*identity).second) return true;
+      if (depth == folder.size()) return false;
+      path += L"\\" + Widen(folder[depth]);
+    }
   }
 
   bool CopyData(HANDLE from, HANDLE to) {

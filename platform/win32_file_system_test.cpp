@@ -22,16 +22,30 @@ namespace {
 namespace fs = std::filesystem;
 using testing::TempGame;
 
-// Reports the folder (and everything below it) as a reparse point, as
-// Windows does for a link or junction.
-void PretendLinked(Win32Calls& calls, const fs::path& folder) {
+// Reports the folder (and everything below it) as a reparse point with
+// `tag`, as Windows does for a link (by default), a junction or a OneDrive
+// placeholder.
+void PretendReparsePoint(Win32Calls& calls, const fs::path& folder, DWORD tag = IO_REPARSE_TAG_SYMLINK) {
   const std::wstring linked = fs::path(folder).make_preferred().wstring();
-  calls.get_attributes = [linked](const wchar_t* path) {
+  const auto below = [linked](std::wstring_view path) {
+    if (path.starts_with(L"\\\\?\\")) path.remove_prefix(4);
+    return path.substr(0, linked.size()) == linked;
+  };
+  calls.get_attributes = [below](const wchar_t* path) {
     const DWORD attributes = GetFileAttributesW(path);
-    const std::wstring_view asked(path);
-    return asked.substr(0, linked.size()) == linked && attributes != INVALID_FILE_ATTRIBUTES
-               ? attributes | FILE_ATTRIBUTE_REPARSE_POINT
-               : attributes;
+    return below(path) && attributes != INVALID_FILE_ATTRIBUTES ? attributes | FILE_ATTRIBUTE_REPARSE_POINT
+                                                                  : attributes;
+  };
+  calls.get_reparse_tag = [below, tag](const wchar_t* path) -> DWORD { return below(path) ? tag : 0; };
+}
+void PretendLinked(Win32Calls& calls, const fs::path& folder) { PretendReparsePoint(calls, folder); }
+
+// Reports one name in every listing as a reparse point with `tag`.
+void PretendListedAs(Win32Calls& calls, const std::wstring& name, DWORD tag) {
+  calls.listed = [name, tag](WIN32_FIND_DATAW& found) {
+    if (name != found.cFileName) return;
+    found.dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+    found.dwReserved0 = tag;
   };
 }
 
@@ -62,6 +76,40 @@ TEST(Win32FileSystemTest, NothingIsWrittenIntoALinkedFolderOrOverALinkedFile) {
   PretendLinked(injected.calls(), temp.At("Qorvane.ini"));
   EXPECT_FALSE(OpenFileSystem(temp.game())->WriteFile({"Qorvane.ini"}, "new"));
   EXPECT_EQ(temp.Read("Qorvane.ini"), "old");
+}
+
+TEST(Win32FileSystemTest, OneDrivePlaceholdersAreReadAndWrittenIntoButJunctionsAndWslLinksAreNot) {
+  constexpr DWORD kOneDrive = 0x9000301A, kWslLink = 0xA000001D;
+  for (DWORD tag : {kOneDrive, DWORD(IO_REPARSE_TAG_MOUNT_POINT), kWslLink}) {
+    TempGame temp;
+    temp.Write("season02/tracks/Monaco/Monaco.gdb", "geometry");
+    temp.MakeFolder("ZENTOSEASON/tracks/Monaco");
+    testing::Injected injected(CurrentWin32Calls());
+    PretendReparsePoint(injected.calls(), temp.At("ZENTOSEASON"), tag);
+    PretendListedAs(injected.calls(), L"Monaco.gdb", tag);
+    auto file_system = OpenFileSystem(temp.game());
+    const auto listed = file_system->List({"season02", "tracks", "Monaco"});
+    ASSERT_TRUE(listed);
+    const bool ordinary = tag == kOneDrive;
+    EXPECT_EQ(listed->size(), ordinary ? 1u : 0u) << std::hex << tag;  // a linked file is left out
+    EXPECT_EQ(file_system->CopyFile({"season02", "tracks", "Monaco", "Monaco.gdb"},
+                                    {"ZENTOSEASON", "tracks", "Monaco"}, Replace::kNo),
+              ordinary)
+        << std::hex << tag;
+    EXPECT_EQ(temp.Exists("ZENTOSEASON/tracks/Monaco/Monaco.gdb"), ordinary);
+  }
+}
+
+TEST(Win32FileSystemTest, ALinkedCircuitFolderIsListedAsAFolder) {
+  TempGame temp;
+  temp.Write("season02/tracks/Brazil/Brazil.gdb", "far");
+  temp.MakeFolder("ZENTOSEASON/tracks/Brazil");
+  testing::Injected injected(CurrentWin32Calls());
+  PretendListedAs(injected.calls(), L"Brazil", IO_REPARSE_TAG_MOUNT_POINT);  // a junction to another disk
+  const auto listed = OpenFileSystem(temp.game())->List({"season02", "tracks"});
+  ASSERT_TRUE(listed);
+  ASSERT_EQ(listed->size(), 1u);
+  EXPECT_EQ(listed->front().kind, EntryKind::kFolder);
 }
 
 TEST(Win32FileSystemTest, LeftoverTemporariesAreSweptWhateverProcessIdTheyNameButNotOneBeingWritten) {
