@@ -85,8 +85,10 @@ wait_for_end() {  # [SECONDS]
 # while the program goes on the click came too early and is made again.
 click_until_ended() {  # BUTTON (left top width height)
   for _ in 1 2 3 4 5; do
-    click_button "$@"
-    wait_until 3 '! alive' && break
+    alive || break
+    click_button "$@" || true  # the window may go while the click is made
+    # Without a window manager, Wine's window takes 2 s to go.
+    wait_until 5 '! alive' && break
   done
   wait_for_end
 }
