@@ -104,6 +104,7 @@ screenshot() {
 # The inside of a button (left, top, width, height in twips), clear of its
 # border and focus frame: its face and caption.
 inside() { echo "$(px $(($3 - 180)))x$(px $(($4 - 180)))+$(px $(($1 + 90)))+$(px $(($2 + 90)))"; }
+same_picture() { [ "$(compare -metric AE "$1" "$2" null: 2>&1)" = 0 ]; }
 # Keeps the look of "Copy files" and "Close" now as LOOK.
 keep_look() {
   import -window "$window" "$work/now.png"
@@ -114,7 +115,7 @@ keep_look() {
 looks_like() {
   keep_look now
   for button in copy close; do
-    [ "$(compare -metric AE "$work/now-$button.png" "$work/$1-$button.png" null: 2>&1)" = 0 ] || return 1
+    same_picture "$work/now-$button.png" "$work/$1-$button.png" || return 1
   done
 }
 
@@ -277,7 +278,7 @@ one_round() {  # KEY: the key that clicks "Close" at the end
     import -window "$window" "$work/before-tab.png"
     xdotool key Tab
     wait_until 3 'import -window "$window" "$work/after-tab.png" &&
-      [ "$(compare -metric AE "$work/before-tab.png" "$work/after-tab.png" null: 2>&1)" != 0 ]' && break
+      ! same_picture "$work/before-tab.png" "$work/after-tab.png"' && break
   done
   xdotool key Tab Tab "$1"
   wait_for_end

@@ -89,12 +89,6 @@ TEST_F(LauncherTest, APipeOrADeviceAtTheGamesNameStartsNothingAndHoldsNothingUp)
   EXPECT_FALSE(LaunchGame(temp_.game()));
 }
 
-std::size_t OpenDescriptors() {
-  std::size_t count = 0;
-  for ([[maybe_unused]] const auto& entry : fs::directory_iterator("/proc/self/fd")) ++count;
-  return count;
-}
-
 // Swaps fork for one that fails in the process that calls it first
 // (`first`) or only in the process forked from it (the middle process).
 class FailingFork {
@@ -116,17 +110,17 @@ class FailingFork {
 
 TEST_F(LauncherTest, AFailedForkIsReportedAndLeavesNoDescriptorOpen) {
   WriteProgram(temp_.At("Dromvik.exe"), kRecorder);
-  const std::size_t before = OpenDescriptors();
+  const std::size_t before = testing::OpenDescriptors();
   {
     FailingFork failing(/*first=*/true);
     EXPECT_FALSE(LaunchGame(temp_.game()));
   }
-  EXPECT_EQ(OpenDescriptors(), before);
+  EXPECT_EQ(testing::OpenDescriptors(), before);
   {
     FailingFork failing(/*first=*/false);
     EXPECT_FALSE(LaunchGame(temp_.game()));
   }
-  EXPECT_EQ(OpenDescriptors(), before);
+  EXPECT_EQ(testing::OpenDescriptors(), before);
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
   EXPECT_FALSE(fs::exists(record_));
 }

@@ -21,10 +21,6 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-std::size_t OpenDescriptors() {
-  return std::size_t(std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator()));
-}
-
 // A flush that waits until the test lets it go.
 class HeldFlush {
  public:
@@ -55,7 +51,7 @@ TEST(DurableBatchTest, WhileTheFlushIsHeldTheCopierWaitsWithNoMoreFilesOpenThanT
   testing::Injected injected(CurrentPosixFileCalls());
   HeldFlush held(injected.calls());
   const DurableBatch::Limits limits{8, 2};
-  const std::size_t open_before = OpenDescriptors();
+  const std::size_t open_before = testing::OpenDescriptors();
   constexpr int kFiles = 100;
   std::atomic<int> added = 0;
   {
@@ -75,13 +71,13 @@ TEST(DurableBatchTest, WhileTheFlushIsHeldTheCopierWaitsWithNoMoreFilesOpenThanT
     for (int i = 0; i < 1000 && added < most; ++i) std::this_thread::sleep_for(10ms);
     std::this_thread::sleep_for(200ms);
     EXPECT_EQ(added, most);
-    EXPECT_LE(OpenDescriptors(), open_before + limits.MostOpen());
+    EXPECT_LE(testing::OpenDescriptors(), open_before + limits.MostOpen());
     EXPECT_TRUE(temp.Names().empty()) << "named before the flush";
     held.Release();
     copier.join();
   }
   EXPECT_EQ(temp.Names().size(), std::size_t(kFiles));
-  EXPECT_EQ(OpenDescriptors(), open_before);
+  EXPECT_EQ(testing::OpenDescriptors(), open_before);
 }
 
 TEST(DurableBatchTest, LimitsKeepTheOpenCopiesWithinTheDescriptorsGiven) {

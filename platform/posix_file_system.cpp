@@ -174,16 +174,18 @@ bool IsLeftoverTemporary(int folder, const std::string& name) {
 
 class PosixFileSystem : public FileSystem {
  public:
-  explicit PosixFileSystem(const GameFolder& game)
+  explicit PosixFileSystem(const GameFolder& game) : PosixFileSystem(game, FreeDescriptors()) {}
+
+  // Half the free descriptors for the copies waiting for their flush, a
+  // quarter for the folders kept open.
+  PosixFileSystem(const GameFolder& game, std::size_t free_descriptors)
       : resolver_(game.Root()),
         root_{std::make_shared<UniqueFd>(open(game.Root().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)),
               game.Root()},
         unnamed_files_(access("/proc/self/fd", X_OK) == 0),
         umask_(CurrentUmask()),
-        // Half the free descriptors for the copies waiting for their flush,
-        // a quarter for the folders kept open.
-        most_open_folders_(std::max<std::size_t>(FreeDescriptors() / 4, 1)),
-        batch_(DurableBatch::LimitsFor(FreeDescriptors() / 2)) {
+        most_open_folders_(std::max<std::size_t>(free_descriptors / 4, 1)),
+        batch_(DurableBatch::LimitsFor(free_descriptors / 2)) {
     struct stat st;
     if (*root_.fd && fstat(root_.fd->get(), &st) == 0) root_.device = st.st_dev;
   }
