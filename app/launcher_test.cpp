@@ -15,6 +15,7 @@
 #include "platform/process.h"
 #include "platform/testing/injected.h"
 #include "platform/testing/temp_game.h"
+#include "platform/unique_fd.h"
 
 namespace velmora {
 namespace {
@@ -110,17 +111,17 @@ class FailingFork {
 
 TEST_F(LauncherTest, AFailedForkIsReportedAndLeavesNoDescriptorOpen) {
   WriteProgram(temp_.At("Dromvik.exe"), kRecorder);
-  const std::size_t before = testing::OpenDescriptors();
+  const std::size_t before = OpenDescriptors();
   {
     FailingFork failing(/*first=*/true);
     EXPECT_FALSE(LaunchGame(temp_.game()));
   }
-  EXPECT_EQ(testing::OpenDescriptors(), before);
+  EXPECT_EQ(OpenDescriptors(), before);
   {
     FailingFork failing(/*first=*/false);
     EXPECT_FALSE(LaunchGame(temp_.game()));
   }
-  EXPECT_EQ(testing::OpenDescriptors(), before);
+  EXPECT_EQ(OpenDescriptors(), before);
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
   EXPECT_FALSE(fs::exists(record_));
 }

@@ -14,6 +14,7 @@
 #include "platform/posix_calls.h"
 #include "platform/testing/injected.h"
 #include "platform/testing/temp_game.h"
+#include "platform/unique_fd.h"
 
 namespace velmora {
 namespace {
@@ -51,7 +52,7 @@ TEST(DurableBatchTest, WhileTheFlushIsHeldTheCopierWaitsWithNoMoreFilesOpenThanT
   testing::Injected injected(CurrentPosixFileCalls());
   HeldFlush held(injected.calls());
   const DurableBatch::Limits limits{8, 2};
-  const std::size_t open_before = testing::OpenDescriptors();
+  const std::size_t open_before = OpenDescriptors();
   constexpr int kFiles = 100;
   std::atomic<int> added = 0;
   {
@@ -71,13 +72,13 @@ TEST(DurableBatchTest, WhileTheFlushIsHeldTheCopierWaitsWithNoMoreFilesOpenThanT
     for (int i = 0; i < 1000 && added < most; ++i) std::this_thread::sleep_for(10ms);
     std::this_thread::sleep_for(200ms);
     EXPECT_EQ(added, most);
-    EXPECT_LE(testing::OpenDescriptors(), open_before + limits.MostOpen());
+    EXPECT_LE(OpenDescriptors(), open_before + limits.MostOpen());
     EXPECT_TRUE(temp.Names().empty()) << "named before the flush";
     held.Release();
     copier.join();
   }
   EXPECT_EQ(temp.Names().size(), std::size_t(kFiles));
-  EXPECT_EQ(testing::OpenDescriptors(), open_before);
+  EXPECT_EQ(OpenDescriptors(), open_before);
 }
 
 TEST(DurableBatchTest, LimitsKeepTheOpenCopiesWithinTheDescriptorsGiven) {

@@ -53,15 +53,6 @@ bool OutOfDescriptors() { return errno == EMFILE || errno == ENFILE; }
 // mode change; the file is written all the same.
 bool ModesUnsupported() { return errno == ENOSYS || errno == EOPNOTSUPP || errno == EPERM; }
 
-std::size_t OpenDescriptors() {
-  std::size_t count = 0;
-  std::error_code error;
-  for (auto it = std::filesystem::directory_iterator("/proc/self/fd", error);
-       !error && it != std::filesystem::directory_iterator(); it.increment(error))
-    ++count;
-  return count;
-}
-
 // The descriptors this process may still open, less a few kept for the
 // source file, the copy being written and a folder being read.
 std::size_t FreeDescriptors() {
@@ -416,6 +407,15 @@ class PosixFileSystem : public FileSystem {
 };
 
 }  // namespace
+
+std::size_t OpenDescriptors() {
+  std::size_t count = 0;
+  std::error_code error;
+  for (auto it = std::filesystem::directory_iterator("/proc/self/fd", error);
+       !error && it != std::filesystem::directory_iterator(); it.increment(error))
+    ++count;
+  return count;
+}
 
 std::unique_ptr<FileSystem> OpenFileSystem(const GameFolder& game) {
   return std::make_unique<PosixFileSystem>(game);

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <cstddef>
 #include <utility>
 
 namespace velmora {
@@ -29,5 +30,8 @@ class UniqueFd {
  private:
   int fd_ = -1;
 };
+
+// How many file descriptors this process has open now.
+std::size_t OpenDescriptors();
 
 }  // namespace velmora

@@ -56,13 +56,4 @@ std::string ReadWhole(const std::filesystem::path& path) {
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-std::size_t OpenDescriptors() {
-  std::size_t count = 0;
-  std::error_code error;
-  for (auto it = std::filesystem::directory_iterator("/proc/self/fd", error);
-       !error && it != std::filesystem::directory_iterator(); it.increment(error))
-    ++count;
-  return count;
-}
-
 }  // namespace velmora::testing

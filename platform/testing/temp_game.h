@@ -38,7 +38,4 @@ class TempGame {
 // The whole content of a file; empty when it cannot be read.
 std::string ReadWhole(const std::filesystem::path& path);
 
-// How many file descriptors this process has open (Linux; 0 elsewhere).
-std::size_t OpenDescriptors();
-
 }  // namespace velmora::testing
