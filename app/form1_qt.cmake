@@ -45,7 +45,11 @@ endforeach()
 # The Debian package: the program stripped, with its copyright and changelog
 # where Debian expects them.
 set(package velmora-config)
-set(CPACK_PACKAGE_CONTACT "Velmora developers <dev@velmora.invalid>")
+# Debian wants a name and a working e-mail address here and in every
+# changelog entry; a release sets the team's own.
+set(VELMORA_MAINTAINER "Velmora developers <dev@velmora.invalid>" CACHE STRING
+    "The .deb's maintainer: a name and a real e-mail address")
+set(CPACK_PACKAGE_CONTACT "${VELMORA_MAINTAINER}")
 include(${PROJECT_SOURCE_DIR}/cmake/changelog.cmake)
 velmora_debian_changelog(${PROJECT_SOURCE_DIR}/CHANGELOG.md ${package} "${CPACK_PACKAGE_CONTACT}"
                          ${CMAKE_CURRENT_BINARY_DIR}/changelog)
