@@ -63,6 +63,39 @@ TEST_F(LauncherTest, StartsTheGameFoldersOwnGameNotOneBesideTheUtility) {
   EXPECT_EQ(record, Expected());
 }
 
+// What a start gives the game: the program, its arguments and its folder.
+struct StartSeen {
+  std::wstring program, arguments, folder;
+};
+
+TEST_F(LauncherTest, TheShellGetsTheSameArgumentsAndFolderAsAPlainStart) {
+  testing::Injected injected(CurrentWin32Calls());
+  StartSeen plain, shell;
+  injected.calls().create_process = [&](const wchar_t* application, wchar_t* command_line, const wchar_t* folder,
+                                        auto...) {
+    plain = {application, command_line, folder};
+    SetLastError(740);  // ERROR_ELEVATION_REQUIRED
+    return FALSE;
+  };
+  injected.calls().shell_execute = [&](SHELLEXECUTEINFOW* execute) {
+    shell = {execute->lpFile, execute->lpParameters, execute->lpDirectory};
+    return TRUE;
+  };
+  const fs::path before = fs::current_path();
+  fs::current_path(temp_.root());
+  EXPECT_TRUE(LaunchGame(GameFolder::Current()));
+  fs::current_path(before);
+
+  const std::wstring folder = fs::path(temp_.root()).make_preferred().wstring();
+  EXPECT_EQ(plain.arguments, L"Dromvik.exe -config=Qorvane.INI");
+  EXPECT_EQ(shell.arguments, L"-config=Qorvane.INI");
+  EXPECT_EQ(plain.folder, folder);
+  EXPECT_EQ(shell.folder, folder);
+  // Both name the game folder's own game, never one found elsewhere.
+  EXPECT_EQ(plain.program, folder + L"\\Dromvik.exe");
+  EXPECT_EQ(shell.program, plain.program);
+}
+
 TEST_F(LauncherTest, AGameThatNeedsElevationIsStartedThroughTheShell) {
   testing::Injected injected(CurrentWin32Calls());
   injected.calls().create_process = [](auto...) {

@@ -24,7 +24,9 @@ std::wstring CommandLine(std::vector<std::string>::const_iterator from,
 }
 
 // A program that needs elevation starts only through the shell, which asks
-// the user for it.
+// the user for it. It gets the same arguments and folder as a plain start;
+// the shell puts the program's full path first on the command line, which
+// no caller of the shell can choose otherwise.
 bool StartElevated(const ProgramStart& start) {
   const std::wstring file = Widen(start.program_file.empty() ? start.arguments.front() : start.program_file);
   const std::wstring parameters = CommandLine(start.arguments.begin() + 1, start.arguments.end());
@@ -36,7 +38,7 @@ bool StartElevated(const ProgramStart& start) {
   execute.lpParameters = parameters.c_str();
   execute.lpDirectory = folder.c_str();
   execute.nShow = SW_SHOWNORMAL;
-  return ShellExecuteExW(&execute) != 0;
+  return CurrentWin32Calls().shell_execute(&execute) != 0;
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 // needs elevation): the
 // Windows side of the core makes them through here, and a test may swap one.
 #include <windows.h>
+#include <shellapi.h>
 
 #include <functional>
 #include <string>
@@ -36,6 +37,10 @@ struct Win32Calls {
         return CreateProcessW(application, command_line, nullptr, nullptr, FALSE, 0, nullptr, folder, startup,
                               process);
       };
+  // The shell's start, which asks the user for elevation when a program needs it.
+  std::function<BOOL(SHELLEXECUTEINFOW* execute)> shell_execute = [](SHELLEXECUTEINFOW* execute) {
+    return ShellExecuteExW(execute);
+  };
 };
 
 // The calls in use; a test replaces one and puts the original back.
