@@ -46,6 +46,8 @@ set(CPACK_PACKAGE_FILE_NAME velmora-${PROJECT_VERSION}-win32)
 set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
 include(CPack)
 
+velmora_test(window_tests form1_win32_test.cpp LIBS velmora_window)
+
 if(VELMORA_TESTS)
   # What Windows and other programs ask of the window: liveness, closing.
   add_executable(window_probe window_probe_win32.cpp)

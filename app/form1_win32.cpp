@@ -4,6 +4,7 @@
 
 #include "app/launcher.h"
 #include "app/resources_win32.h"
+#include "platform/win32_calls.h"
 #include "platform/win32_text.h"
 
 namespace velmora {
@@ -124,6 +125,7 @@ LRESULT CALLBACK Form1::WindowProc(HWND window, UINT message, WPARAM wparam, LPA
 LRESULT Form1::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
   switch (message) {
     case WM_CREATE:
+      high_contrast_ = CurrentWin32Calls().high_contrast();
       CreateButtons();
       dpi_ = DpiOf(window_);
       Layout();
@@ -137,6 +139,12 @@ LRESULT Form1::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
                    SWP_NOZORDER | SWP_NOACTIVATE);
       return 0;
     }
+    case WM_SYSCOLORCHANGE:
+    case WM_SETTINGCHANGE:
+      // The theme may have changed: colours, or high contrast on or off.
+      high_contrast_ = CurrentWin32Calls().high_contrast();
+      RedrawWindow(window_, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN);
+      return DefWindowProcW(window_, message, wparam, lparam);
     case WM_ERASEBKGND:
       return 1;  // WM_PAINT covers every pixel
     case WM_PAINT:
@@ -340,12 +348,14 @@ void Form1::Paint() {
 
 // The graphical button style: a flat light blue face with raised edges,
 // sunken while pressed, a greyed caption when disabled and the focus
-// rectangle on the focused button.
+// rectangle on the focused button. In a high-contrast theme the face, the
+// captions and the focus take the theme's own colours, as Windows' buttons do.
 void Form1::DrawButton(const DRAWITEMSTRUCT& item) const {
   const HDC dc = item.hDC;
   RECT rect = item.rcItem;
   const bool pressed = item.itemState & ODS_SELECTED;
-  const HBRUSH face = CreateSolidBrush(ToColorRef(design::kButtonFace));
+  const HBRUSH face =
+      CreateSolidBrush(high_contrast_ ? GetSysColor(COLOR_BTNFACE) : ToColorRef(design::kButtonFace));
   FillRect(dc, &rect, face);
   DeleteObject(face);
   DrawEdge(dc, &rect, pressed ? EDGE_SUNKEN : EDGE_RAISED, BF_RECT);
@@ -358,11 +368,13 @@ void Form1::DrawButton(const DRAWITEMSTRUCT& item) const {
   const HGDIOBJ old_font = SelectObject(dc, font_);
   const UINT format = DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX;
   if (item.itemState & ODS_DISABLED) {
-    // Etched, as Windows greys a caption: a white copy below and right.
-    RECT light = text;
-    OffsetRect(&light, 1, 1);
-    SetTextColor(dc, GetSysColor(COLOR_3DHILIGHT));
-    DrawTextW(dc, caption, -1, &light, format);
+    if (!high_contrast_) {
+      // Etched, as Windows greys a caption: a white copy below and right.
+      RECT light = text;
+      OffsetRect(&light, 1, 1);
+      SetTextColor(dc, GetSysColor(COLOR_3DHILIGHT));
+      DrawTextW(dc, caption, -1, &light, format);
+    }
     SetTextColor(dc, GetSysColor(COLOR_GRAYTEXT));
   } else {
     SetTextColor(dc, GetSysColor(COLOR_BTNTEXT));
@@ -373,7 +385,17 @@ void Form1::DrawButton(const DRAWITEMSTRUCT& item) const {
   if (item.itemState & ODS_FOCUS) {
     const int inset = MulDiv(4, int(dpi_), 96);
     InflateRect(&rect, -inset, -inset);
-    DrawFocusRect(dc, &rect);
+    if (high_contrast_) {
+      // A solid frame in the highlight colour, two pixels wide at 96 DPI.
+      const HBRUSH highlight = CreateSolidBrush(GetSysColor(COLOR_HIGHLIGHT));
+      for (int ring = 0; ring < MulDiv(2, int(dpi_), 96); ++ring) {
+        FrameRect(dc, &rect, highlight);
+        InflateRect(&rect, -1, -1);
+      }
+      DeleteObject(highlight);
+    } else {
+      DrawFocusRect(dc, &rect);
+    }
   }
 }
 

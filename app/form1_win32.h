@@ -68,6 +68,8 @@ class Form1 {
   HBITMAP picture_ = nullptr;
   HICON big_icon_ = nullptr;
   HICON small_icon_ = nullptr;
+  // In a high-contrast theme the buttons take the theme's colours.
+  bool high_contrast_ = false;
   CommandWorker worker_;
   HANDLE command_done_ = nullptr;
   // A WM_QUIT taken while a command ran, posted again after it.

@@ -2,8 +2,8 @@
 
 // The few Windows calls whose answers cannot be made for real in a test (a
 // folder link or a OneDrive placeholder Wine cannot create, a game that
-// needs elevation): the
-// Windows side of the core makes them through here, and a test may swap one.
+// needs elevation, a high-contrast theme Wine does not keep): the program
+// makes them through here, and a test may swap one.
 #include <windows.h>
 #include <shellapi.h>
 
@@ -37,6 +37,13 @@ struct Win32Calls {
         return CreateProcessW(application, command_line, nullptr, nullptr, FALSE, 0, nullptr, folder, startup,
                               process);
       };
+  // Whether the user has chosen a high-contrast theme.
+  std::function<bool()> high_contrast = [] {
+    HIGHCONTRASTW setting{};
+    setting.cbSize = sizeof setting;
+    return SystemParametersInfoW(SPI_GETHIGHCONTRAST, sizeof setting, &setting, 0) &&
+           (setting.dwFlags & HCF_HIGHCONTRASTON);
+  };
   // The shell's start, which asks the user for elevation when a program needs it.
   std::function<BOOL(SHELLEXECUTEINFOW* execute)> shell_execute = [](SHELLEXECUTEINFOW* execute) {
     return ShellExecuteExW(execute);

@@ -1,0 +1,118 @@
+// The Win32 window's buttons as they are drawn, in the designed colours and
+// in a high-contrast theme. Wine keeps no high-contrast setting, so the test
+// says through the seam whether one is on; the theme's colours are set for
+// real, as the theme switch sets them.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <vector>
+
+#include "app/form1_win32.h"
+#include "platform/testing/injected.h"
+#include "platform/testing/temp_game.h"
+#include "platform/win32_calls.h"
+
+namespace velmora {
+namespace {
+
+constexpr COLORREF kDesignedFace = RGB(192, 192, 255);
+// A theme's colours, each one that nothing else on a button uses.
+constexpr COLORREF kThemeFace = RGB(0, 0, 0);
+constexpr COLORREF kThemeText = RGB(255, 255, 0);
+constexpr COLORREF kThemeGreyText = RGB(0, 255, 0);
+constexpr COLORREF kThemeHighlight = RGB(0, 255, 255);
+constexpr std::array<int, 4> kThemeElements = {COLOR_BTNFACE, COLOR_BTNTEXT, COLOR_GRAYTEXT, COLOR_HIGHLIGHT};
+
+// The pixels of a button as it paints itself.
+class Picture {
+ public:
+  explicit Picture(HWND button) {
+    RECT client;
+    GetClientRect(button, &client);
+    width_ = client.right;
+    height_ = client.bottom;
+    BITMAPINFO info{};
+    info.bmiHeader = {sizeof(BITMAPINFOHEADER), width_, -height_, 1, 32, BI_RGB};
+    void* bits = nullptr;
+    const HDC dc = CreateCompatibleDC(nullptr);
+    const HBITMAP bitmap = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    const HGDIOBJ old = SelectObject(dc, bitmap);
+    SendMessageW(button, WM_PRINTCLIENT, WPARAM(dc), PRF_CLIENT);
+    GdiFlush();
+    const auto* pixels = static_cast<const DWORD*>(bits);
+    for (int i = 0; i < width_ * height_; ++i)
+      pixels_.push_back(RGB(GetRValue(pixels[i] >> 16), GetRValue(pixels[i] >> 8), GetRValue(pixels[i])));
+    SelectObject(dc, old);
+    DeleteObject(bitmap);
+    DeleteDC(dc);
+  }
+
+  // Inside the raised edge, left of any caption.
+  COLORREF Face() const { return pixels_[(height_ / 2) * width_ + 3]; }
+  // How many pixels have `colour`, not counting `border` pixels all round.
+  int Count(COLORREF colour, int border = 0) const {
+    int count = 0;
+    for (int y = border; y < height_ - border; ++y)
+      for (int x = border; x < width_ - border; ++x) count += pixels_[y * width_ + x] == colour;
+    return count;
+  }
+
+ private:
+  int width_ = 0, height_ = 0;
+  std::vector<COLORREF> pixels_;
+};
+
+class HighContrastTest : public ::testing::Test {
+ protected:
+  HighContrastTest() : injected_(CurrentWin32Calls()) {
+    for (std::size_t i = 0; i < kThemeElements.size(); ++i) saved_[i] = GetSysColor(kThemeElements[i]);
+    injected_.calls().high_contrast = [this] { return high_contrast_; };
+  }
+  ~HighContrastTest() override { SetSysColors(int(kThemeElements.size()), kThemeElements.data(), saved_.data()); }
+
+  // Switches the theme as Windows does: its colours, then the setting.
+  void SwitchTheme(bool high_contrast) {
+    high_contrast_ = high_contrast;
+    if (high_contrast) {
+      const std::array<COLORREF, 4> theme = {kThemeFace, kThemeText, kThemeGreyText, kThemeHighlight};
+      SetSysColors(int(kThemeElements.size()), kThemeElements.data(), theme.data());
+    }
+    SendMessageW(form_.window(), WM_SETTINGCHANGE, SPI_SETHIGHCONTRAST, 0);
+  }
+
+  testing::Injected<Win32Calls> injected_;
+  bool high_contrast_ = false;
+  std::array<COLORREF, 4> saved_{};
+  testing::TempGame temp_;
+  Form1 form_{GetModuleHandleW(nullptr), temp_.game()};
+};
+
+TEST_F(HighContrastTest, ButtonsTakeTheThemesColoursAndGoBackWhenItEnds) {
+  // Without a display, Wine makes windows only with its null driver.
+  ASSERT_TRUE(form_.window()) << "no window: set HKCU\\Software\\Wine\\Drivers Graphics=null";
+  HWND copy = form_.button(design::kCpyFls);
+  HWND close = form_.button(design::kEndProgram);
+  EXPECT_EQ(Picture(copy).Face(), kDesignedFace);
+
+  SwitchTheme(true);
+  EnableWindow(close, FALSE);
+  SetFocus(copy);
+  const Picture focused(copy);
+  EXPECT_EQ(focused.Face(), kThemeFace);
+  EXPECT_GT(focused.Count(kThemeText), 0) << "caption in the theme's text colour";
+  EXPECT_GT(focused.Count(kThemeHighlight), 0) << "focus in the theme's highlight colour";
+  const Picture disabled(close);
+  EXPECT_GT(disabled.Count(kThemeGreyText), 0) << "greyed caption in the theme's grey";
+  // The raised edge is white; inside it, nothing is.
+  EXPECT_EQ(disabled.Count(RGB(255, 255, 255), 2), 0) << "no white etching on the theme's face";
+  EXPECT_EQ(disabled.Count(kThemeText), 0);
+
+  SwitchTheme(false);
+  EXPECT_EQ(Picture(copy).Face(), kDesignedFace);
+}
+
+}  // namespace
+}  // namespace velmora
