@@ -16,7 +16,7 @@ imports=$("$objdump" -p "$exe" | sed -n 's/^\s*DLL Name: //p' | tr '[:upper:]' '
 echo "imports: $(echo $imports)"
 for dll in $imports; do
   case "$dll" in
-    kernel32.dll|user32.dll|gdi32.dll|shell32.dll|advapi32.dll|msvcrt.dll|comctl32.dll|ole32.dll) ;;
+    ntdll.dll|kernel32.dll|user32.dll|gdi32.dll|shell32.dll|advapi32.dll|msvcrt.dll|comctl32.dll|ole32.dll) ;;
     *) fail "imports $dll, which Windows does not come with" ;;
   esac
 done

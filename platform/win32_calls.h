@@ -12,6 +12,9 @@
 
 namespace velmora {
 
+// Gives the open `file` the name `name` in the open `folder`.
+BOOL RenameIntoFolder(HANDLE file, HANDLE folder, const wchar_t* name, BOOL replace);
+
 struct Win32Calls {
   std::function<DWORD(const wchar_t* path)> get_attributes = [](const wchar_t* path) {
     return GetFileAttributesW(path);
@@ -25,11 +28,18 @@ struct Win32Calls {
     FindClose(search);
     return (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ? found.dwReserved0 : 0;
   };
+  // The reparse tag of an open file or folder (opened as `path`), 0 for none.
+  std::function<DWORD(HANDLE file, const wchar_t* path)> get_handle_reparse_tag = [](HANDLE file,
+                                                                                    const wchar_t*) -> DWORD {
+    FILE_ATTRIBUTE_TAG_INFO info{};
+    if (!GetFileInformationByHandleEx(file, FileAttributeTagInfo, &info, sizeof info)) return 0;
+    return (info.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ? info.ReparseTag : 0;
+  };
   // Told each entry a folder listing finds, before it is looked at; a test
   // may change it as Windows would report it. Empty: nothing to tell.
   std::function<void(WIN32_FIND_DATAW& found)> listed;
-  std::function<BOOL(const wchar_t* from, const wchar_t* to, DWORD flags)> move_file =
-      [](const wchar_t* from, const wchar_t* to, DWORD flags) { return MoveFileExW(from, to, flags); };
+  std::function<BOOL(HANDLE file, HANDLE folder, const wchar_t* name, BOOL replace)> rename_file =
+      RenameIntoFolder;
   std::function<BOOL(const wchar_t* application, wchar_t* command_line, const wchar_t* folder,
                      STARTUPINFOW* startup, PROCESS_INFORMATION* process)>
       create_process = [](const wchar_t* application, wchar_t* command_line, const wchar_t* folder,
@@ -49,6 +59,11 @@ struct Win32Calls {
     return ShellExecuteExW(execute);
   };
 };
+
+// Only links count as links: symbolic links, junctions and WSL's links.
+// OneDrive's placeholders, deduplicated and some compressed files are
+// reparse points too, and are ordinary files and folders.
+bool IsLinkTag(DWORD tag);
 
 // The calls in use; a test replaces one and puts the original back.
 Win32Calls& CurrentWin32Calls();

@@ -1,9 +1,11 @@
 // The file system below the game folder on Windows, where names already
 // ignore letter case: paths are the game folder and the names joined by "\".
 //
-// Writes never go through a link or junction: every folder from the game
-// folder down to the one written into is checked for one first. Reads follow
-// links to folders, as far as they lead nowhere they have been.
+// Writes never go through a link or junction: the folder written into is
+// held open from the game folder down (see HeldFolder), files are made and
+// named below that handle, and a temporary is named only when Windows says
+// it is where it should be. Reads follow links to folders, as far as they
+// lead nowhere they have been.
 // The pits copy replaces read-only files too; Qorvane.ini that is read-only
 // is the user's to keep.
 // A file gets its name only when it is complete: it is written under a
@@ -24,31 +26,12 @@
 
 #include "platform/file_system.h"
 #include "platform/win32_calls.h"
+#include "platform/win32_handle.h"
+#include "platform/win32_held_folder.h"
 #include "platform/win32_text.h"
 
 namespace velmora {
 namespace {
-
-class Handle {
- public:
-  explicit Handle(HANDLE handle = INVALID_HANDLE_VALUE) : handle_(handle) {}
-  ~Handle() { Close(); }
-  Handle(Handle&& other) noexcept : handle_(other.handle_) { other.handle_ = INVALID_HANDLE_VALUE; }
-  Handle& operator=(Handle&& other) noexcept {
-    std::swap(handle_, other.handle_);
-    return *this;
-  }
-  explicit operator bool() const { return handle_ != INVALID_HANDLE_VALUE; }
-  HANDLE get() const { return handle_; }
-  bool Close() {
-    const bool ok = handle_ == INVALID_HANDLE_VALUE || CloseHandle(handle_);
-    handle_ = INVALID_HANDLE_VALUE;
-    return ok;
-  }
-
- private:
-  HANDLE handle_;
-};
 
 constexpr wchar_t kTemporaryPrefix[] = L".velmora-";
 
@@ -58,14 +41,6 @@ DWORD AttributesOf(const std::wstring& path) { return CurrentWin32Calls().get_at
 
 bool IsReparsePoint(DWORD attributes) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
-}
-
-// Only links count as links: symbolic links, junctions and WSL's links.
-// OneDrive's placeholders, deduplicated and some compressed files are
-// reparse points too, and are ordinary files and folders.
-bool IsLinkTag(DWORD tag) {
-  constexpr DWORD kWslSymlink = 0xA000001D;  // IO_REPARSE_TAG_LX_SYMLINK, which MinGW's headers lack
-  return tag == IO_REPARSE_TAG_SYMLINK || tag == IO_REPARSE_TAG_MOUNT_POINT || tag == kWslSymlink;
 }
 
 bool IsLink(const std::wstring& path, DWORD attributes) {
@@ -85,22 +60,41 @@ std::optional<std::tuple<DWORD, DWORD, DWORD>> IdentityOf(const std::wstring& pa
 }
 
 // A new hidden file in `folder` under a name nothing else uses; a name left
-// by a killed run only makes it try the next one.
-Handle CreateTemporary(const std::wstring& folder, std::wstring& path) {
+// by a killed run only makes it try the next one. It is written through a
+// handle that shares nothing, deletion included, until it has its name.
+Handle CreateTemporary(const HeldFolder& folder, std::wstring& name) {
   static std::atomic<unsigned> counter{0};
-  const std::wstring prefix = folder + L"\\" + kTemporaryPrefix + std::to_wstring(GetCurrentProcessId()) + L"-";
+  const std::wstring prefix = kTemporaryPrefix + std::to_wstring(GetCurrentProcessId()) + L"-";
   for (int attempt = 0; attempt < 1000; ++attempt) {
-    path = prefix + std::to_wstring(counter++) + L".tmp";
-    Handle file(CreateFileW(Long(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                            FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    name = prefix + std::to_wstring(counter++) + L".tmp";
+    Handle file = folder.Create(name, GENERIC_WRITE | DELETE | SYNCHRONIZE, 0, FILE_CREATE,
+                                FILE_NON_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT | FILE_SEQUENTIAL_ONLY,
+                                FILE_ATTRIBUTE_HIDDEN);
     if (file || (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS)) return file;
   }
   return Handle();
 }
 
-void RemoveTemporary(const std::wstring& path) {
-  SetFileAttributesW(Long(path).c_str(), FILE_ATTRIBUTE_NORMAL);
-  DeleteFileW(Long(path).c_str());
+// Removes a temporary that will not be named, wherever it is now.
+void Discard(Handle& temporary) {
+  FILE_DISPOSITION_INFO remove{TRUE};
+  SetFileInformationByHandle(temporary.get(), FileDispositionInfo, &remove, sizeof remove);
+  temporary.Close();
+}
+
+// Sets the attributes (read-only, hidden, archive) of an open file.
+bool SetAttributes(HANDLE file, DWORD attributes) {
+  FILE_BASIC_INFO basic{};  // times of zero stay as they are
+  basic.FileAttributes = attributes ? attributes : FILE_ATTRIBUTE_NORMAL;
+  return SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic);
+}
+
+// Sets the attributes of `name` in the held folder, itself if it is a link.
+bool SetAttributes(const HeldFolder& folder, const std::wstring& name, DWORD attributes) {
+  const Handle file = folder.Create(name, FILE_WRITE_ATTRIBUTES | SYNCHRONIZE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN,
+                                    FILE_NON_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT | FILE_OPEN_REPARSE_POINT);
+  return file && folder.Holds(file.get(), name) && SetAttributes(file.get(), attributes);
 }
 
 // True when another program holds the file open: a sharing or lock
@@ -163,15 +157,19 @@ class Win32FileSystem : public FileSystem {
   }
 
   bool CreateFolder(const GamePath& folder) override {
-    if (folder.empty() || !NoLinkDownTo(GamePath(folder.begin(), folder.end() - 1))) return false;
-    return CreateDirectoryW(Long(Path(folder)).c_str(), nullptr) != 0;
+    const HeldFolder* parent = folder.empty() ? nullptr : Hold(GamePath(folder.begin(), folder.end() - 1));
+    return parent && parent->Create(Widen(folder.back()), FILE_LIST_DIRECTORY | SYNCHRONIZE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_CREATE,
+                                    FILE_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT);
   }
 
   bool CopyFile(const GamePath& source, const GamePath& target_folder, Replace replace) override {
-    if (source.empty() || !NoLinkDownTo(target_folder)) return false;
+    const HeldFolder* held = source.empty() ? nullptr : Hold(target_folder);
+    if (!held) return false;
     const std::wstring folder = Path(target_folder);
     SweepStaleTemporaries(folder);
-    const std::wstring target = folder + L"\\" + Widen(source.back());
+    const std::wstring name = Widen(source.back());
+    const std::wstring target = folder + L"\\" + name;
     const DWORD existing = AttributesOf(target);
     if (existing != INVALID_FILE_ATTRIBUTES &&
         (replace == Replace::kNo || IsLink(target, existing) || (existing & FILE_ATTRIBUTE_DIRECTORY)))
@@ -182,26 +180,24 @@ class Win32FileSystem : public FileSystem {
     if (!in || !GetFileInformationByHandle(in.get(), &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
       return false;
     std::wstring temporary;
-    Handle out = CreateTemporary(folder, temporary);
+    Handle out = CreateTemporary(*held, temporary);
     if (!out) return false;
     bool ok = CopyData(in.get(), out.get()) && SetFileTime(out.get(), nullptr, nullptr, &info.ftLastWriteTime);
-    ok = out.Close() && ok;
     // A pits file copied from a CD is read-only, and so is its earlier copy:
     // replacing it means lifting that attribute first, and putting it back
     // when the replacement fails.
     const bool read_only = existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_READONLY);
-    if (ok && read_only) ok = SetFileAttributesW(Long(target).c_str(), existing & ~FILE_ATTRIBUTE_READONLY);
-    // Without MOVEFILE_REPLACE_EXISTING the rename fails if the name was taken meanwhile.
-    const bool renamed =
-        ok && Rename(temporary, target, replace == Replace::kYes ? MOVEFILE_REPLACE_EXISTING : 0);
+    if (ok && read_only) ok = SetAttributes(*held, name, existing & ~FILE_ATTRIBUTE_READONLY);
+    // Without replacing, the rename fails if the name was taken meanwhile.
+    const bool renamed = ok && Name(*held, out, temporary, name, target, replace == Replace::kYes);
     if (!renamed) {
-      if (ok && read_only) SetFileAttributesW(Long(target).c_str(), existing);
-      RemoveTemporary(temporary);
+      if (ok && read_only) SetAttributes(*held, name, existing);
+      Discard(out);
       return false;
     }
     // The copy takes the source's attributes (read-only, archive) once it has its name.
-    SetFileAttributesW(Long(target).c_str(), info.dwFileAttributes & ~FILE_ATTRIBUTE_DIRECTORY);
-    return true;
+    SetAttributes(out.get(), info.dwFileAttributes & ~FILE_ATTRIBUTE_DIRECTORY);
+    return out.Close();
   }
 
   bool FileExists(const GamePath& file) override {
@@ -223,7 +219,8 @@ class Win32FileSystem : public FileSystem {
   }
 
   bool WriteFile(const GamePath& file, std::string_view content) override {
-    if (file.empty() || !NoLinkDownTo(GamePath(file.begin(), file.end() - 1))) return false;
+    const HeldFolder* held = file.empty() ? nullptr : Hold(GamePath(file.begin(), file.end() - 1));
+    if (!held) return false;
     const std::wstring target = Path(file);
     const std::wstring folder = target.substr(0, target.rfind(L'\\'));
     const DWORD attributes = AttributesOf(target);
@@ -232,19 +229,17 @@ class Win32FileSystem : public FileSystem {
       return false;
     SweepStaleTemporaries(folder);
     std::wstring temporary;
-    Handle out = CreateTemporary(folder, temporary);
+    Handle out = CreateTemporary(*held, temporary);
     if (!out) return false;
-    bool ok = WriteAll(out.get(), content.data(), content.size()) && FlushFileBuffers(out.get());
-    ok = out.Close() && ok;
-    ok = ok && Rename(temporary, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
-    if (!ok) {
-      RemoveTemporary(temporary);
+    // On disk before it takes the name: a power cut leaves the old file or the new one.
+    if (!WriteAll(out.get(), content.data(), content.size()) || !FlushFileBuffers(out.get()) ||
+        !Name(*held, out, temporary, Widen(file.back()), target, true)) {
+      Discard(out);
       return false;
     }
     // The new file is no temporary any more: it shows like the one it replaced.
-    SetFileAttributesW(Long(target).c_str(),
-                       attributes == INVALID_FILE_ATTRIBUTES ? FILE_ATTRIBUTE_ARCHIVE : attributes);
-    return true;
+    SetAttributes(out.get(), attributes == INVALID_FILE_ATTRIBUTES ? FILE_ATTRIBUTE_ARCHIVE : attributes);
+    return out.Close();
   }
 
   std::optional<std::string> NativePath(const GamePath& path) override {
@@ -260,18 +255,17 @@ class Win32FileSystem : public FileSystem {
     return native;
   }
 
-  // True when every folder from the game folder's first sub-folder down to
-  // `folder` exists and none is a link or junction.
-  bool NoLinkDownTo(const GamePath& folder) const {
-    std::wstring path = root_;
-    for (const std::string& name : folder) {
-      path += L"\\" + Widen(name);
-      const DWORD attributes = AttributesOf(path);
-      if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
-          IsLink(path, attributes))
-        return false;
-    }
-    return true;
+  // The folder written into, held from the game folder down; kept for the
+  // writes that follow into the same folder. Null when it cannot be held
+  // (missing, or a link on the way).
+  const HeldFolder* Hold(const GamePath& folder) {
+    if (held_ && held_path_ == folder) return &*held_;
+    held_.reset();
+    std::vector<std::wstring> names;
+    for (const std::string& name : folder) names.push_back(Widen(name));
+    held_ = HeldFolder::Open(root_, names);
+    held_path_ = folder;
+    return held_ ? &*held_ : nullptr;
   }
 
   // Runs `attempt` until it succeeds or fails for another reason than a
@@ -296,8 +290,12 @@ class Win32FileSystem : public FileSystem {
     }
   }
 
-  bool Rename(const std::wstring& from, const std::wstring& to, DWORD flags) {
-    return WaitingOutHolds(to, [&] { return CurrentWin32Calls().move_file(Long(from).c_str(), Long(to).c_str(), flags); });
+  // Gives the temporary its name in the held folder, once Windows says it
+  // is there; a hold on the file it replaces (at `target`) is waited out.
+  bool Name(const HeldFolder& folder, const Handle& temporary, const std::wstring& temporary_name,
+            const std::wstring& name, const std::wstring& target, bool replace) {
+    if (!folder.Holds(temporary.get(), temporary_name)) return false;
+    return WaitingOutHolds(target, [&] { return folder.Rename(temporary.get(), name, replace); });
   }
 
   Handle OpenToRead(const std::wstring& path) {
@@ -355,6 +353,8 @@ class Win32FileSystem : public FileSystem {
   std::wstring root_;
   std::vector<char> buffer_;
   std::set<std::wstring> swept_;
+  std::optional<HeldFolder> held_;
+  GamePath held_path_;
   DWORD hold_budget_ms_ = 2000;
 };
 

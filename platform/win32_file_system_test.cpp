@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <thread>
 
@@ -37,6 +38,7 @@ void PretendReparsePoint(Win32Calls& calls, const fs::path& folder, DWORD tag = 
                                                                   : attributes;
   };
   calls.get_reparse_tag = [below, tag](const wchar_t* path) -> DWORD { return below(path) ? tag : 0; };
+  calls.get_handle_reparse_tag = [below, tag](HANDLE, const wchar_t* path) -> DWORD { return below(path) ? tag : 0; };
 }
 void PretendLinked(Win32Calls& calls, const fs::path& folder) { PretendReparsePoint(calls, folder); }
 
@@ -110,6 +112,83 @@ TEST(Win32FileSystemTest, ALinkedCircuitFolderIsListedAsAFolder) {
   ASSERT_TRUE(listed);
   ASSERT_EQ(listed->size(), 1u);
   EXPECT_EQ(listed->front().kind, EntryKind::kFolder);
+}
+
+// Where Wine keeps a Windows path on the Unix side; empty outside Wine.
+std::string UnixPathOf(const fs::path& path) {
+  using ToUnix = char*(CDECL*)(const wchar_t*);
+  const auto to_unix = reinterpret_cast<ToUnix>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+  char* unix_path = to_unix ? to_unix(path.c_str()) : nullptr;
+  const std::string result = unix_path ? unix_path : "";
+  if (unix_path) HeapFree(GetProcessHeap(), 0, unix_path);
+  return result;
+}
+
+// Swaps a folder for a link to another and back, every few milliseconds,
+// from Wine's Unix side, where no Windows handle keeps a folder in place.
+class UnixSwapper {
+ public:
+  UnixSwapper(const TempGame& temp, const std::string& folder, const std::string& outside) : temp_(temp) {
+    temp.Write("swap.sh",
+               "f=$1; n=0\n"
+               "while [ ! -e \"$3\" ]; do\n"
+               "  mv \"$f\" \"$f.real\" && ln -s \"$2\" \"$f\" && n=$((n+1)); sleep 0.002\n"
+               "  [ -L \"$f\" ] && rm \"$f\"; [ -e \"$f\" ] || mv \"$f.real\" \"$f\"; sleep 0.002\n"
+               "done\n"
+               "echo $n > \"$4\"\n");
+    std::wstring command = Widen("sh \"" + UnixPathOf(temp.At("swap.sh")) + "\" \"" + folder + "\" \"" + outside +
+                                 "\" \"" + UnixPathOf(temp.root()) + "/stop\" \"" + UnixPathOf(temp.root()) + "/swaps\"");
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    started_ = CreateProcessW(L"Z:\\bin\\sh", command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                              &startup, &process);
+    if (started_) {
+      CloseHandle(process.hThread);
+      CloseHandle(process.hProcess);
+    }
+  }
+  bool started() const { return started_; }
+  // Ends the swaps, the folder back in its place; how many there were.
+  int Stop() {
+    temp_.Write("stop", "");
+    for (int i = 0; i < 1000 && !temp_.Exists("swaps"); ++i) Sleep(10);
+    return std::atoi(temp_.Read("swaps").c_str());
+  }
+
+ private:
+  const TempGame& temp_;
+  bool started_ = false;
+};
+
+TEST(Win32FileSystemTest, AFolderSwappedForALinkAgainAndAgainDuringACopyGetsNothingOutside) {
+  TempGame temp, outside;
+  outside.MakeFolder("monaco");
+  constexpr int kFiles = 2000;
+  const std::string content(16 << 10, 'x');
+  for (int i = 0; i < kFiles; ++i) temp.Write("season02/tracks/Monaco/part" + std::to_string(i), content);
+  temp.MakeFolder("ZENTOSEASON/tracks/Monaco");
+  const std::string folder = UnixPathOf(temp.At("ZENTOSEASON/tracks/Monaco"));
+  if (folder.empty()) GTEST_SKIP() << "the swaps are made from Wine's Unix side";
+  const auto copy_all = [&] {
+    auto file_system = OpenFileSystem(temp.game());
+    for (int i = 0; i < kFiles; ++i)
+      file_system->CopyFile({"season02", "tracks", "Monaco", "part" + std::to_string(i)},
+                            {"ZENTOSEASON", "tracks", "Monaco"}, Replace::kNo);
+  };
+  UnixSwapper swapper(temp, folder, UnixPathOf(outside.At("monaco")));
+  ASSERT_TRUE(swapper.started());
+  // Two runs: each holds the folder anew, whichever it finds there.
+  for (int run = 0; run < 2; ++run) copy_all();
+  EXPECT_GT(swapper.Stop(), 10);
+  EXPECT_TRUE(outside.Names("monaco").empty()) << outside.Names("monaco").size() << " files landed outside";
+  // A run in peace sweeps what the swaps left behind and completes the copy.
+  copy_all();
+  const std::vector<std::string> names = temp.Names("ZENTOSEASON/tracks/Monaco");
+  EXPECT_EQ(names.size(), std::size_t(kFiles));
+  EXPECT_FALSE(HasTemporaries(temp, "ZENTOSEASON/tracks/Monaco"));
+  EXPECT_FALSE(temp.Exists("ZENTOSEASON/tracks/Monaco.real"));
 }
 
 TEST(Win32FileSystemTest, LeftoverTemporariesAreSweptWhateverProcessIdTheyNameButNotOneBeingWritten) {
@@ -203,9 +282,9 @@ TEST(Win32FileSystemTest, AWriteWaitsOutAFileHeldForAMoment) {
 int* CountRenames(Win32Calls& calls) {
   static int renames;
   renames = 0;
-  calls.move_file = [](const wchar_t* from, const wchar_t* to, DWORD flags) {
+  calls.rename_file = [](HANDLE file, HANDLE folder, const wchar_t* name, BOOL replace) {
     ++renames;
-    return MoveFileExW(from, to, flags);
+    return RenameIntoFolder(file, folder, name, replace);
   };
   return &renames;
 }
@@ -244,7 +323,7 @@ TEST(Win32FileSystemTest, AnAccessDeniedThatIsNoHoldIsNotWaitedFor) {
   temp.Write("ZENTOSEASON/tracks/Pits/ORDER.PIT", "old");
   testing::Injected injected(CurrentWin32Calls());
   static int renames = 0;
-  injected.calls().move_file = [](const wchar_t*, const wchar_t*, DWORD) {
+  injected.calls().rename_file = [](HANDLE, HANDLE, const wchar_t*, BOOL) {
     ++renames;
     SetLastError(ERROR_ACCESS_DENIED);  // a permission, with nobody holding the file
     return FALSE;

@@ -1,0 +1,90 @@
+#include "platform/win32_held_folder.h"
+
+#include <winternl.h>
+
+#include <cstddef>
+
+#include "platform/win32_calls.h"
+
+namespace velmora {
+namespace {
+
+constexpr ACCESS_MASK kFolderAccess = FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
+// Others may read and write in the folder, but neither rename nor delete it.
+constexpr ULONG kFolderSharing = FILE_SHARE_READ | FILE_SHARE_WRITE;
+
+std::wstring Joined(const std::wstring& folder, const std::wstring& name) {
+  return folder.ends_with(L'\\') ? folder + name : folder + L"\\" + name;
+}
+
+bool SameName(const std::wstring& a, const std::wstring& b) {
+  return CompareStringOrdinal(a.c_str(), int(a.size()), b.c_str(), int(b.size()), TRUE) == CSTR_EQUAL;
+}
+
+}  // namespace
+
+std::wstring FinalPathOf(HANDLE file) {
+  // The native name (\Device\HarddiskVolume3\... on Windows), asked for
+  // directly: it needs no drive letter, and Wine's GetFinalPathNameByHandleW
+  // gives up on paths longer than MAX_PATH.
+  thread_local std::vector<std::byte> buffer(sizeof(OBJECT_NAME_INFORMATION) + 65536);
+  auto* info = reinterpret_cast<OBJECT_NAME_INFORMATION*>(buffer.data());
+  ULONG size = 0;
+  if (NtQueryObject(file, ObjectNameInformation, info, ULONG(buffer.size()), &size) < 0 || !info->Name.Buffer)
+    return {};
+  return std::wstring(info->Name.Buffer, info->Name.Length / sizeof(wchar_t));
+}
+
+std::optional<HeldFolder> HeldFolder::Open(const std::wstring& root, const std::vector<std::wstring>& names) {
+  HeldFolder held;
+  Handle top(CreateFileW(ExtendedLengthPath(root).c_str(), kFolderAccess, kFolderSharing, nullptr, OPEN_EXISTING,
+                         FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!top) return std::nullopt;
+  // Some virtual disks have no name Windows can give back; below them the
+  // hold alone keeps the folders in place.
+  held.final_path_ = FinalPathOf(top.get());
+  held.chain_.push_back(std::move(top));
+  std::wstring path = root;
+  for (const std::wstring& name : names) {
+    path = Joined(path, name);
+    Handle next = held.Create(name, kFolderAccess, kFolderSharing, FILE_OPEN,
+                              FILE_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT | FILE_OPEN_REPARSE_POINT);
+    if (!next || IsLinkTag(CurrentWin32Calls().get_handle_reparse_tag(next.get(), ExtendedLengthPath(path).c_str())))
+      return std::nullopt;
+    // A link whose tag Windows does not show (a Unix link under Wine) gives
+    // the folder a name somewhere else.
+    if (!held.Holds(next.get(), name)) return std::nullopt;
+    if (!held.final_path_.empty()) held.final_path_ = Joined(held.final_path_, name);
+    held.chain_.push_back(std::move(next));
+  }
+  return held;
+}
+
+Handle HeldFolder::Create(const std::wstring& name, ACCESS_MASK access, ULONG share, ULONG disposition,
+                          ULONG options, ULONG attributes) const {
+  UNICODE_STRING unicode_name{USHORT(name.size() * sizeof(wchar_t)), USHORT(name.size() * sizeof(wchar_t)),
+                              const_cast<wchar_t*>(name.c_str())};
+  OBJECT_ATTRIBUTES object;
+  InitializeObjectAttributes(&object, &unicode_name, OBJ_CASE_INSENSITIVE, chain_.back().get(), nullptr);
+  IO_STATUS_BLOCK io;
+  HANDLE file = INVALID_HANDLE_VALUE;
+  const NTSTATUS status =
+      NtCreateFile(&file, access, &object, &io, nullptr, attributes, share, disposition, options, nullptr, 0);
+  if (status < 0) {
+    SetLastError(RtlNtStatusToDosError(status));
+    return Handle();
+  }
+  return Handle(file);
+}
+
+bool HeldFolder::Holds(HANDLE file, const std::wstring& name) const {
+  if (final_path_.empty()) return true;
+  const std::wstring actual = FinalPathOf(file);
+  return !actual.empty() && SameName(actual, Joined(final_path_, name));
+}
+
+bool HeldFolder::Rename(HANDLE file, const std::wstring& name, bool replace) const {
+  return CurrentWin32Calls().rename_file(file, chain_.back().get(), name.c_str(), replace);
+}
+
+}  // namespace velmora
