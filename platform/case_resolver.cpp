@@ -6,6 +6,7 @@
 #include <unistd.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <memory>
 
 #include "platform/name_case.h"
@@ -13,17 +14,25 @@
 namespace velmora {
 
 void CaseResolver::FolderIndex::Add(std::string name, unsigned char type) {
-  std::string upper = ToUpperName(name);
-  auto [it, added] = by_upper_name_.try_emplace(std::move(upper), name);
-  if (!added && name < it->second) it->second = name;
-  entries_.insert_or_assign(std::move(name), type);
+  const auto [entry, added] = entries_.insert_or_assign(std::move(name), type);
+  if (!added) return;
+  const auto [same, fresh] = by_upper_name_.try_emplace(ToUpperName(entry->first), entry->first);
+  if (!fresh && entry->first < same->second) same->second = entry->first;
 }
 
 std::optional<std::string> CaseResolver::FolderIndex::Find(std::string_view name) const {
-  if (auto exact = entries_.find(std::string(name)); exact != entries_.end()) return exact->first;
-  if (auto other = by_upper_name_.find(ToUpperName(name)); other != by_upper_name_.end())
-    return other->second;
-  return std::nullopt;
+  // One lookup for a name that is missing or that no other differs from in
+  // letter case only, by far the most.
+  const auto same = by_upper_name_.find(ToUpperName(name));
+  if (same == by_upper_name_.end()) return std::nullopt;
+  if (same->second == name || !entries_.contains(name)) return same->second;
+  return std::string(name);
+}
+
+std::vector<std::pair<std::string_view, unsigned char>> CaseResolver::FolderIndex::Sorted() const {
+  std::vector<std::pair<std::string_view, unsigned char>> sorted(entries_.begin(), entries_.end());
+  std::sort(sorted.begin(), sorted.end());
+  return sorted;
 }
 
 namespace {
@@ -38,7 +47,21 @@ bool IsLink(const std::string& path, unsigned char type) {
 
 CaseResolver::Resolved CaseResolver::Resolve(const GamePath& path) {
   Resolved resolved{root_, true};
-  for (const std::string& name : path) {
+  std::size_t depth = 0;
+  const bool same_folder = last_folder_resolved_ && path.size() == last_folder_.size() + 1 &&
+                           std::equal(last_folder_.begin(), last_folder_.end(), path.begin());
+  if (same_folder) {
+    resolved = *last_folder_resolved_;
+    depth = last_folder_.size();
+  }
+  for (; depth < path.size(); ++depth) {
+    const std::string& name = path[depth];
+    // A folder found stays as found: this command only adds names, and never
+    // one that differs from another only in letter case.
+    if (depth + 1 == path.size() && !same_folder && resolved.exists) {
+      last_folder_.assign(path.begin(), path.end() - 1);
+      last_folder_resolved_ = resolved;
+    }
     const FolderIndex* index = resolved.exists ? Index(resolved.path) : nullptr;
     std::optional<std::string> found = index ? index->Find(name) : std::nullopt;
     resolved.exists = found.has_value();
@@ -50,11 +73,11 @@ CaseResolver::Resolved CaseResolver::Resolve(const GamePath& path) {
   return resolved;
 }
 
-const CaseResolver::FolderIndex* CaseResolver::Index(const std::string& folder) {
+CaseResolver::FolderIndex* CaseResolver::Index(const std::string& folder) {
   return Index(folder, AT_FDCWD);
 }
 
-const CaseResolver::FolderIndex* CaseResolver::Index(const std::string& folder, int fd) {
+CaseResolver::FolderIndex* CaseResolver::Index(const std::string& folder, int fd) {
   auto [it, added] = folders_.try_emplace(folder);
   if (added) {
     const int own = fd == AT_FDCWD ? open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)
@@ -80,6 +103,7 @@ const CaseResolver::FolderIndex* CaseResolver::Index(const std::string& folder, 
 
 void CaseResolver::Remember(const std::string& folder, const std::string& name,
                             unsigned char type) {
+  if (type == DT_DIR) last_folder_resolved_.reset();
   if (auto it = folders_.find(folder); it != folders_.end() && it->second)
     it->second->Add(name, type);
 }

@@ -1,10 +1,12 @@
 #pragma once
 
-#include <map>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
+#include <vector>
 
 #include "platform/game_folder.h"
 
@@ -22,12 +24,19 @@ class CaseResolver {
     // The exact name if present; otherwise the first name in byte order that
     // equals it ignoring case.
     std::optional<std::string> Find(std::string_view name) const;
-    const std::map<std::string, unsigned char>& Entries() const { return entries_; }
-    unsigned char TypeOf(const std::string& name) const { return entries_.at(name); }
+    // Every name with its kind, in byte order; valid while nothing is added.
+    std::vector<std::pair<std::string_view, unsigned char>> Sorted() const;
+    unsigned char TypeOf(std::string_view name) const { return entries_.find(name)->second; }
 
    private:
-    std::map<std::string, unsigned char> entries_;
-    std::unordered_map<std::string, std::string> by_upper_name_;
+    // Looked up by std::string_view as well, without making a string.
+    struct Hash {
+      using is_transparent = void;
+      std::size_t operator()(std::string_view text) const { return std::hash<std::string_view>{}(text); }
+    };
+    std::unordered_map<std::string, unsigned char, Hash, std::equal_to<>> entries_;
+    // Each name in uppercase, with the first name in byte order that has it.
+    std::unordered_map<std::string, std::string, Hash, std::equal_to<>> by_upper_name_;
   };
 
   struct Resolved {
@@ -44,15 +53,19 @@ class CaseResolver {
   Resolved Resolve(const GamePath& path);
   // The index of a folder given by its operating system path; read on first
   // use. Null when the folder cannot be read.
-  const FolderIndex* Index(const std::string& folder);
+  FolderIndex* Index(const std::string& folder);
   // The same for a folder already open as `fd`, read through that handle.
-  const FolderIndex* Index(const std::string& folder, int fd);
+  FolderIndex* Index(const std::string& folder, int fd);
   // Records a name this command created in a folder it has read.
   void Remember(const std::string& folder, const std::string& name, unsigned char type);
 
  private:
   std::string root_;
   std::unordered_map<std::string, std::optional<FolderIndex>> folders_;
+  // The folder of the last name resolved, as it was found: most calls ask
+  // for a name in the same folder as the call before.
+  GamePath last_folder_;
+  std::optional<Resolved> last_folder_resolved_;
 };
 
 }  // namespace velmora

@@ -80,6 +80,8 @@ std::string ToUpperName(std::string_view name) {
   return upper;
 }
 
+bool IsAsciiName(std::string_view name) { return IsAscii(name); }
+
 bool NamesEqualIgnoringCase(std::string_view a, std::string_view b) {
   if (IsAscii(a) && IsAscii(b)) return EqualsIgnoringCase(a, b);  // no copies for the usual names
   return ToUpperName(a) == ToUpperName(b);

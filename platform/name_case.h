@@ -11,5 +11,7 @@ namespace velmora {
 // folded, byte by byte.
 std::string ToUpperName(std::string_view name);
 bool NamesEqualIgnoringCase(std::string_view a, std::string_view b);
+// True when every byte of the name is ASCII: then letter case is a to z only.
+bool IsAsciiName(std::string_view name);
 
 }  // namespace velmora

@@ -91,9 +91,10 @@ UniqueFd CreateTemporary(int folder, std::string& name) {
 }
 
 // Opens a file for reading only when it is a regular file: opened without
-// blocking, a pipe or a device cannot hold the command up.
-UniqueFd OpenRegular(const std::string& path, int extra_flags, struct stat& st) {
-  UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | extra_flags));
+// blocking, a pipe or a device cannot hold the command up. `path` is
+// relative to the folder `at`.
+UniqueFd OpenRegular(int at, const char* path, int extra_flags, struct stat& st) {
+  UniqueFd fd(openat(at, path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | extra_flags));
   if (!fd || fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return UniqueFd();
   fcntl(fd.get(), F_SETFL, 0);  // reads of the file itself block as usual
   return fd;
@@ -222,7 +223,7 @@ class PosixFileSystem : public FileSystem {
     auto result = operation();
     if (!result && OutOfDescriptors()) {
       batch_.Flush();
-      open_folders_.clear();
+      CloseFolders();
       errno = 0;
       result = operation();
     }
@@ -235,10 +236,11 @@ class PosixFileSystem : public FileSystem {
     const CaseResolver::FolderIndex* index = resolver_.Index(resolved.path);
     if (!index) return std::nullopt;
     std::vector<Entry> entries;
-    for (const auto& [name, type] : index->Entries()) {
-      const EntryKind kind = KindOf(resolved.path, name, type);
-      if (kind != EntryKind::kOther && IsSafeName(name))
-        entries.push_back({name, kind, name.front() == '.'});
+    for (const auto& [name, type] : index->Sorted()) {
+      const std::string owned(name);
+      const EntryKind kind = KindOf(resolved.path, owned, type);
+      if (kind != EntryKind::kOther && IsSafeName(owned))
+        entries.push_back({owned, kind, owned.front() == '.'});
     }
     return entries;
   }
@@ -256,16 +258,15 @@ class PosixFileSystem : public FileSystem {
   bool CopyFileOnce(const GamePath& source, const GamePath& target_folder, Replace replace) {
     if (source.empty()) return false;
     const std::optional<OpenFolder> into = OpenForWriting(target_folder);
-    const CaseResolver::FolderIndex* index = into ? IndexOf(*into) : nullptr;
+    CaseResolver::FolderIndex* index = into ? IndexOf(*into) : nullptr;
     if (!index) return false;
     SweepStaleTemporaries(*into, *index);
     const std::optional<std::string> existing = index->Find(source.back());
     if (existing && replace == Replace::kNo) return false;
     const std::string name = existing.value_or(source.back());
 
-    const CaseResolver::Resolved from = resolver_.Resolve(source);
     struct stat st;
-    UniqueFd in = from.exists ? OpenRegular(from.path, O_NOFOLLOW, st) : UniqueFd();
+    UniqueFd in = OpenSource(source, st);
     if (!in) return false;
     const int folder = into->fd->get();
     // Replacing a file with its own exact copy would change nothing on disk
@@ -291,14 +292,14 @@ class PosixFileSystem : public FileSystem {
       return false;
     }
     batch_.Add(std::move(copy));
-    resolver_.Remember(into->path, name, DT_REG);
+    index->Add(name, DT_REG);
     return true;
   }
 
   std::optional<std::string> ReadFileOnce(const GamePath& file) {
     const CaseResolver::Resolved resolved = resolver_.Resolve(file);
     struct stat st;
-    const UniqueFd fd = resolved.exists ? OpenRegular(resolved.path, 0, st) : UniqueFd();
+    const UniqueFd fd = resolved.exists ? OpenRegular(AT_FDCWD, resolved.path.c_str(), 0, st) : UniqueFd();
     if (!fd) return std::nullopt;
     std::string content;
     content.reserve(size_t(st.st_size));
@@ -344,10 +345,31 @@ class PosixFileSystem : public FileSystem {
 
   static GamePath Parent(const GamePath& path) { return GamePath(path.begin(), path.end() - 1); }
 
+  // Opens a source file (not a link). Its name comes from its folder's own
+  // listing, so it is tried as it stands, through the folder kept open from
+  // the file before; only a name in another letter case is looked up. Reads
+  // follow the links a player made: the folder is opened by its path.
+  UniqueFd OpenSource(const GamePath& source, struct stat& st) {
+    const bool same_folder = source_folder_ && source_folder_key_.size() + 1 == source.size() &&
+                             std::equal(source_folder_key_.begin(), source_folder_key_.end(), source.begin());
+    if (!same_folder) {
+      source_folder_key_ = Parent(source);
+      const CaseResolver::Resolved folder = resolver_.Resolve(source_folder_key_);
+      source_folder_ = UniqueFd(folder.exists ? open(folder.path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1);
+      if (!source_folder_) return UniqueFd();
+    }
+    errno = 0;
+    UniqueFd in = OpenRegular(source_folder_.get(), source.back().c_str(), O_NOFOLLOW, st);
+    if (in || errno != ENOENT) return in;
+    const CaseResolver::Resolved file = resolver_.Resolve(source);
+    return file.exists ? OpenRegular(AT_FDCWD, file.path.c_str(), O_NOFOLLOW, st) : UniqueFd();
+  }
+
   // Opens a folder below the game folder for writing (see the top of this
   // file). Folders opened once stay open, as many as the limit allows.
   std::optional<OpenFolder> OpenForWriting(const GamePath& folder) {
     if (!*root_.fd) return std::nullopt;
+    if (last_open_ && last_open_->first == folder) return last_open_->second;
     OpenFolder at = root_;
     std::string key;
     for (const std::string& name : folder) {
@@ -364,14 +386,26 @@ class PosixFileSystem : public FileSystem {
       if (!*fd || fstat(fd->get(), &st) != 0) return std::nullopt;
       at = {std::move(fd), at.path + "/" + *found, st.st_dev};
       if (const auto& told = CurrentPosixFileCalls().folder_opened) told(at.path);
-      if (open_folders_.size() >= most_open_folders_) open_folders_.clear();
+      if (open_folders_.size() >= most_open_folders_) CloseFolders();
       open_folders_.emplace(key, at);
     }
+    last_open_.emplace(folder, at);
     return at;
   }
 
-  const CaseResolver::FolderIndex* IndexOf(const OpenFolder& folder) {
-    return resolver_.Index(folder.path, folder.fd->get());
+  void CloseFolders() {
+    open_folders_.clear();
+    last_open_.reset();
+    source_folder_.Close();
+  }
+
+  CaseResolver::FolderIndex* IndexOf(const OpenFolder& folder) {
+    // Most writes go into the folder the write before went into.
+    if (!last_index_ || last_index_path_ != folder.path) {
+      last_index_ = resolver_.Index(folder.path, folder.fd->get());
+      last_index_path_ = folder.path;
+    }
+    return last_index_;
   }
 
   // Read-only for this user: the owner's write bit is off (which decides for
@@ -385,8 +419,9 @@ class PosixFileSystem : public FileSystem {
   // into a folder removes those that no run holds any more.
   void SweepStaleTemporaries(const OpenFolder& folder, const CaseResolver::FolderIndex& index) {
     if (!swept_.insert(folder.path).second) return;
-    for (const auto& [name, type] : index.Entries())
-      if (IsLeftoverTemporary(folder.fd->get(), name)) unlinkat(folder.fd->get(), name.c_str(), 0);
+    for (const auto& [name, type] : index.Sorted())
+      if (IsLeftoverTemporary(folder.fd->get(), std::string(name)))
+        unlinkat(folder.fd->get(), std::string(name).c_str(), 0);
   }
 
   static mode_t CurrentUmask() {
@@ -401,6 +436,11 @@ class PosixFileSystem : public FileSystem {
   mode_t umask_;
   std::size_t most_open_folders_;
   std::map<std::string, OpenFolder> open_folders_;
+  std::optional<std::pair<GamePath, OpenFolder>> last_open_;  // the folder last written into
+  UniqueFd source_folder_;                                    // the folder last read from
+  GamePath source_folder_key_;
+  CaseResolver::FolderIndex* last_index_ = nullptr;  // the index of the folder last written into
+  std::string last_index_path_;
   std::set<std::string> swept_;
   std::map<std::pair<dev_t, dev_t>, bool> can_clone_;
   DurableBatch batch_;  // last: flushed before the folders it needs are closed
