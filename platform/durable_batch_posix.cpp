@@ -17,6 +17,11 @@ bool Name(const DurableBatch::Copy& copy) {
   const int folder = copy.folder->get();
   if (copy.temporary.empty()) {
     // An unnamed file is linked in; the link refuses a name that is taken.
+    // Linked by its descriptor where the kernel allows it (a process that
+    // may read any folder; since Linux 6.10 any opener of the file), else
+    // through /proc, which costs a path walk.
+    if (linkat(copy.file.get(), "", folder, copy.name.c_str(), AT_EMPTY_PATH) == 0) return true;
+    if (errno != ENOENT && errno != EPERM && errno != EINVAL) return false;
     const std::string self = "/proc/self/fd/" + std::to_string(copy.file.get());
     return linkat(AT_FDCWD, self.c_str(), folder, copy.name.c_str(), AT_SYMLINK_FOLLOW) == 0;
   }
