@@ -14,23 +14,58 @@
 namespace velmora {
 
 void CaseResolver::FolderIndex::Add(std::string name, unsigned char type) {
-  const auto [entry, added] = entries_.insert_or_assign(std::move(name), type);
-  if (!added) return;
-  const auto [same, fresh] = by_upper_name_.try_emplace(ToUpperName(entry->first), entry->first);
-  if (!fresh && entry->first < same->second) same->second = entry->first;
+  const auto [same, fresh] = by_upper_name_.try_emplace(ToUpperName(name));
+  Spellings& spellings = same->second;
+  if (fresh) {
+    spellings.first = {std::move(name), type};
+    return;
+  }
+  if (Named* known = const_cast<Named*>(Exact(name))) {
+    known->type = type;
+    return;
+  }
+  Named added{std::move(name), type};
+  if (added.name < spellings.first.name) std::swap(added, spellings.first);
+  const auto at = std::lower_bound(spellings.others.begin(), spellings.others.end(), added.name,
+                                   [](const Named& a, const std::string& b) { return a.name < b; });
+  spellings.others.insert(at, std::move(added));
+}
+
+namespace {
+
+// The uppercase form of a name looked up, in storage used again.
+std::string_view Upper(std::string_view name) {
+  thread_local std::string upper;
+  ToUpperName(name, upper);
+  return upper;
+}
+
+}  // namespace
+
+const CaseResolver::FolderIndex::Named* CaseResolver::FolderIndex::Exact(std::string_view name) const {
+  const auto same = by_upper_name_.find(Upper(name));
+  if (same == by_upper_name_.end()) return nullptr;
+  if (same->second.first.name == name) return &same->second.first;
+  for (const Named& other : same->second.others)
+    if (other.name == name) return &other;
+  return nullptr;
 }
 
 std::optional<std::string> CaseResolver::FolderIndex::Find(std::string_view name) const {
-  // One lookup for a name that is missing or that no other differs from in
-  // letter case only, by far the most.
-  const auto same = by_upper_name_.find(ToUpperName(name));
+  const auto same = by_upper_name_.find(Upper(name));
   if (same == by_upper_name_.end()) return std::nullopt;
-  if (same->second == name || !entries_.contains(name)) return same->second;
-  return std::string(name);
+  for (const Named& other : same->second.others)
+    if (other.name == name) return other.name;
+  return same->second.first.name;
 }
 
 std::vector<std::pair<std::string_view, unsigned char>> CaseResolver::FolderIndex::Sorted() const {
-  std::vector<std::pair<std::string_view, unsigned char>> sorted(entries_.begin(), entries_.end());
+  std::vector<std::pair<std::string_view, unsigned char>> sorted;
+  sorted.reserve(by_upper_name_.size());
+  for (const auto& [upper, spellings] : by_upper_name_) {
+    sorted.emplace_back(spellings.first.name, spellings.first.type);
+    for (const Named& other : spellings.others) sorted.emplace_back(other.name, other.type);
+  }
   std::sort(sorted.begin(), sorted.end());
   return sorted;
 }

@@ -26,7 +26,7 @@ class CaseResolver {
     std::optional<std::string> Find(std::string_view name) const;
     // Every name with its kind, in byte order; valid while nothing is added.
     std::vector<std::pair<std::string_view, unsigned char>> Sorted() const;
-    unsigned char TypeOf(std::string_view name) const { return entries_.find(name)->second; }
+    unsigned char TypeOf(std::string_view name) const { return Exact(name)->type; }
 
    private:
     // Looked up by std::string_view as well, without making a string.
@@ -34,9 +34,19 @@ class CaseResolver {
       using is_transparent = void;
       std::size_t operator()(std::string_view text) const { return std::hash<std::string_view>{}(text); }
     };
-    std::unordered_map<std::string, unsigned char, Hash, std::equal_to<>> entries_;
-    // Each name in uppercase, with the first name in byte order that has it.
-    std::unordered_map<std::string, std::string, Hash, std::equal_to<>> by_upper_name_;
+    struct Named {
+      std::string name;
+      unsigned char type;
+    };
+    // The names that share one uppercase form, in byte order; nearly always
+    // just one, kept in the table's own entry.
+    struct Spellings {
+      Named first;
+      std::vector<Named> others;
+    };
+    const Named* Exact(std::string_view name) const;
+    // Every name, by its uppercase form: one lookup finds a name in any case.
+    std::unordered_map<std::string, Spellings, Hash, std::equal_to<>> by_upper_name_;
   };
 
   struct Resolved {

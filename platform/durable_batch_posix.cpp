@@ -107,7 +107,13 @@ void DurableBatch::Submit(std::unique_lock<std::mutex>& lock) {
   changed_.wait(lock, [this] { return waiting_.size() + flushing_ < limits_.queued + 1; });
   waiting_.push_back(std::move(filling_));
   filling_.clear();
-  filling_.reserve(limits_.batch);
+  // A batch's storage is used again: no large allocation for every batch.
+  if (!spare_.empty()) {
+    filling_ = std::move(spare_.back());
+    spare_.pop_back();
+  } else {
+    filling_.reserve(limits_.batch);
+  }
   if (!flusher_.joinable()) flusher_ = std::thread(&DurableBatch::FlushLoop, this);
   changed_.notify_all();
 }
@@ -127,8 +133,9 @@ void DurableBatch::FlushLoop() {
     flushing_ = batches.size();
     lock.unlock();
     FlushBatches(batches);
-    batches.clear();  // the files closed before the next batches are taken
+    for (auto& batch : batches) batch.clear();  // the files closed before the next batches are taken
     lock.lock();
+    for (auto& batch : batches) spare_.push_back(std::move(batch));
     flushing_ = 0;
     changed_.notify_all();
   }

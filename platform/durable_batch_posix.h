@@ -70,6 +70,7 @@ class DurableBatch {
   std::mutex mutex_;
   std::condition_variable changed_;
   std::deque<std::vector<Copy>> waiting_;
+  std::vector<std::vector<Copy>> spare_;  // emptied batches, kept for their storage
   std::size_t flushing_ = 0;  // batches taken by the flush, not yet named
   bool stopping_ = false;
   std::thread flusher_;  // started with the first batch

@@ -67,16 +67,28 @@ bool IsAscii(std::string_view text) {
 
 }  // namespace
 
-std::string ToUpperName(std::string_view name) {
-  if (IsAscii(name)) return ToUpperAscii(name);
-  std::string upper;
+void ToUpperName(std::string_view name, std::string& upper) {
+  upper.clear();
+  if (IsAscii(name)) {
+    upper.append(name);
+    for (char& c : upper) c = ToUpperAscii(c);
+    return;
+  }
   upper.reserve(name.size());
   for (std::size_t at = 0; at < name.size();) {
     const std::optional<char32_t> code = Decode(name, at);
-    if (!code) return ToUpperAscii(name);
+    if (!code) {
+      upper = ToUpperAscii(name);
+      return;
+    }
     // Beyond U+FFFF a code point is two surrogate units, which map to themselves.
     Encode(*code <= 0xFFFF ? UpperUnit(*code) : *code, upper);
   }
+}
+
+std::string ToUpperName(std::string_view name) {
+  std::string upper;
+  ToUpperName(name, upper);
   return upper;
 }
 
