@@ -23,7 +23,7 @@ bool SameName(const std::wstring& a, const std::wstring& b) {
 
 }  // namespace
 
-std::wstring FinalPathOf(HANDLE file) {
+std::wstring NativeNameOf(HANDLE file) {
   // The native name (\Device\HarddiskVolume3\... on Windows), asked for
   // directly: it needs no drive letter, and Wine's GetFinalPathNameByHandleW
   // gives up on paths longer than MAX_PATH.
@@ -42,7 +42,7 @@ std::optional<HeldFolder> HeldFolder::Open(const std::wstring& root, const std::
   if (!top) return std::nullopt;
   // Some virtual disks have no name Windows can give back; below them the
   // hold alone keeps the folders in place.
-  held.final_path_ = FinalPathOf(top.get());
+  held.native_name_ = NativeNameOf(top.get());
   held.chain_.push_back(std::move(top));
   std::wstring path = root;
   for (const std::wstring& name : names) {
@@ -54,7 +54,7 @@ std::optional<HeldFolder> HeldFolder::Open(const std::wstring& root, const std::
     // A link whose tag Windows does not show (a Unix link under Wine) gives
     // the folder a name somewhere else.
     if (!held.Holds(next.get(), name)) return std::nullopt;
-    if (!held.final_path_.empty()) held.final_path_ = Joined(held.final_path_, name);
+    if (!held.native_name_.empty()) held.native_name_ = Joined(held.native_name_, name);
     held.chain_.push_back(std::move(next));
   }
   return held;
@@ -78,9 +78,9 @@ Handle HeldFolder::Create(const std::wstring& name, ACCESS_MASK access, ULONG sh
 }
 
 bool HeldFolder::Holds(HANDLE file, const std::wstring& name) const {
-  if (final_path_.empty()) return true;
-  const std::wstring actual = FinalPathOf(file);
-  return !actual.empty() && SameName(actual, Joined(final_path_, name));
+  if (native_name_.empty()) return true;
+  const std::wstring actual = NativeNameOf(file);
+  return !actual.empty() && SameName(actual, Joined(native_name_, name));
 }
 
 bool HeldFolder::Rename(HANDLE file, const std::wstring& name, bool replace) const {

@@ -37,10 +37,10 @@ class HeldFolder {
   HeldFolder() = default;
 
   std::vector<Handle> chain_;  // the game folder first, the held folder last
-  std::wstring final_path_;    // the held folder as Windows names it
+  std::wstring native_name_;   // the held folder as Windows names it
 };
 
 // Windows' own name of an open file or folder, as it is now; empty if none.
-std::wstring FinalPathOf(HANDLE file);
+std::wstring NativeNameOf(HANDLE file);
 
 }  // namespace velmora
