@@ -67,6 +67,20 @@ TEST_F(CopyRunTest, NamesWithLettersBeyondAToZMatchInAnyLetterCaseAsOnWindows) {
 }
 #endif
 
+TEST_F(CopyRunTest, ASourceNamedInAnotherLetterCaseIsFoundAndCopiedUnderTheNameGiven) {
+  temp_.Write("season02/tracks/Monaco/Monaco.gdb", "geometry");
+  temp_.Write("season02/tracks/Monaco/Monaco.cam", "camera");
+  temp_.MakeFolder("ZENTOSEASON/tracks/Monaco");
+  auto file_system = OpenFileSystem(temp_.game());
+  const GamePath into{"ZENTOSEASON", "tracks", "Monaco"};
+  EXPECT_TRUE(file_system->CopyFile({"season02", "tracks", "Monaco", "Monaco.cam"}, into, Replace::kNo));
+  EXPECT_TRUE(file_system->CopyFile({"SEASON02", "Tracks", "monaco", "MONACO.GDB"}, into, Replace::kNo));
+  EXPECT_FALSE(file_system->CopyFile({"season02", "tracks", "Monaco", "Missing.gdb"}, into, Replace::kNo));
+  file_system.reset();
+  EXPECT_EQ(Names("ZENTOSEASON/tracks/Monaco"), (std::vector<std::string>{"MONACO.GDB", "Monaco.cam"}));
+  EXPECT_EQ(temp_.Read("ZENTOSEASON/tracks/Monaco/MONACO.GDB"), "geometry");
+}
+
 TEST_F(CopyRunTest, AMissingTargetFolderCopiesNothingAndCreatesNothing) {
   temp_.Write("season02/tracks/Japan/Japan.gdb", "x");
   temp_.MakeFolder("ZENTOSEASON/tracks");
