@@ -28,7 +28,7 @@ bool IsLeftOut(std::string_view name, const StringList& not_copy) {
   const std::string upper = ToUpperName(name);
   if (upper.size() >= 4 && std::string_view(upper).substr(upper.size() - 4) == ".AIW") return true;
   // Asked for every file: ASCII names of another length are passed over at once.
-  const bool ascii = upper.size() == name.size() && IsAsciiName(name);
+  const bool ascii = IsAsciiName(name);
   for (std::size_t m = 0; m < not_copy.ListCount(); ++m) {
     const std::string_view item = not_copy.List(m);
     if (ascii && item.size() != name.size() && IsAsciiName(item)) continue;

@@ -8,28 +8,11 @@
 
 #include <algorithm>
 #include <memory>
+#include <utility>
 
 #include "platform/name_case.h"
 
 namespace velmora {
-
-void CaseResolver::FolderIndex::Add(std::string name, unsigned char type) {
-  const auto [same, fresh] = by_upper_name_.try_emplace(ToUpperName(name));
-  Spellings& spellings = same->second;
-  if (fresh) {
-    spellings.first = {std::move(name), type};
-    return;
-  }
-  if (Named* known = const_cast<Named*>(Exact(name))) {
-    known->type = type;
-    return;
-  }
-  Named added{std::move(name), type};
-  if (added.name < spellings.first.name) std::swap(added, spellings.first);
-  const auto at = std::lower_bound(spellings.others.begin(), spellings.others.end(), added.name,
-                                   [](const Named& a, const std::string& b) { return a.name < b; });
-  spellings.others.insert(at, std::move(added));
-}
 
 namespace {
 
@@ -42,21 +25,51 @@ std::string_view Upper(std::string_view name) {
 
 }  // namespace
 
-const CaseResolver::FolderIndex::Named* CaseResolver::FolderIndex::Exact(std::string_view name) const {
+void CaseResolver::FolderIndex::Add(std::string name, unsigned char type) {
+  const auto [same, fresh] = by_upper_name_.try_emplace(std::string(Upper(name)));
+  Spellings& spellings = same->second;
+  if (fresh) {
+    spellings.first = {std::move(name), type};
+    return;
+  }
+  if (spellings.first.name == name) {
+    spellings.first.type = type;
+    return;
+  }
+  auto& others = spellings.others;
+  const auto at = std::lower_bound(others.begin(), others.end(), name,
+                                   [](const Named& a, const std::string& b) { return a.name < b; });
+  if (at != others.end() && at->name == name) {
+    at->type = type;
+  } else if (name < spellings.first.name) {
+    // The first in byte order stays first; the one it was precedes all others.
+    others.insert(others.begin(), std::exchange(spellings.first, Named{std::move(name), type}));
+  } else {
+    others.insert(at, Named{std::move(name), type});
+  }
+}
+
+const CaseResolver::FolderIndex::Spellings* CaseResolver::FolderIndex::SpellingsOf(std::string_view name) const {
   const auto same = by_upper_name_.find(Upper(name));
-  if (same == by_upper_name_.end()) return nullptr;
-  if (same->second.first.name == name) return &same->second.first;
-  for (const Named& other : same->second.others)
+  return same == by_upper_name_.end() ? nullptr : &same->second;
+}
+
+const CaseResolver::FolderIndex::Named* CaseResolver::FolderIndex::Spellings::Exact(std::string_view name) const {
+  if (first.name == name) return &first;
+  for (const Named& other : others)
     if (other.name == name) return &other;
   return nullptr;
 }
 
 std::optional<std::string> CaseResolver::FolderIndex::Find(std::string_view name) const {
-  const auto same = by_upper_name_.find(Upper(name));
-  if (same == by_upper_name_.end()) return std::nullopt;
-  for (const Named& other : same->second.others)
-    if (other.name == name) return other.name;
-  return same->second.first.name;
+  const Spellings* spellings = SpellingsOf(name);
+  if (!spellings) return std::nullopt;
+  const Named* exact = spellings->Exact(name);
+  return exact ? exact->name : spellings->first.name;
+}
+
+unsigned char CaseResolver::FolderIndex::TypeOf(std::string_view name) const {
+  return SpellingsOf(name)->Exact(name)->type;
 }
 
 std::vector<std::pair<std::string_view, unsigned char>> CaseResolver::FolderIndex::Sorted() const {
@@ -82,21 +95,7 @@ bool IsLink(const std::string& path, unsigned char type) {
 
 CaseResolver::Resolved CaseResolver::Resolve(const GamePath& path) {
   Resolved resolved{root_, true};
-  std::size_t depth = 0;
-  const bool same_folder = last_folder_resolved_ && path.size() == last_folder_.size() + 1 &&
-                           std::equal(last_folder_.begin(), last_folder_.end(), path.begin());
-  if (same_folder) {
-    resolved = *last_folder_resolved_;
-    depth = last_folder_.size();
-  }
-  for (; depth < path.size(); ++depth) {
-    const std::string& name = path[depth];
-    // A folder found stays as found: this command only adds names, and never
-    // one that differs from another only in letter case.
-    if (depth + 1 == path.size() && !same_folder && resolved.exists) {
-      last_folder_.assign(path.begin(), path.end() - 1);
-      last_folder_resolved_ = resolved;
-    }
+  for (const std::string& name : path) {
     const FolderIndex* index = resolved.exists ? Index(resolved.path) : nullptr;
     std::optional<std::string> found = index ? index->Find(name) : std::nullopt;
     resolved.exists = found.has_value();
@@ -134,13 +133,6 @@ CaseResolver::FolderIndex* CaseResolver::Index(const std::string& folder, int fd
     }
   }
   return it->second ? &*it->second : nullptr;
-}
-
-void CaseResolver::Remember(const std::string& folder, const std::string& name,
-                            unsigned char type) {
-  if (type == DT_DIR) last_folder_resolved_.reset();
-  if (auto it = folders_.find(folder); it != folders_.end() && it->second)
-    it->second->Add(name, type);
 }
 
 }  // namespace velmora

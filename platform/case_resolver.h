@@ -20,13 +20,15 @@ class CaseResolver {
   // What one read of a folder found: names with their kind (a dirent d_type).
   class FolderIndex {
    public:
+    // Also records a name this command created in the folder.
     void Add(std::string name, unsigned char type);
     // The exact name if present; otherwise the first name in byte order that
     // equals it ignoring case.
     std::optional<std::string> Find(std::string_view name) const;
     // Every name with its kind, in byte order; valid while nothing is added.
     std::vector<std::pair<std::string_view, unsigned char>> Sorted() const;
-    unsigned char TypeOf(std::string_view name) const { return Exact(name)->type; }
+    // The kind of a name present exactly so.
+    unsigned char TypeOf(std::string_view name) const;
 
    private:
     // Looked up by std::string_view as well, without making a string.
@@ -43,8 +45,9 @@ class CaseResolver {
     struct Spellings {
       Named first;
       std::vector<Named> others;
+      const Named* Exact(std::string_view name) const;
     };
-    const Named* Exact(std::string_view name) const;
+    const Spellings* SpellingsOf(std::string_view name) const;
     // Every name, by its uppercase form: one lookup finds a name in any case.
     std::unordered_map<std::string, Spellings, Hash, std::equal_to<>> by_upper_name_;
   };
@@ -66,16 +69,10 @@ class CaseResolver {
   FolderIndex* Index(const std::string& folder);
   // The same for a folder already open as `fd`, read through that handle.
   FolderIndex* Index(const std::string& folder, int fd);
-  // Records a name this command created in a folder it has read.
-  void Remember(const std::string& folder, const std::string& name, unsigned char type);
 
  private:
   std::string root_;
   std::unordered_map<std::string, std::optional<FolderIndex>> folders_;
-  // The folder of the last name resolved, as it was found: most calls ask
-  // for a name in the same folder as the call before.
-  GamePath last_folder_;
-  std::optional<Resolved> last_folder_resolved_;
 };
 
 }  // namespace velmora

@@ -65,7 +65,7 @@ TEST(CaseResolverTest, ReadsEachFolderOnceAndRemembersWhatItCreates) {
   // Made behind the resolver's back: not seen, the folder is not read again.
   temp.Write("tracks/two", "");
   EXPECT_FALSE(resolver.Resolve({"tracks", "two"}).exists);
-  resolver.Remember(temp.At("tracks").string(), "two", DT_REG);
+  resolver.Index(temp.At("tracks").string())->Add("two", DT_REG);
   EXPECT_TRUE(resolver.Resolve({"tracks", "TWO"}).exists);
 }
 

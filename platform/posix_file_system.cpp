@@ -248,10 +248,10 @@ class PosixFileSystem : public FileSystem {
   bool CreateFolderOnce(const GamePath& folder) {
     if (folder.empty()) return false;
     const std::optional<OpenFolder> parent = OpenForWriting(Parent(folder));
-    const CaseResolver::FolderIndex* index = parent ? IndexOf(*parent) : nullptr;
+    CaseResolver::FolderIndex* index = parent ? IndexOf(*parent) : nullptr;
     if (!index || index->Find(folder.back()) || mkdirat(parent->fd->get(), folder.back().c_str(), 0777) != 0)
       return false;
-    resolver_.Remember(parent->path, folder.back(), DT_DIR);
+    index->Add(folder.back(), DT_DIR);
     return true;
   }
 
@@ -316,7 +316,7 @@ class PosixFileSystem : public FileSystem {
   bool WriteFileOnce(const GamePath& file, std::string_view content) {
     if (file.empty()) return false;
     const std::optional<OpenFolder> parent = OpenForWriting(Parent(file));
-    const CaseResolver::FolderIndex* index = parent ? IndexOf(*parent) : nullptr;
+    CaseResolver::FolderIndex* index = parent ? IndexOf(*parent) : nullptr;
     if (!index) return false;
     SweepStaleTemporaries(*parent, *index);
     const int folder = parent->fd->get();
@@ -339,7 +339,7 @@ class PosixFileSystem : public FileSystem {
       return false;
     }
     fsync(folder);  // the rename itself made durable
-    resolver_.Remember(parent->path, name, DT_REG);
+    index->Add(name, DT_REG);
     return true;
   }
 

@@ -49,13 +49,10 @@ bool IsLink(const std::wstring& path, DWORD attributes) {
 
 // Which file or folder a path leads to, links followed.
 std::optional<std::tuple<DWORD, DWORD, DWORD>> IdentityOf(const std::wstring& path) {
-  const HANDLE file = CreateFileW(Long(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return std::nullopt;
+  const Handle file(CreateFileW(Long(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                               nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   BY_HANDLE_FILE_INFORMATION info;
-  const bool known = GetFileInformationByHandle(file, &info);
-  CloseHandle(file);
-  if (!known) return std::nullopt;
+  if (!file || !GetFileInformationByHandle(file.get(), &info)) return std::nullopt;
   return std::tuple{info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
 }
 
@@ -104,13 +101,9 @@ bool SetAttributes(const HeldFolder& folder, const std::wstring& name, DWORD att
 bool IsPassingHold(DWORD error, const std::wstring& path) {
   if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION) return true;
   if (error != ERROR_ACCESS_DENIED || path.empty()) return false;
-  const HANDLE probe = CreateFileW(Long(path).c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                   nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (probe != INVALID_HANDLE_VALUE) {
-    CloseHandle(probe);
-    return false;
-  }
-  return GetLastError() == ERROR_SHARING_VIOLATION;
+  const Handle probe(CreateFileW(Long(path).c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  return !probe && GetLastError() == ERROR_SHARING_VIOLATION;
 }
 
 bool WriteAll(HANDLE file, const char* data, std::size_t size) {
