@@ -12,6 +12,8 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <mutex>
+#include <set>
 #include <thread>
 
 #include "copier/copy_run_fixture.h"
@@ -221,6 +223,35 @@ TEST_F(CopyRunTest, ASourceWrittenToOrCutWhileCopiedIsNotNamedAndTheNextRunCopie
   EXPECT_EQ(temp_.Read("ZENTOSEASON/tracks/Monaco/a.gdb"), "new" + std::string(49997, 'a'));
   EXPECT_EQ(temp_.Read("ZENTOSEASON/tracks/Monaco/b.gdb"), "new" + std::string(49997, 'b'));
   EXPECT_EQ(temp_.Read("ZENTOSEASON/tracks/Pits/ORDER.PIT"), "new" + std::string(49997, 'D'));
+}
+
+TEST_F(CopyRunTest, OfManyCopiesWrittenOnSeveralThreadsOnlyThoseWhoseSourceChangedAreLeftOut) {
+  constexpr int kFiles = 1000;
+  for (int i = 0; i < kFiles; ++i) temp_.Write("season02/tracks/Monaco/part" + std::to_string(i), "old");
+  temp_.MakeFolder("ZENTOSEASON/tracks/Monaco");
+  std::mutex mutex;
+  std::set<std::thread::id> threads;
+  testing::Injected injected(CurrentPosixFileCalls());
+  // Every tenth source is written to while it is copied.
+  ChangeSourcesOnCopy(injected.calls(), [&](int fd) {
+    std::lock_guard lock(mutex);
+    threads.insert(std::this_thread::get_id());
+    char name[64] = {};
+    const std::string link = "/proc/self/fd/" + std::to_string(fd);
+    if (readlink(link.c_str(), name, sizeof name - 1) > 0 && std::string(name).back() == '0') {
+      EXPECT_EQ(pwrite(fd, "new", 3, 0), 3);
+    }
+  });
+  Run();
+  const std::vector<std::string> copied = Names("ZENTOSEASON/tracks/Monaco");
+  EXPECT_EQ(copied.size(), std::size_t(kFiles - kFiles / 10)) << "temporaries left, or copies lost";
+  for (const std::string& name : copied) {
+    EXPECT_NE(name.back(), '0') << name;
+    EXPECT_EQ(temp_.Read("ZENTOSEASON/tracks/Monaco/" + name), "old") << name;
+  }
+  if (std::thread::hardware_concurrency() > 1) {
+    EXPECT_GT(threads.size(), 1u) << "all written on one thread";
+  }
 }
 
 TEST_F(CopyRunTest, AFileWithHolesIsCopiedWithItsHoles) {

@@ -90,10 +90,11 @@ DurableBatch::~DurableBatch() {
 }
 
 void DurableBatch::Add(Copy copy) {
-  filling_.push_back(std::move(copy));
-  if (filling_.size() < limits_.batch) return;
   std::unique_lock lock(mutex_);
-  Submit(lock);
+  // A full batch another thread is handing to the flush takes nothing more.
+  changed_.wait(lock, [this] { return filling_.size() < limits_.batch; });
+  filling_.push_back(std::move(copy));
+  if (filling_.size() == limits_.batch) Submit(lock);
 }
 
 void DurableBatch::Flush() {
@@ -105,6 +106,7 @@ void DurableBatch::Flush() {
 void DurableBatch::Submit(std::unique_lock<std::mutex>& lock) {
   // The batches waiting and those in the flush count alike.
   changed_.wait(lock, [this] { return waiting_.size() + flushing_ < limits_.queued + 1; });
+  if (filling_.empty()) return;  // handed over meanwhile by another thread
   waiting_.push_back(std::move(filling_));
   filling_.clear();
   // A batch's storage is used again: no large allocation for every batch.

@@ -54,8 +54,8 @@ class DurableBatch {
   DurableBatch(const DurableBatch&) = delete;
   DurableBatch& operator=(const DurableBatch&) = delete;
 
-  // Takes a copy. A full batch goes to the flush; while as many batches as
-  // the limits allow are waiting, this waits for the flush.
+  // Takes a copy; any thread may. A full batch goes to the flush; while as
+  // many batches as the limits allow are waiting, this waits for the flush.
   void Add(Copy copy);
   // Returns once every copy taken is flushed and named: when the flush
   // fails, none of its batch is named and their temporaries are removed.

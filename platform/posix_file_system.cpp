@@ -22,12 +22,13 @@
 #include <atomic>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <set>
+#include <string>
+#include <thread>
+#include <type_traits>
 #include <utility>
 #include <vector>
-#include <memory>
-#include <string>
-#include <type_traits>
 
 #include "platform/case_resolver.h"
 #include "platform/copy_data_posix.h"
@@ -35,6 +36,7 @@
 #include "platform/file_system.h"
 #include "platform/posix_calls.h"
 #include "platform/unique_fd.h"
+#include "platform/work_sharing.h"
 
 namespace velmora {
 namespace {
@@ -48,6 +50,31 @@ struct OpenFolder {
 };
 
 bool OutOfDescriptors() { return errno == EMFILE || errno == ENFILE; }
+
+// A copy decided on and its source open, waiting to be written.
+struct PendingCopy {
+  UniqueFd source;
+  struct stat status;
+  OpenFolder into;
+  std::string name;
+  Replace replace;
+  std::atomic<bool>* clone;  // whether this pair of file systems may still clone
+};
+using CopyWriters = WorkSharing<PendingCopy>;
+
+// Copies are written by helper threads beside the one deciding on them, one
+// fewer than the processors (the flush has its own thread), and only while
+// the descriptors they hold stay within an eighth of those free.
+std::size_t CopyHelpersFor(std::size_t free_descriptors) {
+  const std::size_t processors = std::max(std::thread::hardware_concurrency(), 1u);
+  std::size_t helpers = std::min<std::size_t>(processors - 1, 3);
+  // Each job holds its source open, and each helper the copy it writes.
+  const auto held = [](std::size_t helpers) {
+    return (CopyWriters::kWaiting + helpers + 1) * CopyWriters::kChunk + helpers;
+  };
+  while (helpers > 0 && held(helpers) > free_descriptors / 8) --helpers;
+  return helpers;
+}
 
 // A file system without permission bits (FAT, exFAT through FUSE) refuses a
 // mode change; the file is written all the same.
@@ -177,13 +204,17 @@ class PosixFileSystem : public FileSystem {
         unnamed_files_(access("/proc/self/fd", X_OK) == 0),
         umask_(CurrentUmask()),
         most_open_folders_(std::max<std::size_t>(free_descriptors / 4, 1)),
-        batch_(DurableBatch::LimitsFor(free_descriptors / 2)) {
+        batch_(DurableBatch::LimitsFor(free_descriptors / 2)),
+        writers_(CopyHelpersFor(free_descriptors), [this](PendingCopy& copy) { WriteCopy(copy); }) {
     struct stat st;
     if (*root_.fd && fstat(root_.fd->get(), &st) == 0) root_.device = st.st_dev;
   }
 
-  // Pending copies get their names before the command ends.
-  ~PosixFileSystem() override { batch_.Flush(); }
+  // Pending copies are written and get their names before the command ends.
+  ~PosixFileSystem() override {
+    writers_.Drain();
+    batch_.Flush();
+  }
 
   std::optional<std::vector<Entry>> List(const GamePath& folder) override {
     return WithDescriptors([&] { return ListOnce(folder); });
@@ -222,6 +253,7 @@ class PosixFileSystem : public FileSystem {
     errno = 0;
     auto result = operation();
     if (!result && OutOfDescriptors()) {
+      writers_.Drain();
       batch_.Flush();
       CloseFolders();
       errno = 0;
@@ -268,32 +300,50 @@ class PosixFileSystem : public FileSystem {
     struct stat st;
     UniqueFd in = OpenSource(source, st);
     if (!in) return false;
-    const int folder = into->fd->get();
     // Replacing a file with its own exact copy would change nothing on disk
     // but cost a new file; a repeated run meets many such.
-    if (existing && IsExactCopy(in.get(), st, folder, name)) return true;
-
-    DurableBatch::Copy copy{UniqueFd(), into->fd, into->device, "", name, replace};
-    // A copy that must not replace anything is written into a file without
-    // a name where the file system has those: cut short, it leaves nothing.
-    // Unnamed, it may well be made with the source's permission bits at once.
-    mode_t created_with = st.st_mode & 0777 & ~umask_;
-    if (replace == Replace::kNo && unnamed_files_)
-      copy.file = UniqueFd(openat(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, created_with));
-    if (!copy.file) {
-      copy.file = CreateTemporary(folder, copy.temporary);
-      created_with = 0600 & ~umask_;
-    }
-    if (!copy.file) return false;
+    if (existing && IsExactCopy(in.get(), st, into->fd->get(), name)) return true;
     // Asked once for each pair of file systems whether they can clone.
-    const auto [clone, unasked] = can_clone_.try_emplace({st.st_dev, into->device}, true);
-    if (!FillCopy(in.get(), st, copy.file.get(), created_with, clone->second)) {
-      if (!copy.temporary.empty()) unlinkat(folder, copy.temporary.c_str(), 0);
-      return false;
-    }
-    batch_.Add(std::move(copy));
+    std::atomic<bool>& clone = can_clone_.try_emplace({st.st_dev, into->device}, true).first->second;
+    // The rest is written beside this thread; a copy that fails there
+    // leaves nothing, as one that fails here.
+    writers_.Post({std::move(in), st, *into, name, replace, &clone});
     index->Add(name, DT_REG);
     return true;
+  }
+
+  // Writes a copy and hands it to the batch; on any thread.
+  void WriteCopy(PendingCopy& pending) {
+    const int folder = pending.into.fd->get();
+    DurableBatch::Copy copy{UniqueFd(), pending.into.fd, pending.into.device, "", pending.name, pending.replace};
+    mode_t created_with = CreateCopy(pending, copy);
+    if (!copy.file && OutOfDescriptors()) {
+      batch_.Flush();  // gives back the descriptors of the copies waiting
+      created_with = CreateCopy(pending, copy);
+    }
+    if (!copy.file) return;
+    bool clone = pending.clone->load(std::memory_order_relaxed);
+    const bool filled = FillCopy(pending.source.get(), pending.status, copy.file.get(), created_with, clone);
+    if (!clone) pending.clone->store(false, std::memory_order_relaxed);
+    pending.source.Close();
+    if (filled) batch_.Add(std::move(copy));
+    else if (!copy.temporary.empty()) unlinkat(folder, copy.temporary.c_str(), 0);
+  }
+
+  // Creates the file a copy is written into; returns the permission bits
+  // it was created with. A copy that must not replace anything is written
+  // into a file without a name where the file system has those: cut short,
+  // it leaves nothing. Unnamed, it may well be made with the source's
+  // permission bits at once.
+  mode_t CreateCopy(const PendingCopy& pending, DurableBatch::Copy& copy) const {
+    const int folder = pending.into.fd->get();
+    const mode_t source_mode = pending.status.st_mode & 0777 & ~umask_;
+    if (pending.replace == Replace::kNo && unnamed_files_) {
+      copy.file = UniqueFd(openat(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, source_mode));
+      if (copy.file) return source_mode;
+    }
+    copy.file = CreateTemporary(folder, copy.temporary);
+    return 0600 & ~umask_;
   }
 
   std::optional<std::string> ReadFileOnce(const GamePath& file) {
@@ -442,8 +492,9 @@ class PosixFileSystem : public FileSystem {
   CaseResolver::FolderIndex* last_index_ = nullptr;  // the index of the folder last written into
   std::string last_index_path_;
   std::set<std::string> swept_;
-  std::map<std::pair<dev_t, dev_t>, bool> can_clone_;
-  DurableBatch batch_;  // last: flushed before the folders it needs are closed
+  std::map<std::pair<dev_t, dev_t>, std::atomic<bool>> can_clone_;
+  DurableBatch batch_;  // flushed before the folders it needs are closed
+  CopyWriters writers_;  // last: done writing before anything they use goes
 };
 
 }  // namespace

@@ -1,0 +1,71 @@
+#include "platform/work_sharing.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace velmora {
+namespace {
+
+// Counts the jobs that exist, as a job holding an open file would.
+std::atomic<int> live_jobs = 0;
+struct Token {
+  Token() { ++live_jobs; }
+  ~Token() { --live_jobs; }
+};
+struct Job {
+  int id;
+  std::unique_ptr<Token> token = std::make_unique<Token>();
+};
+
+TEST(WorkSharingTest, WithTheHelpersHeldThePosterRunsJobsItselfAndNoMoreThanTheBoundExist) {
+  const std::thread::id poster = std::this_thread::get_id();
+  std::mutex mutex;
+  std::condition_variable released;
+  bool release = false;
+  std::vector<int> runs(1000);
+  std::atomic<int> most_live = 0;
+  {
+    WorkSharing<Job> sharing(2, [&](Job& job) {
+      if (std::this_thread::get_id() != poster) {
+        std::unique_lock lock(mutex);
+        released.wait(lock, [&] { return release; });
+      }
+      std::lock_guard lock(mutex);
+      ++runs[job.id];
+      most_live = std::max(most_live.load(), live_jobs.load());
+    });
+    for (int id = 0; id < 1000; ++id) {
+      sharing.Post({id});
+      most_live = std::max(most_live.load(), live_jobs.load());
+    }
+    // The poster was never held up by the helpers it is waiting for.
+    EXPECT_LE(most_live, int(sharing.MostHeld()));
+    {
+      std::lock_guard lock(mutex);
+      release = true;
+    }
+    released.notify_all();
+    sharing.Drain();
+    EXPECT_EQ(live_jobs, 0);
+  }
+  for (int id = 0; id < 1000; ++id) EXPECT_EQ(runs[id], 1) << "job " << id;
+}
+
+TEST(WorkSharingTest, WithoutHelpersEachJobRunsAsItIsPosted) {
+  int ran = 0;
+  WorkSharing<Job> sharing(0, [&](Job&) { ++ran; });
+  for (int id = 0; id < 40; ++id) {
+    sharing.Post({id});
+    EXPECT_EQ(ran, id + 1);
+  }
+}
+
+}  // namespace
+}  // namespace velmora
