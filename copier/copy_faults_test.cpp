@@ -20,6 +20,7 @@
 #include "platform/durable_batch_posix.h"
 #include "platform/posix_calls.h"
 #include "platform/testing/fat_disk.h"
+#include "platform/testing/held_flush.h"
 #include "platform/testing/injected.h"
 #include "platform/testing/small_disk.h"
 
@@ -326,6 +327,42 @@ TEST_F(CopyRunTest, UnderALowOpenFileLimitEveryFileAndTheWholeDeepPitsTreeIsCopi
       pits += entry.is_regular_file();
     EXPECT_EQ(pits, kPitsFolders) << "limit " << limit;
   }
+}
+
+TEST_F(CopyRunTest, WhileTheFlushIsHeldTheRunWaitsWithNoMoreFilesOpenThanItsBounds) {
+  constexpr int kFiles = 3000;
+  constexpr rlim_t kLimit = 2048;
+  for (int i = 0; i < kFiles; ++i) temp_.Write("season02/tracks/Monaco/part" + std::to_string(i), "x");
+  temp_.MakeFolder("ZENTOSEASON/tracks/Monaco");
+  OpenFileLimit lowered(kLimit);
+  const std::size_t open_before = OpenDescriptors();
+  // What the run may hold open: the copies waiting for the flush, the
+  // sources of those not yet written (an eighth of the free descriptors at
+  // most), and a few folders.
+  const std::size_t free = kLimit - (open_before + 8);
+  const std::size_t bound = DurableBatch::LimitsFor(free / 2).MostOpen() + free / 8 + 8;
+  testing::Injected injected(CurrentPosixFileCalls());
+  testing::HeldFlush held(injected.calls());
+  std::atomic<bool> finished = false;
+  std::thread run([&] {
+    Run();
+    finished = true;
+  });
+  // Watched until the open files stop growing: the run is waiting then.
+  std::size_t most = 0;
+  for (int i = 0, steady = 0; i < 10000 && steady < 100; ++i) {
+    const std::size_t open = OpenDescriptors();
+    steady = open > most ? 0 : steady + 1;
+    most = std::max(most, open);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  EXPECT_FALSE(finished);
+  EXPECT_LE(most, open_before + bound);
+  EXPECT_TRUE(Names("ZENTOSEASON/tracks/Monaco").empty()) << "named before the flush";
+  held.Release();
+  run.join();
+  EXPECT_EQ(Names("ZENTOSEASON/tracks/Monaco").size(), std::size_t(kFiles));
+  EXPECT_EQ(OpenDescriptors(), open_before);
 }
 
 TEST_F(CopyRunTest, LinkedCircuitAndPitsFoldersAreReadAsFoldersAndALinkBackEndsTheWalk) {

@@ -6,12 +6,11 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <filesystem>
-#include <mutex>
 #include <thread>
 
 #include "platform/posix_calls.h"
+#include "platform/testing/held_flush.h"
 #include "platform/testing/injected.h"
 #include "platform/testing/temp_game.h"
 #include "platform/unique_fd.h"
@@ -22,35 +21,13 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-// A flush that waits until the test lets it go.
-class HeldFlush {
- public:
-  explicit HeldFlush(PosixFileCalls& calls) {
-    calls.sync_file_system = [this](int fd) {
-      std::unique_lock lock(mutex_);
-      released_.wait(lock, [this] { return release_; });
-      return syncfs(fd);
-    };
-  }
-  void Release() {
-    std::lock_guard lock(mutex_);
-    release_ = true;
-    released_.notify_all();
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable released_;
-  bool release_ = false;
-};
-
 TEST(DurableBatchTest, WhileTheFlushIsHeldTheCopierWaitsWithNoMoreFilesOpenThanTheBound) {
   testing::TempGame temp;
   auto folder = std::make_shared<const UniqueFd>(open(temp.root().c_str(), O_RDONLY | O_DIRECTORY));
   struct stat st;
   ASSERT_EQ(fstat(folder->get(), &st), 0);
   testing::Injected injected(CurrentPosixFileCalls());
-  HeldFlush held(injected.calls());
+  testing::HeldFlush held(injected.calls());
   const DurableBatch::Limits limits{8, 2};
   const std::size_t open_before = OpenDescriptors();
   constexpr int kFiles = 100;

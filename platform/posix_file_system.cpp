@@ -55,7 +55,8 @@ bool OutOfDescriptors() { return errno == EMFILE || errno == ENFILE; }
 struct PendingCopy {
   UniqueFd source;
   struct stat status;
-  OpenFolder into;
+  std::shared_ptr<const UniqueFd> folder;  // where it lands
+  dev_t device;                            // the file system it lies on
   std::string name;
   Replace replace;
   std::atomic<bool>* clone;  // whether this pair of file systems may still clone
@@ -307,15 +308,15 @@ class PosixFileSystem : public FileSystem {
     std::atomic<bool>& clone = can_clone_.try_emplace({st.st_dev, into->device}, true).first->second;
     // The rest is written beside this thread; a copy that fails there
     // leaves nothing, as one that fails here.
-    writers_.Post({std::move(in), st, *into, name, replace, &clone});
+    writers_.Post({std::move(in), st, into->fd, into->device, name, replace, &clone});
     index->Add(name, DT_REG);
     return true;
   }
 
   // Writes a copy and hands it to the batch; on any thread.
   void WriteCopy(PendingCopy& pending) {
-    const int folder = pending.into.fd->get();
-    DurableBatch::Copy copy{UniqueFd(), pending.into.fd, pending.into.device, "", pending.name, pending.replace};
+    const int folder = pending.folder->get();
+    DurableBatch::Copy copy{UniqueFd(), pending.folder, pending.device, "", pending.name, pending.replace};
     mode_t created_with = CreateCopy(pending, copy);
     if (!copy.file && OutOfDescriptors()) {
       batch_.Flush();  // gives back the descriptors of the copies waiting
@@ -336,7 +337,7 @@ class PosixFileSystem : public FileSystem {
   // it leaves nothing. Unnamed, it may well be made with the source's
   // permission bits at once.
   mode_t CreateCopy(const PendingCopy& pending, DurableBatch::Copy& copy) const {
-    const int folder = pending.into.fd->get();
+    const int folder = pending.folder->get();
     const mode_t source_mode = pending.status.st_mode & 0777 & ~umask_;
     if (pending.replace == Replace::kNo && unnamed_files_) {
       copy.file = UniqueFd(openat(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, source_mode));
