@@ -149,8 +149,8 @@ Measure RunCp(const fs::path& work, const char* target, bool then_sync) {
                      "cp -r --preserve=mode,timestamps pits/. '" + to + "/pits/'" + (then_sync ? " && sync" : ""));
 }
 
-// Disk timings here vary from run to run by a factor of two: medians of five.
-constexpr int kTrials = 5;
+// Disk timings here vary from run to run by a factor of two: medians of seven.
+constexpr int kTrials = 7;
 
 struct Result {
   double copier_first, cp_first, cp_sync_first, copier_repeat, cp_repeat;
