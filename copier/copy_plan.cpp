@@ -25,7 +25,8 @@ void AddSkipNames(StringList& not_copy) {
 }
 
 bool IsLeftOut(std::string_view name, const StringList& not_copy) {
-  const std::string upper = ToUpperName(name);
+  thread_local std::string upper;  // storage used again: asked for every file
+  ToUpperName(name, upper);
   if (upper.size() >= 4 && std::string_view(upper).substr(upper.size() - 4) == ".AIW") return true;
   // Asked for every file: ASCII names of another length are passed over at once.
   const bool ascii = IsAsciiName(name);

@@ -18,9 +18,12 @@ void CopyPair(const GameFolder& game, FileSystem& fs, const CopyLists& lists, st
   const std::optional<GamePath> target = game.Parse(lists.dirs2.List(j));
   // A folder that cannot be listed is passed over, not mistaken for the last one listed.
   if (!source || !target || !lists.file1.SetPath(fs, lists.dirs.List(j))) return;
+  GamePath file = Below(*source, "");  // one path, its last name changed for each file
   for (std::size_t k = 0; k < lists.file1.ListCount(); ++k) {
     const std::string& name = lists.file1.List(k);
-    if (!IsLeftOut(name, lists.not_copy)) fs.CopyFile(Below(*source, name), *target, Replace::kNo);
+    if (IsLeftOut(name, lists.not_copy)) continue;
+    file.back() = name;
+    fs.CopyFile(file, *target, Replace::kNo);
   }
 }
 

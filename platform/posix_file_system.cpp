@@ -296,7 +296,7 @@ class PosixFileSystem : public FileSystem {
     SweepStaleTemporaries(*into, *index);
     const std::optional<std::string> existing = index->Find(source.back());
     if (existing && replace == Replace::kNo) return false;
-    const std::string name = existing.value_or(source.back());
+    std::string name = existing.value_or(source.back());
 
     struct stat st;
     UniqueFd in = OpenSource(source, st);
@@ -308,15 +308,15 @@ class PosixFileSystem : public FileSystem {
     std::atomic<bool>& clone = can_clone_.try_emplace({st.st_dev, into->device}, true).first->second;
     // The rest is written beside this thread; a copy that fails there
     // leaves nothing, as one that fails here.
-    writers_.Post({std::move(in), st, into->fd, into->device, name, replace, &clone});
     index->Add(name, DT_REG);
+    writers_.Post({std::move(in), st, into->fd, into->device, std::move(name), replace, &clone});
     return true;
   }
 
   // Writes a copy and hands it to the batch; on any thread.
   void WriteCopy(PendingCopy& pending) {
     const int folder = pending.folder->get();
-    DurableBatch::Copy copy{UniqueFd(), pending.folder, pending.device, "", pending.name, pending.replace};
+    DurableBatch::Copy copy{UniqueFd(), pending.folder, pending.device, "", std::move(pending.name), pending.replace};
     mode_t created_with = CreateCopy(pending, copy);
     if (!copy.file && OutOfDescriptors()) {
       batch_.Flush();  // gives back the descriptors of the copies waiting
