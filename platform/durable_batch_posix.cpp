@@ -74,7 +74,7 @@ PosixFileCalls& CurrentPosixFileCalls() {
 DurableBatch::Limits DurableBatch::LimitsFor(std::size_t descriptors) {
   const std::size_t copies = std::max<std::size_t>(descriptors / 2, 1);
   const std::size_t queued = copies >= 6 * 64 ? 4 : 1;
-  return {std::clamp<std::size_t>(copies / (queued + 2), 1, kCapacity), queued};
+  return {std::clamp<std::size_t>(copies / (queued + 2), 1, kCapacity), queued, kCapacityBytes};
 }
 
 DurableBatch::DurableBatch(Limits limits) : limits_(limits) { filling_.reserve(limits_.batch); }
@@ -89,12 +89,13 @@ DurableBatch::~DurableBatch() {
   if (flusher_.joinable()) flusher_.join();
 }
 
-void DurableBatch::Add(Copy copy) {
+void DurableBatch::Add(Copy copy, std::uintmax_t bytes) {
   std::unique_lock lock(mutex_);
   // A full batch another thread is handing to the flush takes nothing more.
   changed_.wait(lock, [this] { return filling_.size() < limits_.batch; });
   filling_.push_back(std::move(copy));
-  if (filling_.size() == limits_.batch) Submit(lock);
+  filling_bytes_ += bytes;
+  if (filling_.size() == limits_.batch || filling_bytes_ >= limits_.bytes) Submit(lock);
 }
 
 void DurableBatch::Flush() {
@@ -109,6 +110,7 @@ void DurableBatch::Submit(std::unique_lock<std::mutex>& lock) {
   if (filling_.empty()) return;  // handed over meanwhile by another thread
   waiting_.push_back(std::move(filling_));
   filling_.clear();
+  filling_bytes_ = 0;
   // A batch's storage is used again: no large allocation for every batch.
   if (!spare_.empty()) {
     filling_ = std::move(spare_.back());

@@ -12,6 +12,7 @@
 
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -38,13 +39,17 @@ class DurableBatch {
   // How many copies a batch gathers, and how many full batches may wait for
   // the flush. The copies held open are at most batch * (queued + 2): one
   // batch filling, and `queued` + 1 waiting or being flushed.
+  // Larger batches gain nothing measurable and hold more files open.
+  static constexpr std::size_t kCapacity = 1024;
+  // A batch is also full with this much data: the disk starts writing large
+  // copies early, and the last flush, which nothing overlaps, stays short.
+  static constexpr std::uintmax_t kCapacityBytes = 64 << 20;
   struct Limits {
     std::size_t batch;
     std::size_t queued;
+    std::uintmax_t bytes = kCapacityBytes;
     std::size_t MostOpen() const { return batch * (queued + 2); }
   };
-  // Larger batches gain nothing measurable and hold more files open.
-  static constexpr std::size_t kCapacity = 1024;
   // The largest limits whose copies, each holding its file and at worst its
   // folder open, stay within `descriptors`.
   static Limits LimitsFor(std::size_t descriptors);
@@ -54,9 +59,10 @@ class DurableBatch {
   DurableBatch(const DurableBatch&) = delete;
   DurableBatch& operator=(const DurableBatch&) = delete;
 
-  // Takes a copy; any thread may. A full batch goes to the flush; while as
-  // many batches as the limits allow are waiting, this waits for the flush.
-  void Add(Copy copy);
+  // Takes a copy of `bytes`; any thread may. A full batch goes to the flush;
+  // while as many batches as the limits allow are waiting, this waits for
+  // the flush.
+  void Add(Copy copy, std::uintmax_t bytes = 0);
   // Returns once every copy taken is flushed and named: when the flush
   // fails, none of its batch is named and their temporaries are removed.
   void Flush();
@@ -67,6 +73,7 @@ class DurableBatch {
 
   const Limits limits_;
   std::vector<Copy> filling_;
+  std::uintmax_t filling_bytes_ = 0;
   std::mutex mutex_;
   std::condition_variable changed_;
   std::deque<std::vector<Copy>> waiting_;

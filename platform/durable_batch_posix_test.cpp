@@ -8,6 +8,7 @@
 #include <chrono>
 #include <filesystem>
 #include <thread>
+#include <vector>
 
 #include "platform/posix_calls.h"
 #include "platform/testing/held_flush.h"
@@ -56,6 +57,32 @@ TEST(DurableBatchTest, WhileTheFlushIsHeldTheCopierWaitsWithNoMoreFilesOpenThanT
   }
   EXPECT_EQ(temp.Names().size(), std::size_t(kFiles));
   EXPECT_EQ(OpenDescriptors(), open_before);
+}
+
+TEST(DurableBatchTest, ABatchGoesToTheFlushOnceItHoldsItsBytesHoweverFewItsFiles) {
+  testing::TempGame temp;
+  auto folder = std::make_shared<const UniqueFd>(open(temp.root().c_str(), O_RDONLY | O_DIRECTORY));
+  struct stat st;
+  ASSERT_EQ(fstat(folder->get(), &st), 0);
+  testing::Injected injected(CurrentPosixFileCalls());
+  std::vector<std::size_t> named_at_flush;
+  injected.calls().sync_file_system = [&](int fd) {
+    named_at_flush.push_back(temp.Names().size());
+    return syncfs(fd);
+  };
+  {
+    DurableBatch batch({100, 0, 1000});  // one batch flushed at a time
+    const std::string data(300, 'x');
+    for (int i = 0; i < 10; ++i) {
+      UniqueFd file(openat(folder->get(), ".", O_TMPFILE | O_WRONLY, 0600));
+      ASSERT_TRUE(file);
+      ASSERT_EQ(write(file.get(), data.data(), data.size()), ssize_t(data.size()));
+      batch.Add({std::move(file), folder, st.st_dev, "", "copy" + std::to_string(i), Replace::kNo}, data.size());
+    }
+  }
+  // 1,200 bytes fill a batch: two full ones, then the rest at the end.
+  EXPECT_EQ(named_at_flush, (std::vector<std::size_t>{0, 4, 8}));
+  EXPECT_EQ(temp.Names().size(), 10u);
 }
 
 TEST(DurableBatchTest, LimitsKeepTheOpenCopiesWithinTheDescriptorsGiven) {

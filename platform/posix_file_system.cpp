@@ -327,7 +327,9 @@ class PosixFileSystem : public FileSystem {
     const bool filled = FillCopy(pending.source.get(), pending.status, copy.file.get(), created_with, clone);
     if (!clone) pending.clone->store(false, std::memory_order_relaxed);
     pending.source.Close();
-    if (filled) batch_.Add(std::move(copy));
+    // What the flush will write: a file's holes cost it nothing.
+    const off_t data = std::min<off_t>(pending.status.st_size, off_t(pending.status.st_blocks) * 512);
+    if (filled) batch_.Add(std::move(copy), std::uintmax_t(data));
     else if (!copy.temporary.empty()) unlinkat(folder, copy.temporary.c_str(), 0);
   }
 
