@@ -36,14 +36,16 @@ class DurableBatch {
     Replace replace;                         // with kNo only if that name is still free
   };
 
-  // How many copies a batch gathers, and how many full batches may wait for
-  // the flush. The copies held open are at most batch * (queued + 2): one
-  // batch filling, and `queued` + 1 waiting or being flushed.
   // Larger batches gain nothing measurable and hold more files open.
   static constexpr std::size_t kCapacity = 1024;
   // A batch is also full with this much data: the disk starts writing large
   // copies early, and the last flush, which nothing overlaps, stays short.
   static constexpr std::uintmax_t kCapacityBytes = 64 << 20;
+
+  // How many copies (or bytes) a batch gathers, and how many full batches
+  // may wait for the flush. The copies held open are at most
+  // batch * (queued + 2): one batch filling, and `queued` + 1 waiting or
+  // being flushed.
   struct Limits {
     std::size_t batch;
     std::size_t queued;
