@@ -22,11 +22,29 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
+// Complete copies without a name in a temporary folder, as the copier
+// hands them to the batch.
+class UnnamedCopies {
+ public:
+  UnnamedCopies() : folder_(std::make_shared<const UniqueFd>(open(temp_.root().c_str(), O_RDONLY | O_DIRECTORY))) {
+    EXPECT_EQ(fstat(folder_->get(), &status_), 0);
+  }
+  DurableBatch::Copy Make(int i, const std::string& data) {
+    UniqueFd file(openat(folder_->get(), ".", O_TMPFILE | O_WRONLY, 0600));
+    EXPECT_TRUE(file);
+    EXPECT_EQ(write(file.get(), data.data(), data.size()), ssize_t(data.size()));
+    return {std::move(file), folder_, status_.st_dev, "", "copy" + std::to_string(i), Replace::kNo};
+  }
+  std::vector<std::string> Names() { return temp_.Names(); }
+
+ private:
+  testing::TempGame temp_;
+  std::shared_ptr<const UniqueFd> folder_;
+  struct stat status_ {};
+};
+
 TEST(DurableBatchTest, WhileTheFlushIsHeldTheCopierWaitsWithNoMoreFilesOpenThanTheBound) {
-  testing::TempGame temp;
-  auto folder = std::make_shared<const UniqueFd>(open(temp.root().c_str(), O_RDONLY | O_DIRECTORY));
-  struct stat st;
-  ASSERT_EQ(fstat(folder->get(), &st), 0);
+  UnnamedCopies copies;
   testing::Injected injected(CurrentPosixFileCalls());
   testing::HeldFlush held(injected.calls());
   const DurableBatch::Limits limits{8, 2};
@@ -37,10 +55,7 @@ TEST(DurableBatchTest, WhileTheFlushIsHeldTheCopierWaitsWithNoMoreFilesOpenThanT
     DurableBatch batch(limits);
     std::thread copier([&] {
       for (int i = 0; i < kFiles; ++i) {
-        UniqueFd file(openat(folder->get(), ".", O_TMPFILE | O_WRONLY, 0600));
-        ASSERT_TRUE(file);
-        ASSERT_EQ(write(file.get(), "x", 1), 1);
-        batch.Add({std::move(file), folder, st.st_dev, "", "copy" + std::to_string(i), Replace::kNo});
+        batch.Add(copies.Make(i, "x"));
         ++added;
       }
     });
@@ -51,38 +66,30 @@ TEST(DurableBatchTest, WhileTheFlushIsHeldTheCopierWaitsWithNoMoreFilesOpenThanT
     std::this_thread::sleep_for(200ms);
     EXPECT_EQ(added, most);
     EXPECT_LE(OpenDescriptors(), open_before + limits.MostOpen());
-    EXPECT_TRUE(temp.Names().empty()) << "named before the flush";
+    EXPECT_TRUE(copies.Names().empty()) << "named before the flush";
     held.Release();
     copier.join();
   }
-  EXPECT_EQ(temp.Names().size(), std::size_t(kFiles));
+  EXPECT_EQ(copies.Names().size(), std::size_t(kFiles));
   EXPECT_EQ(OpenDescriptors(), open_before);
 }
 
 TEST(DurableBatchTest, ABatchGoesToTheFlushOnceItHoldsItsBytesHoweverFewItsFiles) {
-  testing::TempGame temp;
-  auto folder = std::make_shared<const UniqueFd>(open(temp.root().c_str(), O_RDONLY | O_DIRECTORY));
-  struct stat st;
-  ASSERT_EQ(fstat(folder->get(), &st), 0);
+  UnnamedCopies copies;
   testing::Injected injected(CurrentPosixFileCalls());
   std::vector<std::size_t> named_at_flush;
   injected.calls().sync_file_system = [&](int fd) {
-    named_at_flush.push_back(temp.Names().size());
+    named_at_flush.push_back(copies.Names().size());
     return syncfs(fd);
   };
   {
     DurableBatch batch({100, 0, 1000});  // one batch flushed at a time
     const std::string data(300, 'x');
-    for (int i = 0; i < 10; ++i) {
-      UniqueFd file(openat(folder->get(), ".", O_TMPFILE | O_WRONLY, 0600));
-      ASSERT_TRUE(file);
-      ASSERT_EQ(write(file.get(), data.data(), data.size()), ssize_t(data.size()));
-      batch.Add({std::move(file), folder, st.st_dev, "", "copy" + std::to_string(i), Replace::kNo}, data.size());
-    }
+    for (int i = 0; i < 10; ++i) batch.Add(copies.Make(i, data), data.size());
   }
   // 1,200 bytes fill a batch: two full ones, then the rest at the end.
   EXPECT_EQ(named_at_flush, (std::vector<std::size_t>{0, 4, 8}));
-  EXPECT_EQ(temp.Names().size(), 10u);
+  EXPECT_EQ(copies.Names().size(), 10u);
 }
 
 TEST(DurableBatchTest, LimitsKeepTheOpenCopiesWithinTheDescriptorsGiven) {

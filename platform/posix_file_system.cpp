@@ -70,10 +70,7 @@ std::size_t CopyHelpersFor(std::size_t free_descriptors) {
   const std::size_t processors = std::max(std::thread::hardware_concurrency(), 1u);
   std::size_t helpers = std::min<std::size_t>(processors - 1, 3);
   // Each job holds its source open, and each helper the copy it writes.
-  const auto held = [](std::size_t helpers) {
-    return (CopyWriters::kWaiting + helpers + 1) * CopyWriters::kChunk + helpers;
-  };
-  while (helpers > 0 && held(helpers) > free_descriptors / 8) --helpers;
+  while (helpers > 0 && CopyWriters::MostHeldWith(helpers) + helpers > free_descriptors / 8) --helpers;
   return helpers;
 }
 

@@ -36,7 +36,10 @@ class WorkSharing {
   WorkSharing(const WorkSharing&) = delete;
   WorkSharing& operator=(const WorkSharing&) = delete;
 
-  std::size_t MostHeld() const { return helpers_ == 0 ? 1 : (kWaiting + helpers_ + 1) * kChunk; }
+  static constexpr std::size_t MostHeldWith(std::size_t helpers) {
+    return helpers == 0 ? 1 : (kWaiting + helpers + 1) * kChunk;
+  }
+  std::size_t MostHeld() const { return MostHeldWith(helpers_); }
 
   void Post(Job job) {
     if (helpers_ == 0) {
