@@ -62,10 +62,10 @@ Form1::Form1(GameFolder game, FileSystemOpener open_file_system, QWidget* parent
   CRTINI = AddButton(design::kButtons[design::kCRTINI]);
   Command1 = AddButton(design::kButtons[design::kCommand1]);
   EndProgram = AddButton(design::kButtons[design::kEndProgram]);
-  const std::array<QPushButton*, 4> buttons = {CpyFls, CRTINI, Command1, EndProgram};
+  buttons_ = {CpyFls, CRTINI, Command1, EndProgram};
   for (std::size_t i = 1; i < design::kTabOrder.size(); ++i)
-    setTabOrder(buttons[design::kTabOrder[i - 1]], buttons[design::kTabOrder[i]]);
-  buttons[design::kTabOrder[0]]->setFocus();
+    setTabOrder(buttons_[design::kTabOrder[i - 1]], buttons_[design::kTabOrder[i]]);
+  buttons_[design::kTabOrder[0]]->setFocus();
 
   connect(CpyFls, &QPushButton::clicked, this, &Form1::CpyFls_Click);
   connect(CRTINI, &QPushButton::clicked, this, &Form1::CRTINI_Click);
@@ -105,56 +105,61 @@ bool Form1::eventFilter(QObject* watched, QEvent* event) {
 
 void Form1::CpyFls_Click() { CopyFiles(); }
 void Form1::CRTINI_Click() { CreateConfigINI(); }
-void Form1::EndProgram_Click() { EndUtility(); }
 
-void Form1::Command1_Click() {
-  LaunchGame(game_);
-  EndUtility();
+void Form1::EndProgram_Click() {
+  runner_.Press(design::kEndProgram, [this] { End(); });
 }
 
-void Form1::EndUtility() {
+void Form1::Command1_Click() {
+  runner_.Press(design::kCommand1, [this] {
+    LaunchGame(game_);
+    End();
+  });
+}
+
+void Form1::CopyFiles() {
+  runner_.Press(design::kCpyFls, [this] { RunCopyFiles(game_, open_file_system_, lists_); });
+}
+
+void Form1::CreateConfigINI() {
+  runner_.Press(design::kCRTINI, [this] { RunCreateConfigIni(game_, open_file_system_, lists_); });
+}
+
+void Form1::closeEvent(QCloseEvent* event) {
+  if (runner_.DeferClose()) event->ignore();
+}
+
+void Form1::End() {
   hide();
   QCoreApplication::exit(0);
 }
 
-void Form1::closeEvent(QCloseEvent* event) {
-  if (worker_.DeferClose()) event->ignore();
+void Form1::ShowCopying(bool copying) {
+  // A greyed button that has the focus would hand it to the next one in the
+  // tab chain, where a key could reach it later; the window keeps it meanwhile.
+  if (copying && focusWidget() && focusWidget() != Command1) setFocus(Qt::OtherFocusReason);
+  CpyFls->setText(copying ? design::kCopyingCaption : design::kButtons[design::kCpyFls].caption);
+  for (std::size_t i = 0; i < buttons_.size(); ++i) {
+    if (design::kButtons[i].locked_while_copying) buttons_[i]->setEnabled(!copying);
+  }
 }
 
-void Form1::RunCommand(const std::function<void()>& work) {
+void Form1::Wake() {
+  QMetaObject::invokeMethod(qApp, [] {}, Qt::QueuedConnection);
+}
+
+void Form1::ServeDroppingInput(const std::function<bool()>& done) {
   // Every widget's clicks and keys are dropped while the command runs; paint
   // events, the window manager's ping and its close request pass.
   dropping_input_ = true;
   qApp->installEventFilter(this);
-  const bool close = worker_.Run(
-      work, [] { QMetaObject::invokeMethod(qApp, [] {}, Qt::QueuedConnection); },
-      [this] {
-        while (!worker_.Done()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-      });
+  while (!done()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
   // Input still queued now was made while the command ran.
   QCoreApplication::processEvents();
   qApp->removeEventFilter(this);
   dropping_input_ = false;
-  if (close) EndUtility();
 }
 
-void Form1::SetCopying(bool copying) {
-  const std::array<QPushButton*, 4> buttons = {CpyFls, CRTINI, Command1, EndProgram};
-  CpyFls->setText(copying ? design::kCopyingCaption : design::kButtons[design::kCpyFls].caption);
-  for (std::size_t i = 0; i < buttons.size(); ++i) {
-    if (!design::kButtons[i].locked_while_copying) continue;
-    buttons[i]->setEnabled(!copying);
-  }
-}
-
-void Form1::CopyFiles() {
-  SetCopying(true);
-  RunCommand([this] { RunCopyFiles(game_, open_file_system_, lists_); });
-  SetCopying(false);
-}
-
-void Form1::CreateConfigINI() {
-  RunCommand([this] { RunCreateConfigIni(game_, open_file_system_, lists_); });
-}
+void Form1::Focus(design::Button button) { buttons_[button]->setFocus(Qt::OtherFocusReason); }
 
 }  // namespace velmora

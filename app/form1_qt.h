@@ -1,9 +1,11 @@
 #pragma once
 
 #include <QPixmap>
+
+#include <array>
 #include <QWidget>
 
-#include "app/command_worker.h"
+#include "app/command_runner.h"
 #include "app/commands.h"
 #include "app/window_design.h"
 
@@ -15,7 +17,7 @@ namespace velmora {
 // buttons. A click runs its command on a worker while the window stays
 // live; input that arrives meanwhile is dropped, not handled afterwards, and
 // a request to close waits for the command.
-class Form1 : public QWidget {
+class Form1 : public QWidget, private CommandWindow {
   Q_OBJECT
 
  public:
@@ -36,12 +38,12 @@ class Form1 : public QWidget {
   void EndProgram_Click();
   void CopyFiles();
   void CreateConfigINI();
-  // Disables or enables "Copy files", "Create INI-file" and "Close".
-  void SetCopying(bool copying);
-  // Runs `work` on the worker and serves the event loop, with input dropped,
-  // until it is done; ends the program then if that was asked meanwhile.
-  void RunCommand(const std::function<void()>& work);
-  void EndUtility();
+  // What a command needs of the window.
+  void ShowCopying(bool copying) override;
+  void Wake() override;
+  void ServeDroppingInput(const std::function<bool()>& done) override;
+  void Focus(design::Button button) override;
+  void End() override;
 
   GameFolder game_;
   FileSystemOpener open_file_system_;
@@ -50,8 +52,9 @@ class Form1 : public QWidget {
   QPushButton* CRTINI;
   QPushButton* Command1;
   QPushButton* EndProgram;
+  std::array<QPushButton*, 4> buttons_{};  // by design::Button
   WorkLists lists_;
-  CommandWorker worker_;
+  CommandRunner runner_{*this};
   bool dropping_input_ = false;
 };
 

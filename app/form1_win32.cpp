@@ -164,7 +164,7 @@ LRESULT Form1::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
         SetFocus(last_focus_ ? last_focus_ : buttons_[design::kTabOrder[0]]);
       return 0;
     case WM_CLOSE:
-      if (!worker_.DeferClose()) DestroyWindow(window_);
+      if (!runner_.DeferClose()) DestroyWindow(window_);
       return 0;
     case WM_DESTROY:
       window_ = nullptr;
@@ -243,7 +243,8 @@ bool Form1::ClickOnEnter(const MSG& message) {
 }
 
 void Form1::Clicked(int id) {
-  if (worker_.Running()) return;  // a BM_CLICK sent meanwhile: commands never overlap
+  // A BM_CLICK or WM_COMMAND sent while a command runs is refused by the
+  // runner, as every other press is.
   switch (id - kFirstButtonId) {
     case design::kCpyFls:
       CpyFls_Click();
@@ -253,25 +254,42 @@ void Form1::Clicked(int id) {
       break;
     case design::kCommand1:
       Command1_Click();
-      return;
+      break;
     case design::kEndProgram:
       EndProgram_Click();
-      return;
+      break;
     default:
-      return;  // IDOK and IDCANCEL from Enter and Esc elsewhere: no button's
+      break;  // IDOK and IDCANCEL from Enter and Esc elsewhere: no button's
   }
 }
 
 void Form1::CpyFls_Click() { CopyFiles(); }
 void Form1::CRTINI_Click() { CreateConfigINI(); }
-void Form1::EndProgram_Click() { DestroyWindow(window_); }
 
-void Form1::Command1_Click() {
-  LaunchGame(game_);
-  DestroyWindow(window_);
+void Form1::EndProgram_Click() {
+  runner_.Press(design::kEndProgram, [this] { End(); });
 }
 
-void Form1::SetCopying(bool copying) {
+void Form1::Command1_Click() {
+  runner_.Press(design::kCommand1, [this] {
+    LaunchGame(game_);
+    End();
+  });
+}
+
+void Form1::CopyFiles() {
+  runner_.Press(design::kCpyFls, [this] { RunCopyFiles(game_, open_file_system_, lists_); });
+}
+
+void Form1::CreateConfigINI() {
+  runner_.Press(design::kCRTINI, [this] { RunCreateConfigIni(game_, open_file_system_, lists_); });
+}
+
+void Form1::End() {
+  if (window_) DestroyWindow(window_);
+}
+
+void Form1::ShowCopying(bool copying) {
   const design::ButtonDesign& copy = design::kButtons[design::kCpyFls];
   SetWindowTextW(buttons_[design::kCpyFls], Widen(copying ? design::kCopyingCaption : copy.caption).c_str());
   for (std::size_t i = 0; i < buttons_.size(); ++i) {
@@ -279,24 +297,27 @@ void Form1::SetCopying(bool copying) {
     EnableWindow(buttons_[i], !copying);
     RedrawWindow(buttons_[i], nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
   }
-  // A disabled button loses the focus to nothing; it goes back to the window
-  // so that the keys still reach the buttons afterwards.
-  if (!copying && !GetFocus() && GetActiveWindow() == window_) SetFocus(buttons_[design::kCpyFls]);
 }
 
-void Form1::RunCommand(const std::function<void()>& work) {
+void Form1::Focus(design::Button button) {
+  // Taken back when the window is next activated, if it is not active now.
+  last_focus_ = buttons_[button];
+  if (GetActiveWindow() == window_) SetFocus(buttons_[button]);
+}
+
+void Form1::Wake() { SetEvent(command_done_); }
+
+void Form1::ServeDroppingInput(const std::function<bool()>& done) {
+  // The last command's wake-up is over: its worker has been joined.
   ResetEvent(command_done_);
-  const bool close = worker_.Run(work, [this] { SetEvent(command_done_); }, [this] {
-    // Messages are taken as they come, so Windows never calls the window hung.
-    while (!worker_.Done()) {
-      MsgWaitForMultipleObjectsEx(1, &command_done_, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
-      DispatchDroppingInput();
-    }
-  });
+  // Messages are taken as they come, so Windows never calls the window hung.
+  while (!done()) {
+    MsgWaitForMultipleObjectsEx(1, &command_done_, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    DispatchDroppingInput();
+  }
   // Input still queued now was made while the command ran.
   DispatchDroppingInput();
   if (std::exchange(quit_seen_, false)) PostQuitMessage(int(quit_code_));
-  if (close && window_) DestroyWindow(window_);
 }
 
 void Form1::DispatchDroppingInput() {
@@ -310,16 +331,6 @@ void Form1::DispatchDroppingInput() {
       DispatchMessageW(&message);
     }
   }
-}
-
-void Form1::CopyFiles() {
-  SetCopying(true);
-  RunCommand([this] { RunCopyFiles(game_, open_file_system_, lists_); });
-  SetCopying(false);
-}
-
-void Form1::CreateConfigINI() {
-  RunCommand([this] { RunCreateConfigIni(game_, open_file_system_, lists_); });
 }
 
 void Form1::Paint() {

@@ -4,7 +4,7 @@
 
 #include <array>
 
-#include "app/command_worker.h"
+#include "app/command_runner.h"
 #include "app/commands.h"
 #include "app/window_design.h"
 
@@ -15,7 +15,7 @@ namespace velmora {
 // runs its command on a worker while the window's thread goes on taking its
 // messages; input that arrives meanwhile is dropped, not handled afterwards,
 // and a request to close waits for the command.
-class Form1 {
+class Form1 : private CommandWindow {
  public:
   Form1(HINSTANCE instance, GameFolder game, FileSystemOpener open_file_system = OpenFileSystem);
   ~Form1();
@@ -48,11 +48,12 @@ class Form1 {
   void EndProgram_Click();
   void CopyFiles();
   void CreateConfigINI();
-  // Disables or enables "Copy files", "Create INI-file" and "Close".
-  void SetCopying(bool copying);
-  // Runs `work` on the worker and serves the window's messages, with input
-  // dropped, until it is done; ends the program then if that was asked.
-  void RunCommand(const std::function<void()>& work);
+  // What a command needs of the window.
+  void ShowCopying(bool copying) override;
+  void Wake() override;
+  void ServeDroppingInput(const std::function<bool()>& done) override;
+  void Focus(design::Button button) override;
+  void End() override;
   // Dispatches every queued message but the window's clicks and keys.
   void DispatchDroppingInput();
 
@@ -70,7 +71,7 @@ class Form1 {
   HICON small_icon_ = nullptr;
   // In a high-contrast theme the buttons take the theme's colours.
   bool high_contrast_ = false;
-  CommandWorker worker_;
+  CommandRunner runner_{*this};
   HANDLE command_done_ = nullptr;
   // A WM_QUIT taken while a command ran, posted again after it.
   bool quit_seen_ = false;

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <set>
+#include <utility>
 
 #include "platform/posix_calls.h"
 
@@ -77,71 +78,60 @@ DurableBatch::Limits DurableBatch::LimitsFor(std::size_t descriptors) {
   return {std::clamp<std::size_t>(copies / (queued + 2), 1, kCapacity), queued, kCapacityBytes};
 }
 
-DurableBatch::DurableBatch(Limits limits) : limits_(limits) { filling_.reserve(limits_.batch); }
-
-DurableBatch::~DurableBatch() {
-  Flush();
-  {
-    std::lock_guard lock(mutex_);
-    stopping_ = true;
-  }
-  changed_.notify_all();
-  if (flusher_.joinable()) flusher_.join();
+DurableBatch::DurableBatch(Limits limits)
+    : limits_(limits),
+      // Every batch waiting is flushed at once: while a flush is slow, the
+      // queue fills, and the next flush covers more files.
+      flush_("flush", 1, limits.queued + 1, ThreadQueue<Batch>::Take::kAll,
+             [this](std::vector<Batch>& batches) { FlushAndName(batches); }) {
+  filling_.reserve(limits_.batch);
 }
 
+DurableBatch::~DurableBatch() { Flush(); }
+
 void DurableBatch::Add(Copy copy, std::uintmax_t bytes) {
-  std::unique_lock lock(mutex_);
-  // A full batch another thread is handing to the flush takes nothing more.
-  changed_.wait(lock, [this] { return filling_.size() < limits_.batch; });
+  std::lock_guard lock(mutex_);
   filling_.push_back(std::move(copy));
   filling_bytes_ += bytes;
-  if (filling_.size() == limits_.batch || filling_bytes_ >= limits_.bytes) Submit(lock);
+  if (filling_.size() == limits_.batch || filling_bytes_ >= limits_.bytes) Submit();
 }
 
 void DurableBatch::Flush() {
-  std::unique_lock lock(mutex_);
-  if (!filling_.empty()) Submit(lock);
-  changed_.wait(lock, [this] { return waiting_.empty() && flushing_ == 0; });
-}
-
-void DurableBatch::Submit(std::unique_lock<std::mutex>& lock) {
-  // The batches waiting and those in the flush count alike.
-  changed_.wait(lock, [this] { return waiting_.size() + flushing_ < limits_.queued + 1; });
-  if (filling_.empty()) return;  // handed over meanwhile by another thread
-  waiting_.push_back(std::move(filling_));
-  filling_.clear();
-  filling_bytes_ = 0;
-  // A batch's storage is used again: no large allocation for every batch.
-  if (!spare_.empty()) {
-    filling_ = std::move(spare_.back());
-    spare_.pop_back();
-  } else {
-    filling_.reserve(limits_.batch);
+  {
+    std::lock_guard lock(mutex_);
+    Submit();
   }
-  if (!flusher_.joinable()) flusher_ = std::thread(&DurableBatch::FlushLoop, this);
-  changed_.notify_all();
+  flush_.WaitIdle();
 }
 
-void DurableBatch::FlushLoop() {
-  std::unique_lock lock(mutex_);
-  for (;;) {
-    changed_.wait(lock, [this] { return stopping_ || !waiting_.empty(); });
-    if (waiting_.empty()) return;
-    // Every batch waiting is flushed at once: while a flush is slow, the
-    // queue fills, and the next flush covers more files.
-    std::vector<std::vector<Copy>> batches;
-    while (!waiting_.empty()) {
-      batches.push_back(std::move(waiting_.front()));
-      waiting_.pop_front();
+void DurableBatch::Submit() {
+  if (filling_.empty()) return;
+  Batch full = std::move(filling_);
+  filling_bytes_ = 0;
+  {
+    // A batch's storage is used again: no large allocation for every batch.
+    std::lock_guard lock(spare_mutex_);
+    if (!spare_.empty()) {
+      filling_ = std::move(spare_.back());
+      spare_.pop_back();
     }
-    flushing_ = batches.size();
-    lock.unlock();
-    FlushBatches(batches);
-    for (auto& batch : batches) batch.clear();  // the files closed before the next batches are taken
-    lock.lock();
-    for (auto& batch : batches) spare_.push_back(std::move(batch));
-    flushing_ = 0;
-    changed_.notify_all();
+  }
+  filling_.clear();
+  filling_.reserve(limits_.batch);
+  // With `mutex_` held, so that no other batch fills while this one waits
+  // for room: the open copies stay within the limits.
+  if (flush_.Hand(full, ThreadQueue<Batch>::WhenFull::kWait)) return;
+  std::vector<Batch> alone;  // no flush thread: flushed here
+  alone.push_back(std::move(full));
+  FlushAndName(alone);
+}
+
+void DurableBatch::FlushAndName(std::vector<Batch>& batches) {
+  FlushBatches(batches);
+  std::lock_guard lock(spare_mutex_);
+  for (Batch& batch : batches) {
+    batch.clear();  // the files closed before the next batches are taken
+    spare_.push_back(std::move(batch));
   }
 }
 

@@ -7,20 +7,19 @@
 // cost one disk flush per file; as dpkg does, the copies are gathered in
 // batches, one flush waits for whole batches, then each of their files gets
 // its name. The flush runs on a thread of its own, so that the next batches
-// are copied while the last ones are flushed.
+// are copied while the last ones are flushed; when that thread cannot be
+// had, the thread that fills a batch flushes it.
 #include <sys/types.h>
 
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "platform/file_system.h"
+#include "platform/thread_queue.h"
 #include "platform/unique_fd.h"
 
 namespace velmora {
@@ -57,32 +56,33 @@ class DurableBatch {
   static Limits LimitsFor(std::size_t descriptors);
 
   explicit DurableBatch(Limits limits);
+  // Flushes and names what it holds.
   ~DurableBatch();
   DurableBatch(const DurableBatch&) = delete;
   DurableBatch& operator=(const DurableBatch&) = delete;
 
   // Takes a copy of `bytes`; any thread may. A full batch goes to the flush;
-  // while as many batches as the limits allow are waiting, this waits for
-  // the flush.
+  // while as many batches as the limits allow are waiting, this (and every
+  // other thread adding) waits for the flush.
   void Add(Copy copy, std::uintmax_t bytes = 0);
   // Returns once every copy taken is flushed and named: when the flush
   // fails, none of its batch is named and their temporaries are removed.
   void Flush();
 
  private:
-  void Submit(std::unique_lock<std::mutex>& lock);
-  void FlushLoop();
+  using Batch = std::vector<Copy>;
+  // Hands the batch being filled to the flush; called with `mutex_` held.
+  void Submit();
+  // Flushes batches and names their copies; on the flush thread.
+  void FlushAndName(std::vector<Batch>& batches);
 
   const Limits limits_;
-  std::vector<Copy> filling_;
+  std::mutex mutex_;  // held while a batch is filled or handed over
+  Batch filling_;
   std::uintmax_t filling_bytes_ = 0;
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::deque<std::vector<Copy>> waiting_;
-  std::vector<std::vector<Copy>> spare_;  // emptied batches, kept for their storage
-  std::size_t flushing_ = 0;  // batches taken by the flush, not yet named
-  bool stopping_ = false;
-  std::thread flusher_;  // started with the first batch
+  std::mutex spare_mutex_;
+  std::vector<Batch> spare_;  // emptied batches, kept for their storage
+  ThreadQueue<Batch> flush_;  // last: it names what it holds before the rest goes
 };
 
 // Gives a complete temporary file in `folder` the name `to`, only if that

@@ -1,0 +1,63 @@
+#pragma once
+
+// How a button's command runs, the same in both windows: one at a time,
+// whatever route the press came by (a click, a key, a click made by a
+// program or by assistive technology); "Copy files" and "Create INI-file"
+// on a worker thread while the window's own thread goes on serving its
+// events, so that the desktop sees a live window; afterwards the focus back
+// on the button that was pressed. Each window supplies only its toolkit's
+// steps.
+#include <atomic>
+#include <functional>
+
+#include "app/window_design.h"
+
+namespace velmora {
+
+// What a window does around a command, in its own toolkit's calls.
+class CommandWindow {
+ public:
+  virtual ~CommandWindow() = default;
+  // Greys "Copy files", "Create INI-file" and "Close" and captions "Copy
+  // files" "Copying ...", or undoes that.
+  virtual void ShowCopying(bool copying) = 0;
+  // Wakes the window's thread from its wait for events; called on the worker.
+  virtual void Wake() = 0;
+  // Serves the window's events with clicks and keys dropped until `done`
+  // turns true; then drops the input still queued, made while the command ran.
+  virtual void ServeDroppingInput(const std::function<bool()>& done) = 0;
+  // Puts the keyboard focus on `button`, now or once the window is active.
+  virtual void Focus(design::Button button) = 0;
+  // Ends the program.
+  virtual void End() = 0;
+};
+
+class CommandRunner {
+ public:
+  explicit CommandRunner(CommandWindow& window) : window_(window) {}
+
+  // Runs the command of the button `pressed`, unless a command runs already:
+  // then it does nothing and returns false. "Copy files" and "Create
+  // INI-file" run on a worker thread (on this one when no thread can be had,
+  // the window then busy until the command ends); "Run Velmora" and "Close"
+  // end the program, so they run here. Whatever a command throws is passed
+  // over. A request to end the program made meanwhile is carried out once
+  // the command has ended.
+  bool Press(design::Button pressed, const std::function<void()>& command);
+
+  bool Running() const { return running_; }
+  // A request to end the program: while a command runs it is remembered and
+  // true is returned, so that the program ends once the command is done.
+  bool DeferClose();
+
+ private:
+  // Runs `command` on a worker, or here; true when a close was asked meanwhile.
+  bool RunOnWorker(const std::function<void()>& command);
+
+  CommandWindow& window_;
+  bool running_ = false;
+  bool close_requested_ = false;
+  std::atomic<bool> done_{false};
+};
+
+}  // namespace velmora
