@@ -1,8 +1,10 @@
 #include "copier/copy_run.h"
 
+#include <algorithm>
 #include <optional>
 
 #include "copier/copy_plan.h"
+#include "platform/name_case.h"
 
 namespace velmora {
 namespace {
@@ -12,12 +14,21 @@ GamePath Below(GamePath folder, const std::string& name) {
   return folder;
 }
 
+bool SameIgnoringCase(const GamePath& a, const GamePath& b) {
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(), NamesEqualIgnoringCase);
+}
+
 // Copies the listed files of one folder pair that the plan does not leave out.
 void CopyPair(const GameFolder& game, FileSystem& fs, const CopyLists& lists, std::size_t j) {
   const std::optional<GamePath> source = game.Parse(lists.dirs.List(j));
   const std::optional<GamePath> target = game.Parse(lists.dirs2.List(j));
+  if (!source || !target) return;
+  // The pits folder's own pair: the pits copy that follows replaces every
+  // file it would copy, so each pit file is copied once, by that.
+  if (SameIgnoringCase(*source, *SplitRelative(kPitsSource)) && SameIgnoringCase(*target, *SplitRelative(kPitsTarget)))
+    return;
   // A folder that cannot be listed is passed over, not mistaken for the last one listed.
-  if (!source || !target || !lists.file1.SetPath(fs, lists.dirs.List(j))) return;
+  if (!lists.file1.SetPath(fs, lists.dirs.List(j))) return;
   GamePath file = Below(*source, "");  // one path, its last name changed for each file
   for (std::size_t k = 0; k < lists.file1.ListCount(); ++k) {
     const std::string& name = lists.file1.List(k);

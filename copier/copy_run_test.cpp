@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <map>
 
 #include "copier/copy_run_fixture.h"
 
@@ -146,6 +147,35 @@ TEST_F(CopyRunTest, ThePitsFolderIsCreatedOnlyBelowAnExistingSeasonTrackFolder) 
   temp_.MakeFolder("ZENTOSEASON/tracks");
   Run();
   EXPECT_EQ(temp_.Read("ZENTOSEASON/tracks/Pits/ORDER.PIT"), "order");
+}
+
+// Counts the copies asked for, by source name and whether they replace.
+class CountingFileSystem : public FileSystemWrapper {
+ public:
+  using FileSystemWrapper::FileSystemWrapper;
+  bool CopyFile(const GamePath& source, const GamePath& target_folder, Replace replace) override {
+    ++copies[source.back() + (replace == Replace::kYes ? " replacing" : " not replacing")];
+    return FileSystemWrapper::CopyFile(source, target_folder, replace);
+  }
+  std::map<std::string, int> copies;
+};
+
+TEST_F(CopyRunTest, APitsFolderThatIsAlsoATrackSubFolderPairHasEachFileCopiedOnceByThePitsRule) {
+  temp_.Write("season02/tracks/pits/ORDER.PIT", "order");
+  temp_.Write("season02/tracks/pits/lane.aiw", "line");
+  temp_.Write("season02/tracks/pits/garage.dat", "new");
+  temp_.Write("ZENTOSeason/tracks/Pits/garage.dat", "old");
+  auto real = OpenFileSystem(temp_.game());
+  CountingFileSystem counting(*real);
+  CopySeasonFiles(temp_.game(), counting, {not_copy_, dirs_, dirs2_, dir1_, file1_});
+  real.reset();
+  // The plan still pairs the folder; its files are copied by the pits copy alone.
+  EXPECT_EQ(dirs_.ListCount(), 2u);
+  EXPECT_EQ(counting.copies, (std::map<std::string, int>{
+                                 {"ORDER.PIT replacing", 1}, {"garage.dat replacing", 1}, {"lane.aiw replacing", 1}}));
+  EXPECT_EQ(temp_.Read("ZENTOSeason/tracks/Pits/garage.dat"), "new");
+  EXPECT_EQ(temp_.Read("ZENTOSeason/tracks/Pits/ORDER.PIT"), "order");
+  EXPECT_EQ(temp_.Read("ZENTOSeason/tracks/Pits/lane.aiw"), "line");
 }
 
 }  // namespace
