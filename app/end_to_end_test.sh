@@ -284,6 +284,25 @@ one_round() {  # KEY: the key that clicks "Close" at the end
   wait_for_end
   echo "PASS: Tab goes from Close to Create INI-file and round; Space clicked Create INI-file, $1 Close"
 
+  # By keyboard twice in a row: Tab, Tab to "Copy files" and Space copy; the
+  # focus comes back to "Copy files", so the next Space copies again and
+  # starts no game.
+  rm -f "$game/launches.log" "$game/launch-record.txt"
+  start
+  keep_look idle
+  rm "$season/Monaco/Monaco.gdb"
+  xdotool key Tab Tab space
+  wait_until 60 '[ -f "$season/Monaco/Monaco.gdb" ]' || fail "Tab, Tab and Space did not click Copy files"
+  wait_until 10 'looks_like idle' || fail "Copy files did not come back after the copy"
+  rm "$season/Monaco/Monaco.gdb"
+  xdotool key space
+  wait_until 60 '[ -f "$season/Monaco/Monaco.gdb" ]' || fail "the next Space did not copy again"
+  wait_until 10 'looks_like idle' || fail "Copy files did not come back after the second copy"
+  check 'alive' "the next Space ended the program"
+  check '[ ! -e "$game/launches.log" ] && [ ! -e "$game/launch-record.txt" ]' "the next Space started the game"
+  click_until_ended $close
+  echo "PASS: after Copy files by Space the focus stays on it: the next Space copies again"
+
   # And once more, started elsewhere on the game folder named, ended with a
   # click on "Close".
   rm "$game/Qorvane.ini"

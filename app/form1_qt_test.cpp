@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QApplication>
 #include <QPushButton>
 #include <QTest>
@@ -12,6 +13,7 @@
 #include <mutex>
 #include <stdexcept>
 
+#include "platform/testing/refused_threads.h"
 #include "platform/testing/temp_game.h"
 
 namespace velmora {
@@ -166,10 +168,10 @@ class GatedFileSystem : public FileSystemWrapper {
 constexpr const char* kLocked = "Copying ... off; Create INI-file off; Run Velmora on; Close off; ";
 constexpr const char* kIdle = "Copy files on; Create INI-file on; Run Velmora on; Close on; ";
 
-// Clicks `button` of a window whose commands are held at their first
-// listing. While held, the window's own thread runs `meanwhile` from its
-// event loop, which must go on running; then the command goes on.
-void ClickWhileServing(Form1& form, const char* button, GatedFileSystem*& gate,
+// Presses a button with `press`, in a window whose commands are held at
+// their first listing. While held, the window's own thread runs `meanwhile`
+// from its event loop, which must go on running; then the command goes on.
+void PressWhileServing(GatedFileSystem*& gate, const std::function<void()>& press,
                        const std::function<void()>& meanwhile) {
   bool served = false;
   QTimer poll;
@@ -180,8 +182,24 @@ void ClickWhileServing(Form1& form, const char* button, GatedFileSystem*& gate,
     gate->Release();
   });
   poll.start(5);
-  QTest::mouseClick(form.findChild<QPushButton*>(button), Qt::LeftButton);
+  press();
   EXPECT_TRUE(served) << "the event loop was not served while the command ran";
+}
+
+// The same, with a click on `button`.
+void ClickWhileServing(Form1& form, const char* button, GatedFileSystem*& gate,
+                       const std::function<void()>& meanwhile) {
+  PressWhileServing(gate, [&] { QTest::mouseClick(form.findChild<QPushButton*>(button), Qt::LeftButton); }, meanwhile);
+}
+
+// Presses a button as assistive technology does: its accessible Press
+// action, which clicks it with no input event at all.
+void PressAccessibly(QPushButton* button) {
+  QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(button);
+  ASSERT_TRUE(accessible && accessible->actionInterface());
+  accessible->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+  // The click comes once the button has been shown down for a moment.
+  QTRY_VERIFY_WITH_TIMEOUT(!button->isDown(), 5000);
 }
 
 struct GatedForm {
@@ -261,6 +279,69 @@ TEST(Form1ConfigTest, CreateIniFileWritesTheFileAndChangesNoButton) {
   QTest::mouseClick(form.findChild<QPushButton*>("CRTINI"), Qt::LeftButton);
   EXPECT_EQ(temp.Read("Qorvane.ini"), "SAVEDIR=ZENTOSAVE\\\r\n");
   EXPECT_EQ(ButtonStates(form), kIdle);
+}
+
+TEST(Form1CopyTest, AnAccessiblePressDuringACopyStartsNothingAndTheButtonsStayLockedUntilItEnds) {
+  TempGame temp;
+  temp.Write("season02/tracks/Monaco/Monaco.gdb", "x");
+  temp.MakeFolder("ZENTOSEASON/tracks/Monaco");
+  temp.Write("Config.ini", "SaveDir=save\\\r\n");
+  GatedForm gated(temp);
+  Form1& form = gated.form;
+  QString after_presses;
+  ClickWhileServing(form, "CpyFls", gated.gate, [&] {
+    for (const char* name : {"CRTINI", "Command1", "EndProgram"})
+      PressAccessibly(form.findChild<QPushButton*>(name));
+    after_presses = ButtonStates(form);
+  });
+  EXPECT_EQ(after_presses, kLocked);
+  EXPECT_EQ(ButtonStates(form), kIdle);
+  EXPECT_TRUE(form.isVisible()) << "Run Velmora or Close was carried out";
+  EXPECT_FALSE(temp.Exists("Qorvane.ini")) << "Create INI-file ran during the copy";
+  EXPECT_TRUE(temp.Exists("ZENTOSEASON/tracks/Monaco/Monaco.gdb"));
+  // Once the copy is over, the same press works.
+  PressAccessibly(form.findChild<QPushButton*>("CRTINI"));
+  QTRY_VERIFY_WITH_TIMEOUT(temp.Exists("Qorvane.ini"), 5000);
+}
+
+TEST(Form1CopyTest, AfterACopyStartedWithSpaceTheFocusIsBackOnCopyFilesAndNoOtherButtonHadItMeanwhile) {
+  TempGame temp;
+  temp.Write("season02/tracks/Monaco/Monaco.gdb", "x");
+  temp.MakeFolder("ZENTOSEASON/tracks/Monaco");
+  GatedForm gated(temp);
+  Form1& form = gated.form;
+  form.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+  auto* copy = form.findChild<QPushButton*>("CpyFls");
+  copy->setFocus();
+  QWidget* focus_during = nullptr;
+  PressWhileServing(gated.gate, [&] { QTest::keyClick(copy, Qt::Key_Space); },
+                    [&] { focus_during = QApplication::focusWidget(); });
+  EXPECT_FALSE(qobject_cast<QPushButton*>(focus_during))
+      << "a button had the focus during the copy: " << (focus_during ? qPrintable(focus_during->objectName()) : "");
+  EXPECT_EQ(QApplication::focusWidget(), copy);
+  // The next Space copies again: a target file removed meanwhile comes back.
+  std::filesystem::remove(temp.At("ZENTOSEASON/tracks/Monaco/Monaco.gdb"));
+  gated.gate = nullptr;
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+  EXPECT_TRUE(temp.Exists("ZENTOSEASON/tracks/Monaco/Monaco.gdb"));
+  EXPECT_TRUE(form.isVisible());
+  EXPECT_EQ(QApplication::focusWidget(), copy);
+}
+
+TEST(Form1CopyTest, WithoutAThreadForTheCommandTheCopyRunsWholeAndTheWindowStillCloses) {
+  TempGame temp;
+  temp.Write("season02/tracks/Monaco/Monaco.gdb", "x");
+  temp.MakeFolder("ZENTOSEASON/tracks/Monaco");
+  testing::RefusedThreads refused({"command", "copy-helper", "flush"});
+  Form1 form(temp.game());
+  form.show();
+  QTest::mouseClick(form.findChild<QPushButton*>("CpyFls"), Qt::LeftButton);
+  EXPECT_TRUE(temp.Exists("ZENTOSEASON/tracks/Monaco/Monaco.gdb"));
+  EXPECT_EQ(ButtonStates(form), kIdle);
+  EXPECT_EQ(QApplication::focusWidget(), form.findChild<QPushButton*>("CpyFls"));
+  form.close();
+  EXPECT_FALSE(form.isVisible()) << "the close was deferred for ever";
 }
 
 }  // namespace

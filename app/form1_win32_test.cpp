@@ -114,5 +114,37 @@ TEST_F(HighContrastTest, ButtonsTakeTheThemesColoursAndGoBackWhenItEnds) {
   EXPECT_EQ(Picture(copy).Face(), kDesignedFace);
 }
 
+// BM_CLICK reaches a button's command with no input message at all: sent
+// to "Create INI-file", "Run Velmora" and "Close" while a copy runs, it
+// starts nothing, and the copy ends as usual.
+TEST(Form1GateTest, ButtonClicksSentDuringACopyStartNothing) {
+  testing::TempGame temp;
+  temp.Write("season02/tracks/Monaco/Monaco.gdb", "x");
+  temp.MakeFolder("ZENTOSEASON/tracks/Monaco");
+  temp.Write("Config.ini", "SaveDir=save\\\r\n");
+  Form1* form = nullptr;
+  int sent = 0;
+  Form1 window(GetModuleHandleW(nullptr), temp.game(), [&](const GameFolder& game) {
+    // On the command's worker; each message waits for the window's thread.
+    for (design::Button other : {design::kCRTINI, design::kCommand1, design::kEndProgram}) {
+      SendMessageW(form->button(other), BM_CLICK, 0, 0);
+      ++sent;
+    }
+    return OpenFileSystem(game);
+  });
+  form = &window;
+  ASSERT_TRUE(window.window()) << "no window: set HKCU\\Software\\Wine\\Drivers Graphics=null";
+  SendMessageW(window.button(design::kCpyFls), BM_CLICK, 0, 0);
+  EXPECT_EQ(sent, 3);
+  EXPECT_TRUE(temp.Exists("ZENTOSEASON/tracks/Monaco/Monaco.gdb"));
+  EXPECT_FALSE(temp.Exists("Qorvane.ini")) << "Create INI-file ran during the copy";
+  EXPECT_TRUE(window.window()) << "Run Velmora or Close was carried out during the copy";
+  for (design::Button button : {design::kCpyFls, design::kCRTINI, design::kEndProgram})
+    EXPECT_TRUE(IsWindowEnabled(window.button(button)));
+  // Once the copy is over, the same click works.
+  SendMessageW(window.button(design::kCRTINI), BM_CLICK, 0, 0);
+  EXPECT_TRUE(temp.Exists("Qorvane.ini"));
+}
+
 }  // namespace
 }  // namespace velmora

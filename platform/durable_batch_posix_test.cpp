@@ -74,6 +74,40 @@ TEST(DurableBatchTest, WhileTheFlushIsHeldTheCopierWaitsWithNoMoreFilesOpenThanT
   EXPECT_EQ(OpenDescriptors(), open_before);
 }
 
+TEST(DurableBatchTest, TwoThreadsAddingWithTheFlushHeldBothWaitWithinTheBoundAndAllIsNamedAfter) {
+  UnnamedCopies copies;
+  testing::Injected injected(CurrentPosixFileCalls());
+  testing::HeldFlush held(injected.calls());
+  const DurableBatch::Limits limits{8, 1};
+  const std::size_t open_before = OpenDescriptors();
+  constexpr int kFilesEach = 60;
+  std::atomic<int> added = 0;
+  {
+    DurableBatch batch(limits);
+    std::vector<std::thread> copiers;
+    for (int t = 0; t < 2; ++t)
+      copiers.emplace_back([&, t] {
+        for (int i = 0; i < kFilesEach; ++i) {
+          batch.Add(copies.Make(t * kFilesEach + i, "x"));
+          ++added;
+        }
+      });
+    // One batch in the flush, one waiting, one filling: whichever thread
+    // fills it last waits for room, and the other waits behind it.
+    const int most = int(limits.MostOpen()) - 1;
+    for (int i = 0; i < 1000 && added < most; ++i) std::this_thread::sleep_for(10ms);
+    std::this_thread::sleep_for(200ms);
+    EXPECT_EQ(added, most);
+    // The bound, and the one copy the other thread has made and waits to add.
+    EXPECT_LE(OpenDescriptors(), open_before + limits.MostOpen() + 1);
+    EXPECT_TRUE(copies.Names().empty()) << "named before the flush";
+    held.Release();
+    for (std::thread& copier : copiers) copier.join();
+  }
+  EXPECT_EQ(copies.Names().size(), std::size_t(2 * kFilesEach));
+  EXPECT_EQ(OpenDescriptors(), open_before);
+}
+
 TEST(DurableBatchTest, ABatchGoesToTheFlushOnceItHoldsItsBytesHoweverFewItsFiles) {
   UnnamedCopies copies;
   testing::Injected injected(CurrentPosixFileCalls());

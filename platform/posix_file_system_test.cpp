@@ -10,8 +10,10 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <algorithm>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -22,6 +24,7 @@
 #include "platform/testing/fat_disk.h"
 #include "platform/testing/held_flush.h"
 #include "platform/testing/injected.h"
+#include "platform/testing/refused_threads.h"
 #include "platform/testing/small_disk.h"
 
 namespace velmora {
@@ -146,25 +149,97 @@ class FlushWatch {
   std::vector<int> seen_;
 };
 
-TEST_F(CopyRunTest, ACopyIsNamedOnlyAfterItsDataIsFlushedOneFlushPerBatch) {
-  const int files = int(DurableBatch::kCapacity) + 44;
-  std::vector<fs::path> targets;
-  for (int i = 0; i < files; ++i) {
-    const std::string name = "part" + std::to_string(1000 + i);
-    temp_.Write("season02/tracks/Monaco/" + name, "new");
-    targets.push_back(temp_.At("ZENTOSEASON/tracks/Monaco/" + name));
+std::vector<std::string> NamesIn(const fs::path& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename());
+  return names;
+}
+
+// Of every copy into one folder: when its data was written, and the names
+// the folder showed as each flush began, on one clock.
+class NamingWatch {
+ public:
+  NamingWatch(PosixFileCalls& calls, fs::path folder) : folder_(std::move(folder)) {
+    calls.data_copied = [this](int source) {
+      char path[4096] = {};
+      const std::string link = "/proc/self/fd/" + std::to_string(source);
+      EXPECT_GT(readlink(link.c_str(), path, sizeof path - 1), 0);
+      std::lock_guard lock(mutex_);
+      written_at_[fs::path(path).filename()] = ++clock_;
+    };
+    calls.sync_file_system = [this](int fd) {
+      std::vector<std::string> named = NamesIn(folder_);
+      std::lock_guard lock(mutex_);
+      flushes_.push_back({++clock_, std::move(named)});
+      return syncfs(fd);
+    };
   }
+
+  // Every name the folder shows now came after a flush that began once its
+  // data was written: one that began before the flush it was first seen at,
+  // or any flush when it was first seen at the end.
+  void ExpectEachNamedOnlyAfterAFlushThatCoversIt() {
+    std::lock_guard lock(mutex_);
+    for (const std::string& name : NamesIn(folder_)) {
+      ASSERT_TRUE(written_at_.count(name)) << name << " was never written";
+      const int written = written_at_[name];
+      std::size_t first_seen = 0;
+      while (first_seen < flushes_.size() && !Contains(flushes_[first_seen].named, name)) ++first_seen;
+      bool covered = false;
+      for (std::size_t j = 0; j < first_seen; ++j) covered |= flushes_[j].began > written;
+      EXPECT_TRUE(covered) << name << " was named before a flush that covers it";
+    }
+  }
+
+ private:
+  struct Flush {
+    int began;
+    std::vector<std::string> named;
+  };
+  static bool Contains(const std::vector<std::string>& names, const std::string& name) {
+    return std::find(names.begin(), names.end(), name) != names.end();
+  }
+
+  fs::path folder_;
+  std::mutex mutex_;
+  int clock_ = 0;
+  std::map<std::string, int> written_at_;
+  std::vector<Flush> flushes_;
+};
+
+TEST_F(CopyRunTest, ACopyIsNamedOnlyAfterAFlushThatBeganOnceItsDataWasWritten) {
+  const int files = int(DurableBatch::kCapacity) * 2 + 44;
+  for (int i = 0; i < files; ++i) temp_.Write("season02/tracks/Monaco/part" + std::to_string(1000 + i), "new");
   temp_.MakeFolder("ZENTOSEASON/tracks/Monaco");
   testing::Injected injected(CurrentPosixFileCalls());
-  FlushWatch watch(injected.calls(), targets, "new");
+  NamingWatch watch(injected.calls(), temp_.At("ZENTOSEASON/tracks/Monaco"));
   Run();
-  // Batches as large as the open-file limit allows: nothing named before the
-  // first flush, each batch before the next flush, everything at the end.
-  ASSERT_GE(watch.seen().size(), 2u);
-  const int batch = watch.seen()[1];
-  EXPECT_GE(batch, 64);
-  for (std::size_t i = 0; i < watch.seen().size(); ++i) EXPECT_EQ(watch.seen()[i], int(i) * batch);
-  EXPECT_EQ(watch.Count(), files);
+  EXPECT_EQ(Names("ZENTOSEASON/tracks/Monaco").size(), std::size_t(files));
+  watch.ExpectEachNamedOnlyAfterAFlushThatCoversIt();
+}
+
+TEST_F(CopyRunTest, WhenItsHelperOrFlushThreadsCannotStartTheRunCopiesAndNamesEveryFileItself) {
+  const int files = int(DurableBatch::kCapacity) + 300;
+  for (int i = 0; i < files; ++i) temp_.Write("season02/tracks/Monaco/part" + std::to_string(i), "new");
+  temp_.Write("season02/tracks/pits/ORDER.PIT", "new");
+  for (const std::set<std::string>& refused :
+       {std::set<std::string>{"copy-helper"}, {"flush"}, {"copy-helper", "flush"}}) {
+    fs::remove_all(temp_.At("ZENTOSEASON"));
+    temp_.MakeFolder("ZENTOSEASON/tracks/Monaco");
+    temp_.Write("ZENTOSEASON/tracks/Pits/ORDER.PIT", "old");
+    const std::size_t open_before = OpenDescriptors();
+    {
+      testing::RefusedThreads threads(refused);
+      Run();
+    }
+    const std::string which = *refused.begin() + (refused.size() > 1 ? " and flush" : "");
+    const std::vector<std::string> names = Names("ZENTOSEASON/tracks/Monaco");
+    EXPECT_EQ(names.size(), std::size_t(files)) << which << " refused";
+    for (const std::string& name : names) EXPECT_EQ(temp_.Read("ZENTOSEASON/tracks/Monaco/" + name), "new") << name;
+    EXPECT_EQ(Names("ZENTOSEASON/tracks/Pits"), std::vector<std::string>{"ORDER.PIT"}) << which << " refused";
+    EXPECT_EQ(temp_.Read("ZENTOSEASON/tracks/Pits/ORDER.PIT"), "new");
+    EXPECT_EQ(OpenDescriptors(), open_before);
+  }
 }
 
 TEST_F(CopyRunTest, APitsFileIsReplacedOnlyAfterItsNewDataIsFlushed) {

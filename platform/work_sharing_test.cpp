@@ -10,6 +10,8 @@
 #include <thread>
 #include <vector>
 
+#include "platform/testing/refused_threads.h"
+
 namespace velmora {
 namespace {
 
@@ -56,6 +58,21 @@ TEST(WorkSharingTest, WithTheHelpersHeldThePosterRunsJobsItselfAndNoMoreThanTheB
     EXPECT_EQ(live_jobs, 0);
   }
   for (int id = 0; id < 1000; ++id) EXPECT_EQ(runs[id], 1) << "job " << id;
+}
+
+TEST(WorkSharingTest, WhenNoHelperCanStartThePosterRunsEveryJobOnce) {
+  testing::RefusedThreads refused({"copy-helper"});
+  const std::thread::id poster = std::this_thread::get_id();
+  std::vector<int> runs(100);
+  {
+    WorkSharing<Job> sharing(3, [&](Job& job) {
+      EXPECT_EQ(std::this_thread::get_id(), poster);
+      ++runs[job.id];
+    });
+    for (int id = 0; id < 100; ++id) sharing.Post({id});
+  }
+  for (int id = 0; id < 100; ++id) EXPECT_EQ(runs[id], 1) << "job " << id;
+  EXPECT_EQ(live_jobs, 0);
 }
 
 TEST(WorkSharingTest, WithoutHelpersEachJobRunsAsItIsPosted) {
