@@ -323,7 +323,7 @@ TEST(Form1CopyTest, AfterACopyStartedWithSpaceTheFocusIsBackOnCopyFilesAndNoOthe
   // The next Space copies again: a target file removed meanwhile comes back.
   std::filesystem::remove(temp.At("ZENTOSEASON/tracks/Monaco/Monaco.gdb"));
   gated.gate = nullptr;
-  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+  PressWhileServing(gated.gate, [] { QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space); }, [] {});
   EXPECT_TRUE(temp.Exists("ZENTOSEASON/tracks/Monaco/Monaco.gdb"));
   EXPECT_TRUE(form.isVisible());
   EXPECT_EQ(QApplication::focusWidget(), copy);

@@ -13,6 +13,7 @@
 
 #include "config/ini_rewriter.h"
 #include "platform/process.h"
+#include "platform/process_limits_posix.h"
 #include "platform/testing/injected.h"
 #include "platform/testing/temp_game.h"
 #include "platform/unique_fd.h"

@@ -94,9 +94,14 @@ bool IsLink(const std::string& path, unsigned char type) {
 }  // namespace
 
 CaseResolver::Resolved CaseResolver::Resolve(const GamePath& path) {
-  Resolved resolved{root_, true};
+  Resolved resolved{root_, true, false, false, Status()};
   for (const std::string& name : path) {
-    const FolderIndex* index = resolved.exists ? Index(resolved.path) : nullptr;
+    const FolderIndex* index = nullptr;
+    if (resolved.exists) {
+      const Result<FolderIndex*> read = Index(resolved.path);
+      index = read ? *read : nullptr;
+      if (!read) resolved.failure = read.status();
+    }
     std::optional<std::string> found = index ? index->Find(name) : std::nullopt;
     resolved.exists = found.has_value();
     resolved.through_link |= resolved.is_link;
@@ -107,32 +112,35 @@ CaseResolver::Resolved CaseResolver::Resolve(const GamePath& path) {
   return resolved;
 }
 
-CaseResolver::FolderIndex* CaseResolver::Index(const std::string& folder) {
+Result<CaseResolver::FolderIndex*> CaseResolver::Index(const std::string& folder) {
   return Index(folder, AT_FDCWD);
 }
 
-CaseResolver::FolderIndex* CaseResolver::Index(const std::string& folder, int fd) {
+Result<CaseResolver::FolderIndex*> CaseResolver::Index(const std::string& folder, int fd) {
   auto [it, added] = folders_.try_emplace(folder);
-  if (added) {
-    const int own = fd == AT_FDCWD ? open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)
-                                   : openat(fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    // Short of descriptors, the folder is not taken for unreadable: it is
-    // read again on the next call.
-    if (own < 0 && (errno == EMFILE || errno == ENFILE)) {
-      folders_.erase(it);
-      return nullptr;
-    }
-    std::unique_ptr<DIR, int (*)(DIR*)> dir(own >= 0 ? fdopendir(own) : nullptr, closedir);
-    if (!dir && own >= 0) close(own);
-    if (dir) {
-      FolderIndex& index = it->second.emplace();
-      while (const dirent* entry = readdir(dir.get())) {
-        const std::string_view name = entry->d_name;
-        if (name != "." && name != "..") index.Add(std::string(name), entry->d_type);
-      }
-    }
+  FolderRead& read = it->second;
+  if (!added) return read.index ? &*read.index : Result<FolderIndex*>(read.failure);
+  const int own = fd == AT_FDCWD ? open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)
+                                 : openat(fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (own < 0) {
+    const Status failure = Status::Failed("open");
+    // Short of descriptors, the folder is not taken for unreadable.
+    if (failure.OutOfDescriptors()) folders_.erase(it);
+    else read.failure = failure;
+    return failure;
   }
-  return it->second ? &*it->second : nullptr;
+  std::unique_ptr<DIR, int (*)(DIR*)> dir(fdopendir(own), closedir);
+  if (!dir) {
+    read.failure = Status::Failed("fdopendir");
+    close(own);
+    return read.failure;
+  }
+  FolderIndex& index = read.index.emplace();
+  while (const dirent* entry = readdir(dir.get())) {
+    const std::string_view name = entry->d_name;
+    if (name != "." && name != "..") index.Add(std::string(name), entry->d_type);
+  }
+  return &index;
 }
 
 }  // namespace velmora

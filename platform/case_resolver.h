@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/game_folder.h"
+#include "platform/posix_status.h"
 
 namespace velmora {
 
@@ -57,6 +58,7 @@ class CaseResolver {
     bool exists;
     bool through_link = false;  // a folder on the way is a symbolic link
     bool is_link = false;       // the last name is a symbolic link
+    Status failure;             // why a folder on the way could not be read
   };
 
   explicit CaseResolver(std::string root) : root_(std::move(root)) {}
@@ -65,14 +67,20 @@ class CaseResolver {
   // names keep the spelling given.
   Resolved Resolve(const GamePath& path);
   // The index of a folder given by its operating system path; read on first
-  // use. Null when the folder cannot be read.
-  FolderIndex* Index(const std::string& folder);
+  // use. Null when the folder cannot be read; a failure for want of
+  // descriptors is not remembered, so the next call tries again.
+  Result<FolderIndex*> Index(const std::string& folder);
   // The same for a folder already open as `fd`, read through that handle.
-  FolderIndex* Index(const std::string& folder, int fd);
+  Result<FolderIndex*> Index(const std::string& folder, int fd);
 
  private:
+  // One read of a folder: its index, or why it could not be read.
+  struct FolderRead {
+    std::optional<FolderIndex> index;
+    Status failure;
+  };
   std::string root_;
-  std::unordered_map<std::string, std::optional<FolderIndex>> folders_;
+  std::unordered_map<std::string, FolderRead> folders_;
 };
 
 }  // namespace velmora

@@ -67,11 +67,6 @@ void FlushBatches(std::vector<std::vector<DurableBatch::Copy>>& batches) {
 
 }  // namespace
 
-PosixFileCalls& CurrentPosixFileCalls() {
-  static PosixFileCalls calls{[](int fd) { return syncfs(fd); }, {}, {}, false};
-  return calls;
-}
-
 DurableBatch::Limits DurableBatch::LimitsFor(std::size_t descriptors) {
   const std::size_t copies = std::max<std::size_t>(descriptors / 2, 1);
   const std::size_t queued = copies >= 6 * 64 ? 4 : 1;

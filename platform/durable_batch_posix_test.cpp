@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/posix_calls.h"
+#include "platform/process_limits_posix.h"
 #include "platform/testing/held_flush.h"
 #include "platform/testing/injected.h"
 #include "platform/testing/temp_game.h"

@@ -21,6 +21,7 @@
 #include "copier/copy_run_fixture.h"
 #include "platform/durable_batch_posix.h"
 #include "platform/posix_calls.h"
+#include "platform/process_limits_posix.h"
 #include "platform/testing/fat_disk.h"
 #include "platform/testing/held_flush.h"
 #include "platform/testing/injected.h"

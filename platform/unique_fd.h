@@ -2,7 +2,6 @@
 
 #include <unistd.h>
 
-#include <cstddef>
 #include <utility>
 
 namespace velmora {
@@ -30,8 +29,5 @@ class UniqueFd {
  private:
   int fd_ = -1;
 };
-
-// How many file descriptors this process has open now.
-std::size_t OpenDescriptors();
 
 }  // namespace velmora

@@ -1,0 +1,61 @@
+#pragma once
+
+// Writes the copies the file system has decided on, on helper threads beside
+// the one deciding, and hands each complete copy to the batch that names it
+// once it is on the disk.
+#include <sys/stat.h>
+#include <sys/types.h>
+
+#include <atomic>
+#include <cstddef>
+#include <memory>
+#include <string>
+
+#include "platform/durable_batch_posix.h"
+#include "platform/file_system.h"
+#include "platform/posix_status.h"
+#include "platform/unique_fd.h"
+#include "platform/work_sharing.h"
+
+namespace velmora {
+
+// A copy decided on and its source open, waiting to be written.
+struct PendingCopy {
+  UniqueFd source;
+  struct stat status;
+  std::shared_ptr<const UniqueFd> folder;  // where it lands
+  dev_t device;                            // the file system it lies on
+  std::string name;
+  Replace replace;
+  std::atomic<bool>* clone;  // whether this pair of file systems may still clone
+};
+
+class CopyWriter {
+ public:
+  // Helpers as the descriptors free allow; files made with `umask` applied.
+  CopyWriter(std::size_t free_descriptors, mode_t umask, DurableBatch& batch);
+
+  // Writes the copy, here or on a helper; one that fails leaves nothing.
+  void Post(PendingCopy copy) { writers_.Post(std::move(copy)); }
+  // Returns once every copy posted is written and in the batch.
+  void Drain() { writers_.Drain(); }
+
+  // How many helpers write beside the deciding thread when `free_descriptors`
+  // are free: one fewer than the processors (the flush has its own thread),
+  // and only while the descriptors they hold stay within an eighth of those.
+  static std::size_t HelpersFor(std::size_t free_descriptors);
+
+ private:
+  // Writes a copy and hands it to the batch; on any thread.
+  Status Write(PendingCopy& pending);
+  // Creates the file a copy is written into; gives the permission bits it
+  // was created with.
+  Result<mode_t> Create(const PendingCopy& pending, DurableBatch::Copy& copy) const;
+
+  const mode_t umask_;
+  const bool unnamed_files_;  // O_TMPFILE copies can be linked in through /proc
+  DurableBatch& batch_;
+  WorkSharing<PendingCopy> writers_;  // last: done writing before anything they use goes
+};
+
+}  // namespace velmora

@@ -1,0 +1,66 @@
+#include "platform/write_folders_posix.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include "platform/posix_calls.h"
+
+namespace velmora {
+namespace {
+
+constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+
+}  // namespace
+
+WriteFolders::WriteFolders(const std::string& root, CaseResolver& resolver, std::size_t most_open)
+    : resolver_(resolver),
+      root_{std::make_shared<UniqueFd>(open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)), root},
+      most_open_(most_open) {
+  struct stat st;
+  if (!*root_.fd) root_failure_ = Status::Failed("open");
+  else if (fstat(root_.fd->get(), &st) == 0) root_.device = st.st_dev;
+}
+
+Result<OpenFolder> WriteFolders::Open(const GamePath& folder) {
+  if (!*root_.fd) return root_failure_;
+  if (last_open_ && last_open_->first == folder) return last_open_->second;
+  OpenFolder at = root_;
+  std::string key;
+  for (const std::string& name : folder) {
+    key += '/' + name;
+    if (auto open = open_.find(key); open != open_.end()) {
+      at = open->second;
+      continue;
+    }
+    const Result<CaseResolver::FolderIndex*> index = IndexOf(at);
+    if (!index) return index.status();
+    const std::optional<std::string> found = (*index)->Find(name);
+    if (!found) return Status("openat", ENOENT);
+    auto fd = std::make_shared<UniqueFd>(openat(at.fd->get(), found->c_str(), kFolderFlags));
+    if (!*fd) return Status::Failed("openat");
+    struct stat st;
+    if (fstat(fd->get(), &st) != 0) return Status::Failed("fstat");
+    at = {std::move(fd), at.path + "/" + *found, st.st_dev};
+    if (const auto& told = CurrentPosixFileCalls().folder_opened) told(at.path);
+    if (open_.size() >= most_open_) CloseAll();
+    open_.emplace(key, at);
+  }
+  last_open_.emplace(folder, at);
+  return at;
+}
+
+Result<CaseResolver::FolderIndex*> WriteFolders::IndexOf(const OpenFolder& folder) {
+  // Most writes go into the folder the write before went into.
+  if (last_index_ && last_index_path_ == folder.path) return last_index_;
+  const Result<CaseResolver::FolderIndex*> index = resolver_.Index(folder.path, folder.fd->get());
+  last_index_ = index ? *index : nullptr;
+  last_index_path_ = folder.path;
+  return index;
+}
+
+void WriteFolders::CloseAll() {
+  open_.clear();
+  last_open_.reset();
+}
+
+}  // namespace velmora
