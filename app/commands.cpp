@@ -1,5 +1,8 @@
 #include "app/commands.h"
 
+#include <utility>
+
+#include "app/launcher.h"
 #include "config/ini_rewriter.h"
 #include "copier/copy_run.h"
 
@@ -19,6 +22,26 @@ void RunCreateConfigIni(const GameFolder& game, const FileSystemOpener& open,
     CreateConfigIni(*open(game), lists.NewIni);
   } catch (...) {
   }
+}
+
+ButtonCommands::ButtonCommands(GameFolder game, FileSystemOpener open, CommandWindow& window)
+    : game_(std::move(game)), open_(std::move(open)), window_(window), lists_(game_), runner_(window) {}
+
+bool ButtonCommands::Press(design::Button button) {
+  switch (button) {
+    case design::kCpyFls:
+      return runner_.Press(button, [this] { RunCopyFiles(game_, open_, lists_); });
+    case design::kCRTINI:
+      return runner_.Press(button, [this] { RunCreateConfigIni(game_, open_, lists_); });
+    case design::kCommand1:
+      return runner_.Press(button, [this] {
+        LaunchGame(game_);
+        window_.End();
+      });
+    case design::kEndProgram:
+      return runner_.Press(button, [this] { window_.End(); });
+  }
+  return false;
 }
 
 }  // namespace velmora

@@ -2,6 +2,7 @@
 
 // The window's working data and its two commands, free of any toolkit so
 // that the Qt and the Win32 window run the same code.
+#include "app/command_runner.h"
 #include "platform/file_system.h"
 #include "platform/game_folder.h"
 #include "platform/listings.h"
@@ -28,5 +29,28 @@ void RunCopyFiles(const GameFolder& game, const FileSystemOpener& open, WorkList
 // "Create INI-file". Whatever fails is passed over: the old file stays.
 void RunCreateConfigIni(const GameFolder& game, const FileSystemOpener& open,
                         WorkLists& lists);
+
+// The four buttons' commands on one game folder, each run through one
+// CommandRunner: one at a time, whatever route the press came by.
+class ButtonCommands {
+ public:
+  // Each command opens the file system with `open`; `window` is the
+  // window the buttons are on.
+  ButtonCommands(GameFolder game, FileSystemOpener open, CommandWindow& window);
+
+  // Runs the command of `button`: "Copy files", "Create INI-file", "Run
+  // Velmora" (starts the game and ends the program) or "Close". False, with
+  // nothing done, while a command runs.
+  bool Press(design::Button button);
+  // See CommandRunner::DeferClose.
+  bool DeferClose() { return runner_.DeferClose(); }
+
+ private:
+  GameFolder game_;
+  FileSystemOpener open_;
+  CommandWindow& window_;
+  WorkLists lists_;
+  CommandRunner runner_;
+};
 
 }  // namespace velmora

@@ -6,7 +6,6 @@
 #include <QPainter>
 #include <QPushButton>
 
-#include "app/launcher.h"
 
 namespace velmora {
 namespace {
@@ -50,10 +49,8 @@ bool IsUserInput(QEvent::Type type) {
 Form1::Form1(GameFolder game, FileSystemOpener open_file_system, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
                           Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
-      game_(std::move(game)),
-      open_file_system_(std::move(open_file_system)),
       picture_(":/background.bmp"),
-      lists_(game_) {
+      commands_(std::move(game), std::move(open_file_system), *this) {
   setWindowTitle(design::kCaption);
   setFixedSize(Pixels(design::kClientWidth), Pixels(design::kClientHeight));
   setStyleSheet(ButtonStyle());
@@ -106,27 +103,13 @@ bool Form1::eventFilter(QObject* watched, QEvent* event) {
 void Form1::CpyFls_Click() { CopyFiles(); }
 void Form1::CRTINI_Click() { CreateConfigINI(); }
 
-void Form1::EndProgram_Click() {
-  runner_.Press(design::kEndProgram, [this] { End(); });
-}
-
-void Form1::Command1_Click() {
-  runner_.Press(design::kCommand1, [this] {
-    LaunchGame(game_);
-    End();
-  });
-}
-
-void Form1::CopyFiles() {
-  runner_.Press(design::kCpyFls, [this] { RunCopyFiles(game_, open_file_system_, lists_); });
-}
-
-void Form1::CreateConfigINI() {
-  runner_.Press(design::kCRTINI, [this] { RunCreateConfigIni(game_, open_file_system_, lists_); });
-}
+void Form1::EndProgram_Click() { commands_.Press(design::kEndProgram); }
+void Form1::Command1_Click() { commands_.Press(design::kCommand1); }
+void Form1::CopyFiles() { commands_.Press(design::kCpyFls); }
+void Form1::CreateConfigINI() { commands_.Press(design::kCRTINI); }
 
 void Form1::closeEvent(QCloseEvent* event) {
-  if (runner_.DeferClose()) event->ignore();
+  if (commands_.DeferClose()) event->ignore();
 }
 
 void Form1::End() {

@@ -5,7 +5,6 @@
 #include <array>
 #include <QWidget>
 
-#include "app/command_runner.h"
 #include "app/commands.h"
 #include "app/window_design.h"
 
@@ -45,16 +44,13 @@ class Form1 : public QWidget, private CommandWindow {
   void Focus(design::Button button) override;
   void End() override;
 
-  GameFolder game_;
-  FileSystemOpener open_file_system_;
   QPixmap picture_;
   QPushButton* CpyFls;
   QPushButton* CRTINI;
   QPushButton* Command1;
   QPushButton* EndProgram;
   std::array<QPushButton*, 4> buttons_{};  // by design::Button
-  WorkLists lists_;
-  CommandRunner runner_{*this};
+  ButtonCommands commands_;
   bool dropping_input_ = false;
 };
 

@@ -2,7 +2,6 @@
 
 #include <utility>
 
-#include "app/launcher.h"
 #include "app/resources_win32.h"
 #include "platform/win32_calls.h"
 #include "platform/win32_text.h"
@@ -85,9 +84,7 @@ bool IsDroppedInput(const MSG& message) {
 
 Form1::Form1(HINSTANCE instance, GameFolder game, FileSystemOpener open_file_system)
     : instance_(instance),
-      game_(std::move(game)),
-      open_file_system_(std::move(open_file_system)),
-      lists_(game_) {
+      commands_(std::move(game), std::move(open_file_system), *this) {
   command_done_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   picture_ = HBITMAP(LoadImageW(instance_, MAKEINTRESOURCEW(IDB_BACKGROUND), IMAGE_BITMAP, 0, 0,
                                 LR_CREATEDIBSECTION));
@@ -164,7 +161,7 @@ LRESULT Form1::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
         SetFocus(last_focus_ ? last_focus_ : buttons_[design::kTabOrder[0]]);
       return 0;
     case WM_CLOSE:
-      if (!runner_.DeferClose()) DestroyWindow(window_);
+      if (!commands_.DeferClose()) DestroyWindow(window_);
       return 0;
     case WM_DESTROY:
       window_ = nullptr;
@@ -266,24 +263,10 @@ void Form1::Clicked(int id) {
 void Form1::CpyFls_Click() { CopyFiles(); }
 void Form1::CRTINI_Click() { CreateConfigINI(); }
 
-void Form1::EndProgram_Click() {
-  runner_.Press(design::kEndProgram, [this] { End(); });
-}
-
-void Form1::Command1_Click() {
-  runner_.Press(design::kCommand1, [this] {
-    LaunchGame(game_);
-    End();
-  });
-}
-
-void Form1::CopyFiles() {
-  runner_.Press(design::kCpyFls, [this] { RunCopyFiles(game_, open_file_system_, lists_); });
-}
-
-void Form1::CreateConfigINI() {
-  runner_.Press(design::kCRTINI, [this] { RunCreateConfigIni(game_, open_file_system_, lists_); });
-}
+void Form1::EndProgram_Click() { commands_.Press(design::kEndProgram); }
+void Form1::Command1_Click() { commands_.Press(design::kCommand1); }
+void Form1::CopyFiles() { commands_.Press(design::kCpyFls); }
+void Form1::CreateConfigINI() { commands_.Press(design::kCRTINI); }
 
 void Form1::End() {
   if (window_) DestroyWindow(window_);

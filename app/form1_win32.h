@@ -4,7 +4,6 @@
 
 #include <array>
 
-#include "app/command_runner.h"
 #include "app/commands.h"
 #include "app/window_design.h"
 
@@ -58,9 +57,7 @@ class Form1 : private CommandWindow {
   void DispatchDroppingInput();
 
   HINSTANCE instance_;
-  GameFolder game_;
-  FileSystemOpener open_file_system_;
-  WorkLists lists_;
+  ButtonCommands commands_;
   HWND window_ = nullptr;
   std::array<HWND, 4> buttons_{};
   HWND last_focus_ = nullptr;
@@ -71,7 +68,6 @@ class Form1 : private CommandWindow {
   HICON small_icon_ = nullptr;
   // In a high-contrast theme the buttons take the theme's colours.
   bool high_contrast_ = false;
-  CommandRunner runner_{*this};
   HANDLE command_done_ = nullptr;
   // A WM_QUIT taken while a command ran, posted again after it.
   bool quit_seen_ = false;

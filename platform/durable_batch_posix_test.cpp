@@ -44,69 +44,46 @@ class UnnamedCopies {
   struct stat status_ {};
 };
 
-TEST(DurableBatchTest, WhileTheFlushIsHeldTheCopierWaitsWithNoMoreFilesOpenThanTheBound) {
+// With the flush held, `adders` threads add copies until the batch stops
+// them: one batch in the flush, `queued` waiting, one filling, and the copy
+// that fills the last one waits for room. None is named before the flush;
+// all are named after it, and every file is closed.
+void ExpectAddersHeldWithinTheBound(DurableBatch::Limits limits, int adders, int files_each) {
   UnnamedCopies copies;
   testing::Injected injected(CurrentPosixFileCalls());
   testing::HeldFlush held(injected.calls());
-  const DurableBatch::Limits limits{8, 2};
   const std::size_t open_before = OpenDescriptors();
-  constexpr int kFiles = 100;
   std::atomic<int> added = 0;
   {
     DurableBatch batch(limits);
-    std::thread copier([&] {
-      for (int i = 0; i < kFiles; ++i) {
-        batch.Add(copies.Make(i, "x"));
-        ++added;
-      }
-    });
-    // One batch in the flush, two waiting, one filling: the copy that fills
-    // the last one waits for room.
-    const int most = int(limits.MostOpen()) - 1;
-    for (int i = 0; i < 1000 && added < most; ++i) std::this_thread::sleep_for(10ms);
-    std::this_thread::sleep_for(200ms);
-    EXPECT_EQ(added, most);
-    EXPECT_LE(OpenDescriptors(), open_before + limits.MostOpen());
-    EXPECT_TRUE(copies.Names().empty()) << "named before the flush";
-    held.Release();
-    copier.join();
-  }
-  EXPECT_EQ(copies.Names().size(), std::size_t(kFiles));
-  EXPECT_EQ(OpenDescriptors(), open_before);
-}
-
-TEST(DurableBatchTest, TwoThreadsAddingWithTheFlushHeldBothWaitWithinTheBoundAndAllIsNamedAfter) {
-  UnnamedCopies copies;
-  testing::Injected injected(CurrentPosixFileCalls());
-  testing::HeldFlush held(injected.calls());
-  const DurableBatch::Limits limits{8, 1};
-  const std::size_t open_before = OpenDescriptors();
-  constexpr int kFilesEach = 60;
-  std::atomic<int> added = 0;
-  {
-    DurableBatch batch(limits);
-    std::vector<std::thread> copiers;
-    for (int t = 0; t < 2; ++t)
-      copiers.emplace_back([&, t] {
-        for (int i = 0; i < kFilesEach; ++i) {
-          batch.Add(copies.Make(t * kFilesEach + i, "x"));
+    std::vector<std::thread> threads;
+    for (int t = 0; t < adders; ++t)
+      threads.emplace_back([&, t] {
+        for (int i = 0; i < files_each; ++i) {
+          batch.Add(copies.Make(t * files_each + i, "x"));
           ++added;
         }
       });
-    // One batch in the flush, one waiting, one filling: whichever thread
-    // fills it last waits for room, and the other waits behind it.
     const int most = int(limits.MostOpen()) - 1;
     for (int i = 0; i < 1000 && added < most; ++i) std::this_thread::sleep_for(10ms);
     std::this_thread::sleep_for(200ms);
     EXPECT_EQ(added, most);
-    // The bound, and the one copy the other thread has made and waits to add.
-    EXPECT_LE(OpenDescriptors(), open_before + limits.MostOpen() + 1);
+    // The bound, and the copy each other thread has made and waits to add.
+    EXPECT_LE(OpenDescriptors(), open_before + limits.MostOpen() + (adders - 1));
     EXPECT_TRUE(copies.Names().empty()) << "named before the flush";
     held.Release();
-    for (std::thread& copier : copiers) copier.join();
+    for (std::thread& thread : threads) thread.join();
   }
-  EXPECT_EQ(copies.Names().size(), std::size_t(2 * kFilesEach));
+  EXPECT_EQ(copies.Names().size(), std::size_t(adders * files_each));
   EXPECT_EQ(OpenDescriptors(), open_before);
+}
+
+TEST(DurableBatchTest, WhileTheFlushIsHeldTheCopierWaitsWithNoMoreFilesOpenThanTheBound) {
+  ExpectAddersHeldWithinTheBound({8, 2}, 1, 100);
+}
+
+TEST(DurableBatchTest, TwoThreadsAddingWithTheFlushHeldBothWaitWithinTheBoundAndAllIsNamedAfter) {
+  ExpectAddersHeldWithinTheBound({8, 1}, 2, 60);
 }
 
 TEST(DurableBatchTest, ABatchGoesToTheFlushOnceItHoldsItsBytesHoweverFewItsFiles) {
