@@ -11,8 +11,11 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <string>
 
 #include "config/create_config_fixture.h"
+#include "platform/posix_calls.h"
+#include "platform/testing/injected.h"
 #include "platform/testing/fat_disk.h"
 #include "platform/testing/small_disk.h"
 
@@ -125,6 +128,60 @@ TEST_F(CreateConfigIniTest, TemporariesNobodyHoldsAreSweptWhateverTheProcessIdTh
   std::vector<std::string> kept = {".velmora-notes.tmp", running, "Config.ini", "Qorvane.ini"};
   std::sort(kept.begin(), kept.end());
   EXPECT_EQ(Names(), kept);
+}
+
+TEST_F(CreateConfigIniTest, ReadOnlyLeftoversOfAKilledRunAreSweptForTheUserWhoOwnsThem) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to run as another user";
+  temp_.Write("Config.ini", "x\r\n");
+  // As a killed run leaves a pit file read-only from a CD: its owner's, 0444.
+  const std::string left = ".velmora-77-1.tmp";
+  temp_.Write(left, "left by a killed run");
+  fs::permissions(temp_.root(), fs::perms::all);
+  for (const char* name : {"Config.ini", left.c_str()})
+    ASSERT_EQ(chown(temp_.At(name).c_str(), 65534, 65534), 0);
+  fs::permissions(temp_.At(left), fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  RunAsNobody(temp_.game());
+  EXPECT_EQ(Names(), (std::vector<std::string>{"Config.ini", "Qorvane.ini"}));
+}
+
+// What Qorvane.ini holds when written from `config`.
+std::string Rewritten(const std::string& config) {
+  StringList lines;
+  AddRewrittenLines(config, lines);
+  return JoinLines(lines);
+}
+
+// Saves `text` over the open file in place, as some editors do: cut to
+// nothing, then written.
+void SaveInPlace(int fd, const std::string& text) {
+  const int writable = open(("/proc/self/fd/" + std::to_string(fd)).c_str(), O_WRONLY);
+  EXPECT_EQ(ftruncate(writable, 0), 0);
+  EXPECT_EQ(pwrite(writable, text.data(), text.size(), 0), ssize_t(text.size()));
+  close(writable);
+}
+
+TEST_F(CreateConfigIniTest, AConfigIniSavedWhileReadIsReadAgainAndNeverTakenHalfOrMixed) {
+  std::string one = "SeasonDir=one\r\n", two = "SeasonDir=two\r\n";
+  for (int i = 0; one.size() < (2 << 20); ++i) {
+    one += "First" + std::to_string(i) + "=a\r\n";
+    two += "Second" + std::to_string(i) + "=b\r\n";
+  }
+  temp_.Write("Config.ini", one);
+  temp_.Write("Qorvane.ini", "old\r\n");
+  testing::Injected injected(CurrentPosixFileCalls());
+  // Saved again during every read: nothing is taken, the old file stays.
+  int saves = 0;
+  injected.calls().part_read = [&](int fd) { SaveInPlace(fd, ++saves % 2 ? two : one); };
+  Run();
+  EXPECT_EQ(saves, 2) << "read once more, then given up";
+  EXPECT_EQ(temp_.Read("Qorvane.ini"), "old\r\n");
+  // Saved during the first read only: the second read takes the new version whole.
+  saves = 0;
+  injected.calls().part_read = [&](int fd) {
+    if (saves++ == 0) SaveInPlace(fd, two);
+  };
+  Run();
+  EXPECT_EQ(temp_.Read("Qorvane.ini"), Rewritten(two));
 }
 
 TEST_F(CreateConfigIniTest, AWriteThatFailsPartWayLeavesTheOldFileByteForByte) {

@@ -9,16 +9,11 @@
 
 #include "platform/copy_data_posix.h"
 #include "platform/posix_calls.h"
+#include "platform/source_files_posix.h"
 #include "platform/temporaries_posix.h"
 
 namespace velmora {
 namespace {
-
-bool Unchanged(const struct stat& before, const struct stat& after) {
-  return before.st_size == after.st_size && before.st_mtim.tv_sec == after.st_mtim.tv_sec &&
-         before.st_mtim.tv_nsec == after.st_mtim.tv_nsec && before.st_ctim.tv_sec == after.st_ctim.tv_sec &&
-         before.st_ctim.tv_nsec == after.st_ctim.tv_nsec;
-}
 
 // Fills `out` with the content of `in`; permission bits and times travel
 // along, as with the system's own copy. A source written to while it was

@@ -50,7 +50,8 @@ class FileSystem {
                         Replace replace) = 0;
   // True for an existing file (not a folder).
   virtual bool FileExists(const GamePath& file) = 0;
-  // The whole content, or empty when any part of it cannot be read.
+  // The whole content, or empty when any part of it cannot be read, or when
+  // it is written to while it is read (on Linux, after a second try).
   virtual std::optional<std::string> ReadFile(const GamePath& file) = 0;
   // Gives the file this content, entirely or not at all: the old file stays
   // as it was on any failure. A read-only file is not replaced.

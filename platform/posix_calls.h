@@ -2,8 +2,8 @@
 
 // Moments of a write on Linux that a test needs to reach: the flush that
 // makes a batch of copies durable, the opening of the folder a file will
-// land in (to swap it for a link right then), and the end of a file's copy
-// (to change the source right then).
+// land in (to swap it for a link right then), the end of a file's copy and
+// the middle of a file's read (to change the source right then).
 #include <functional>
 #include <string>
 
@@ -18,6 +18,9 @@ struct PosixFileCalls {
   // Told the source of each copy once its data is copied, before the copy
   // is checked against it. Empty: nothing to tell.
   std::function<void(int source)> data_copied;
+  // Told a file read whole (Config.ini) once its first part is read, before
+  // the rest. Empty: nothing to tell.
+  std::function<void(int file)> part_read;
   // How a batch of copies is made durable: false, one syncfs for each file
   // system (the faster, measured by copy_bench); true, writeback started on
   // every file, then fdatasync on each, as dpkg does.

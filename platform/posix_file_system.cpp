@@ -177,16 +177,7 @@ class PosixFileSystem : public FileSystem {
     struct stat st;
     const Result<UniqueFd> fd = OpenRegular(AT_FDCWD, resolved.path.c_str(), 0, st);
     if (!fd) return fd.status();
-    std::string content;
-    content.reserve(size_t(st.st_size));
-    char buffer[1 << 16];
-    for (;;) {
-      const ssize_t got = read(fd->get(), buffer, sizeof buffer);
-      if (got < 0 && errno == EINTR) continue;
-      if (got < 0) return Status::Failed("read");
-      if (got == 0) return content;
-      content.append(buffer, size_t(got));
-    }
+    return ReadUnchanged(fd->get(), st);
   }
 
   Status WriteFileOnce(const GamePath& file, std::string_view content) {

@@ -1,12 +1,16 @@
 #include "platform/source_files_posix.h"
 
 #include <dirent.h>
+#include <errno.h>
 #include <fcntl.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <set>
 #include <utility>
 #include <vector>
+
+#include "platform/posix_calls.h"
 
 namespace velmora {
 
@@ -17,6 +21,44 @@ Result<UniqueFd> OpenRegular(int at, const char* path, int extra_flags, struct s
   if (!S_ISREG(st.st_mode)) return Status("openat", EINVAL);
   fcntl(fd.get(), F_SETFL, 0);  // reads of the file itself block as usual
   return fd;
+}
+
+bool Unchanged(const struct stat& before, const struct stat& after) {
+  return before.st_size == after.st_size && before.st_mtim.tv_sec == after.st_mtim.tv_sec &&
+         before.st_mtim.tv_nsec == after.st_mtim.tv_nsec && before.st_ctim.tv_sec == after.st_ctim.tv_sec &&
+         before.st_ctim.tv_nsec == after.st_ctim.tv_nsec;
+}
+
+namespace {
+
+Result<std::string> ReadFromStart(int fd, std::size_t expected) {
+  std::string content;
+  content.reserve(expected);
+  char buffer[1 << 16];
+  for (off_t at = 0;;) {
+    const ssize_t got = pread(fd, buffer, sizeof buffer, at);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return Status::Failed("read");
+    if (got == 0) return content;
+    content.append(buffer, size_t(got));
+    if (at == 0)
+      if (const auto& told = CurrentPosixFileCalls().part_read) told(fd);
+    at += got;
+  }
+}
+
+}  // namespace
+
+Result<std::string> ReadUnchanged(int fd, struct stat st) {
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    Result<std::string> content = ReadFromStart(fd, std::size_t(st.st_size));
+    if (!content) return content;
+    struct stat after;
+    if (fstat(fd, &after) != 0) return Status::Failed("fstat");
+    if (Unchanged(st, after) && content->size() == std::size_t(after.st_size)) return content;
+    st = after;
+  }
+  return Status("read", EAGAIN);
 }
 
 EntryKind KindOf(const std::string& folder, const std::string& name, unsigned char type) {

@@ -20,6 +20,15 @@ namespace velmora {
 // `path` is relative to the folder `at`.
 Result<UniqueFd> OpenRegular(int at, const char* path, int extra_flags, struct stat& st);
 
+// True when a file's status before and after reading it says nobody wrote
+// to it meanwhile: the same size, modification and change times.
+bool Unchanged(const struct stat& before, const struct stat& after);
+
+// Reads the whole of an open regular file of the status `st`, from its
+// start. A file written to while it is read is read once more; when it has
+// changed again it fails: its content could mix two versions, or be cut.
+Result<std::string> ReadUnchanged(int fd, struct stat st);
+
 // What an entry of a source folder is read as: a link to a folder as that
 // folder (a circuit kept on another disk); a link to a file is left out.
 EntryKind KindOf(const std::string& folder, const std::string& name, unsigned char type);

@@ -9,12 +9,13 @@
 namespace velmora {
 namespace {
 
-// Locks a whole open file for as long as any descriptor of its open file
-// description lives: an open file description lock, which neither a second
-// open in this process nor a fork drops early.
-bool LockWhole(int fd) {
+// Locks a whole open file, for writing (F_WRLCK, on a file open for
+// writing) or reading (F_RDLCK), for as long as any descriptor of its open
+// file description lives: an open file description lock, which neither a
+// second open in this process nor a fork drops early.
+bool LockWhole(int fd, short type) {
   struct flock lock {};
-  lock.l_type = F_WRLCK;
+  lock.l_type = type;
   lock.l_whence = SEEK_SET;
   return fcntl(fd, F_OFD_SETLK, &lock) == 0;
 }
@@ -25,11 +26,14 @@ bool IsTemporaryName(const std::string& name) {
   return sscanf(name.c_str(), ".velmora-%u-%*u.tmp%n", &pid, &end) == 1 && size_t(end) == name.size();
 }
 
-// A temporary of ours that no run is writing any more: nobody holds it locked.
+// A temporary of ours that no run is writing any more: nobody holds it
+// locked. Asked with a read lock, which the writer's lock refuses, through a
+// read-only open: a temporary that took a read-only source's mode is still
+// its owner's to sweep.
 bool IsLeftoverTemporary(int folder, const std::string& name) {
   if (!IsTemporaryName(name)) return false;
-  const UniqueFd fd(openat(folder, name.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
-  return fd && LockWhole(fd.get());
+  const UniqueFd fd(openat(folder, name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+  return fd && LockWhole(fd.get(), F_RDLCK);
 }
 
 }  // namespace
@@ -41,7 +45,7 @@ Result<UniqueFd> CreateTemporary(int folder, std::string& name) {
     name = prefix + std::to_string(counter++) + ".tmp";
     UniqueFd fd(openat(folder, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
     if (fd) {
-      LockWhole(fd.get());
+      LockWhole(fd.get(), F_WRLCK);
       return fd;
     }
     if (errno != EEXIST) return Status::Failed("openat");
