@@ -65,8 +65,18 @@ Status CopyWriter::Write(PendingCopy& pending) {
     if (!copy.temporary.empty()) unlinkat(folder, copy.temporary.c_str(), 0);
     return filled;
   }
-  // What the flush will write: a file's holes cost it nothing.
-  const off_t data = std::min<off_t>(pending.status.st_size, off_t(pending.status.st_blocks) * 512);
+  if (pending.flush_alone) {
+    // Here, on a helper: the flushes of several copies are in flight at once.
+    if (fdatasync(copy.file.get()) != 0) {
+      const Status failure = Status::Failed("fdatasync");
+      if (!copy.temporary.empty()) unlinkat(folder, copy.temporary.c_str(), 0);
+      return failure;
+    }
+    copy.flushed = true;
+  }
+  // What the batch's flush will write: a file's holes cost it nothing, nor
+  // does a copy flushed already.
+  const off_t data = copy.flushed ? 0 : std::min<off_t>(pending.status.st_size, off_t(pending.status.st_blocks) * 512);
   batch_.Add(std::move(copy), std::uintmax_t(data));
   return Status();
 }

@@ -28,6 +28,7 @@ struct PendingCopy {
   std::string name;
   Replace replace;
   std::atomic<bool>* clone;  // whether this pair of file systems may still clone
+  bool flush_alone;          // flushed by itself before it goes to the batch
 };
 
 class CopyWriter {

@@ -37,23 +37,26 @@ void Discard(const DurableBatch::Copy& copy) {
   if (!copy.temporary.empty()) unlinkat(copy.folder->get(), copy.temporary.c_str(), 0);
 }
 
-// Makes the batches' data durable: by default with one flush of each file
-// system they lie on; or as dpkg does, writeback started on every file, then
-// each file flushed alone, which waits for nobody else's data.
+// Makes the batches' data durable, but for copies flushed alone already: by
+// default with one flush of each file system they lie on; or as dpkg does,
+// writeback started on every file, then each file flushed alone, which
+// waits for nobody else's data.
 bool MakeDurable(const std::vector<std::vector<DurableBatch::Copy>>& batches) {
   const PosixFileCalls& calls = CurrentPosixFileCalls();
   bool durable = true;
   if (calls.flush_each_file) {
     for (const auto& batch : batches)
-      for (const DurableBatch::Copy& copy : batch) sync_file_range(copy.file.get(), 0, 0, SYNC_FILE_RANGE_WRITE);
+      for (const DurableBatch::Copy& copy : batch)
+        if (!copy.flushed) sync_file_range(copy.file.get(), 0, 0, SYNC_FILE_RANGE_WRITE);
     for (const auto& batch : batches)
-      for (const DurableBatch::Copy& copy : batch) durable &= fdatasync(copy.file.get()) == 0;
+      for (const DurableBatch::Copy& copy : batch)
+        if (!copy.flushed) durable &= fdatasync(copy.file.get()) == 0;
     return durable;
   }
   std::set<dev_t> flushed;
   for (const auto& batch : batches)
     for (const DurableBatch::Copy& copy : batch)
-      if (flushed.insert(copy.device).second) durable &= calls.sync_file_system(copy.file.get()) == 0;
+      if (!copy.flushed && flushed.insert(copy.device).second) durable &= calls.sync_file_system(copy.file.get()) == 0;
   return durable;
 }
 

@@ -33,6 +33,7 @@ class DurableBatch {
     std::string temporary;                   // its temporary name; empty for an unnamed file
     std::string name;                        // the name it is to get
     Replace replace;                         // with kNo only if that name is still free
+    bool flushed = false;                    // its data already flushed alone
   };
 
   // Larger batches gain nothing measurable and hold more files open.

@@ -167,7 +167,7 @@ class PosixFileSystem : public FileSystem {
     // The rest is written beside this thread; a copy that fails there
     // leaves nothing, as one that fails here.
     (*index)->Add(name, DT_REG);
-    writer_.Post({std::move(*in), st, into->fd, into->device, std::move(name), replace, &clone});
+    writer_.Post({std::move(*in), st, into->fd, into->device, std::move(name), replace, &clone, into->flush_alone});
     return Status();
   }
 

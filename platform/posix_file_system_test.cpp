@@ -16,12 +16,14 @@
 #include <map>
 #include <mutex>
 #include <set>
+#include <sstream>
 #include <thread>
 
 #include "copier/copy_run_fixture.h"
 #include "platform/durable_batch_posix.h"
 #include "platform/posix_calls.h"
 #include "platform/process_limits_posix.h"
+#include "platform/testing/counting_disk.h"
 #include "platform/testing/fat_disk.h"
 #include "platform/testing/held_flush.h"
 #include "platform/testing/injected.h"
@@ -364,6 +366,60 @@ TEST(CopyRunFatTest, OnAFileSystemWithoutModesLinksOrUnnamedFilesEverythingIsCop
   EXPECT_EQ(temp.Read("fat/ZENTOSEASON/tracks/Monaco/a.gdb"), "track");
   EXPECT_EQ(temp.Read("fat/ZENTOSEASON/tracks/Pits/crews/b.pit"), "pit");
   EXPECT_EQ(temp.Names("fat/ZENTOSEASON/tracks/Monaco"), std::vector<std::string>{"a.gdb"});
+}
+
+// A game folder on a disk read through FUSE: the track files, a pits file
+// to replace, and one already copied.
+void MakeGameOnDisk(const TempGame& temp, const std::string& disk) {
+  for (int i = 0; i < 100; ++i) temp.Write(disk + "/season02/tracks/Monaco/part" + std::to_string(i), "new");
+  temp.Write(disk + "/season02/tracks/pits/ORDER.PIT", "new");
+  temp.Write(disk + "/ZENTOSEASON/tracks/Pits/ORDER.PIT", "old");
+  temp.MakeFolder(disk + "/ZENTOSEASON/tracks/Monaco");
+}
+
+void CopyOnto(const GameFolder& game) {
+  StringList not_copy, dirs, dirs2;
+  FolderListing dir1(game);
+  FileListing file1(game);
+  CopySeasonFiles(game, *OpenFileSystem(game), {not_copy, dirs, dirs2, dir1, file1});
+}
+
+TEST(CopyRunFuseTest, OnADiskReadThroughFuseEveryCopyIsFlushedAloneBeforeItGetsItsName) {
+  TempGame temp;
+  testing::CountingDisk disk(temp.At("backing"), temp.At("disk"), temp.At("driver.log"), false);
+  if (!disk.mounted()) GTEST_SKIP() << "needs FUSE and root";
+  MakeGameOnDisk(temp, "disk");
+  CopyOnto(GameFolder(temp.At("disk").string()));
+  EXPECT_EQ(temp.Names("disk/ZENTOSEASON/tracks/Monaco").size(), 100u);
+  EXPECT_EQ(temp.Read("disk/ZENTOSEASON/tracks/Pits/ORDER.PIT"), "new");
+  // Every new name the driver was given went to a file it had flushed.
+  std::set<std::string> flushed;
+  int named = 0;
+  for (const std::string& line : disk.Log()) {
+    std::istringstream words(line);
+    std::string what, from, to;
+    words >> what >> from >> to;
+    if (what == "fsync") flushed.insert(from);
+    if (what == "rename" || what == "link") {
+      ++named;
+      EXPECT_TRUE(flushed.count(from)) << to << " named before its data reached the driver's disk";
+    }
+  }
+  EXPECT_EQ(named, 101);
+}
+
+TEST(CopyRunFuseTest, OnADiskReadThroughFuseAFlushThatFailsNamesNothingAndLeavesNothing) {
+  TempGame temp;
+  testing::CountingDisk disk(temp.At("backing"), temp.At("disk"), temp.At("driver.log"), true);
+  if (!disk.mounted()) GTEST_SKIP() << "needs FUSE and root";
+  MakeGameOnDisk(temp, "disk");
+  CopyOnto(GameFolder(temp.At("disk").string()));
+  EXPECT_TRUE(temp.Names("disk/ZENTOSEASON/tracks/Monaco").empty());
+  EXPECT_EQ(temp.Names("disk/ZENTOSEASON/tracks/Pits"), std::vector<std::string>{"ORDER.PIT"});
+  EXPECT_EQ(temp.Read("disk/ZENTOSEASON/tracks/Pits/ORDER.PIT"), "old");
+  int failed = 0;
+  for (const std::string& line : disk.Log()) failed += line.rfind("fsync-failed ", 0) == 0;
+  EXPECT_EQ(failed, 101);
 }
 
 // Sets the soft limit on open files for as long as it lives.

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 
 #include "platform/posix_calls.h"
 
@@ -9,6 +10,7 @@ namespace velmora {
 namespace {
 
 constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+constexpr long kFuseMagic = 0x65735546;  // FUSE_SUPER_MAGIC
 
 }  // namespace
 
@@ -16,9 +18,19 @@ WriteFolders::WriteFolders(const std::string& root, CaseResolver& resolver, std:
     : resolver_(resolver),
       root_{std::make_shared<UniqueFd>(open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)), root},
       most_open_(most_open) {
-  struct stat st;
   if (!*root_.fd) root_failure_ = Status::Failed("open");
-  else if (fstat(root_.fd->get(), &st) == 0) root_.device = st.st_dev;
+  else if (!Describe(root_)) root_failure_ = Status::Failed("fstat");
+}
+
+bool WriteFolders::Describe(OpenFolder& at) {
+  struct stat st;
+  if (fstat(at.fd->get(), &st) != 0) return false;
+  at.device = st.st_dev;
+  const auto [known, fresh] = flush_alone_.try_emplace(st.st_dev, false);
+  struct statfs fs;
+  if (fresh && fstatfs(at.fd->get(), &fs) == 0) known->second = long(fs.f_type) == kFuseMagic;
+  at.flush_alone = known->second;
+  return true;
 }
 
 Result<OpenFolder> WriteFolders::Open(const GamePath& folder) {
@@ -38,9 +50,8 @@ Result<OpenFolder> WriteFolders::Open(const GamePath& folder) {
     if (!found) return Status("openat", ENOENT);
     auto fd = std::make_shared<UniqueFd>(openat(at.fd->get(), found->c_str(), kFolderFlags));
     if (!*fd) return Status::Failed("openat");
-    struct stat st;
-    if (fstat(fd->get(), &st) != 0) return Status::Failed("fstat");
-    at = {std::move(fd), at.path + "/" + *found, st.st_dev};
+    at = {std::move(fd), at.path + "/" + *found};
+    if (!Describe(at)) return Status::Failed("fstat");
     if (const auto& told = CurrentPosixFileCalls().folder_opened) told(at.path);
     if (open_.size() >= most_open_) CloseAll();
     open_.emplace(key, at);

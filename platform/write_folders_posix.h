@@ -23,12 +23,15 @@
 
 namespace velmora {
 
-// A folder open for writing, its path (for the case index and tests) and
-// the file system it lies on.
+// A folder open for writing, its path (for the case index and tests), the
+// file system it lies on, and whether a file written there must be flushed
+// alone: one flush of its whole file system (syncfs) does not reach a FUSE
+// driver (ntfs-3g, exfat-fuse), a flush of the file does.
 struct OpenFolder {
   std::shared_ptr<const UniqueFd> fd;
   std::string path;
   dev_t device = 0;
+  bool flush_alone = false;
 };
 
 class WriteFolders {
@@ -46,7 +49,11 @@ class WriteFolders {
   void CloseAll();
 
  private:
+  // Fills in the file system `at` lies on; asked once for each.
+  bool Describe(OpenFolder& at);
+
   CaseResolver& resolver_;
+  std::map<dev_t, bool> flush_alone_;  // by file system
   OpenFolder root_;
   Status root_failure_;
   std::size_t most_open_;
