@@ -290,14 +290,17 @@ one_round() {  # KEY: the key that clicks "Close" at the end
   rm -f "$game/launches.log" "$game/launch-record.txt"
   start
   keep_look idle
-  rm "$season/Monaco/Monaco.gdb"
+  # A track file and a pit file removed come back: the pits are copied last.
+  rm "$season/Monaco/Monaco.gdb" "$season/Pits/pits.mas"
   xdotool key Tab Tab space
-  wait_until 60 '[ -f "$season/Monaco/Monaco.gdb" ]' || fail "Tab, Tab and Space did not click Copy files"
-  wait_until 10 'looks_like idle' || fail "Copy files did not come back after the copy"
-  rm "$season/Monaco/Monaco.gdb"
+  wait_until 60 '[ -f "$season/Pits/pits.mas" ]' || fail "Tab, Tab and Space did not click Copy files"
+  check '[ -f "$season/Monaco/Monaco.gdb" ]' "Copy files did not copy the track file"
+  wait_until 60 'looks_like idle' || fail "Copy files did not come back after the copy"
+  rm "$season/Monaco/Monaco.gdb" "$season/Pits/pits.mas"
   xdotool key space
-  wait_until 60 '[ -f "$season/Monaco/Monaco.gdb" ]' || fail "the next Space did not copy again"
-  wait_until 10 'looks_like idle' || fail "Copy files did not come back after the second copy"
+  wait_until 60 '[ -f "$season/Pits/pits.mas" ]' || fail "the next Space did not copy again"
+  check '[ -f "$season/Monaco/Monaco.gdb" ]' "the next Space did not copy the track file"
+  wait_until 60 'looks_like idle' || fail "Copy files did not come back after the second copy"
   check 'alive' "the next Space ended the program"
   check '[ ! -e "$game/launches.log" ] && [ ! -e "$game/launch-record.txt" ]' "the next Space started the game"
   click_until_ended $close
