@@ -10,6 +10,7 @@
 #include <memory>
 #include <utility>
 
+#include "platform/long_paths_posix.h"
 #include "platform/name_case.h"
 
 namespace velmora {
@@ -87,7 +88,7 @@ namespace {
 
 bool IsLink(const std::string& path, unsigned char type) {
   struct stat st;
-  if (type == DT_UNKNOWN) return lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+  if (type == DT_UNKNOWN) return StatPath(path, st, false) && S_ISLNK(st.st_mode);
   return type == DT_LNK;
 }
 
@@ -120,21 +121,22 @@ Result<CaseResolver::FolderIndex*> CaseResolver::Index(const std::string& folder
   auto [it, added] = folders_.try_emplace(folder);
   FolderRead& read = it->second;
   if (!added) return read.index ? &*read.index : Result<FolderIndex*>(read.failure);
-  const int own = fd == AT_FDCWD ? open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)
-                                 : openat(fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (own < 0) {
-    const Status failure = Status::Failed("open");
+  Result<UniqueFd> opened = fd == AT_FDCWD ? OpenPath(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC)
+                                            : Result<UniqueFd>(UniqueFd(openat(fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)));
+  if (opened && !*opened) opened = Status::Failed("openat");
+  if (!opened) {
+    const Status failure = opened.status();
     // Short of descriptors, the folder is not taken for unreadable.
     if (failure.OutOfDescriptors()) folders_.erase(it);
     else read.failure = failure;
     return failure;
   }
-  std::unique_ptr<DIR, int (*)(DIR*)> dir(fdopendir(own), closedir);
+  std::unique_ptr<DIR, int (*)(DIR*)> dir(fdopendir(opened->get()), closedir);
   if (!dir) {
     read.failure = Status::Failed("fdopendir");
-    close(own);
     return read.failure;
   }
+  (void)opened->Release();  // the folder stream closes it
   FolderIndex& index = read.index.emplace();
   while (const dirent* entry = readdir(dir.get())) {
     const std::string_view name = entry->d_name;

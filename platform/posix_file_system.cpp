@@ -24,6 +24,7 @@
 #include "platform/copy_writer_posix.h"
 #include "platform/durable_batch_posix.h"
 #include "platform/file_system.h"
+#include "platform/long_paths_posix.h"
 #include "platform/posix_status.h"
 #include "platform/process_limits_posix.h"
 #include "platform/source_files_posix.h"
@@ -92,7 +93,7 @@ class PosixFileSystem : public FileSystem {
   bool FileExists(const GamePath& file) override {
     const CaseResolver::Resolved resolved = resolver_.Resolve(file);
     struct stat st;
-    return resolved.exists && stat(resolved.path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    return resolved.exists && StatPath(resolved.path, st, true) && S_ISREG(st.st_mode);
   }
 
   std::optional<std::string> NativePath(const GamePath& path) override {
@@ -175,7 +176,7 @@ class PosixFileSystem : public FileSystem {
     const CaseResolver::Resolved resolved = resolver_.Resolve(file);
     if (!resolved.exists) return resolved.failure.ok() ? Status("open", ENOENT) : resolved.failure;
     struct stat st;
-    const Result<UniqueFd> fd = OpenRegular(AT_FDCWD, resolved.path.c_str(), 0, st);
+    const Result<UniqueFd> fd = OpenRegularPath(resolved.path, 0, st);
     if (!fd) return fd.status();
     return ReadUnchanged(fd->get(), st);
   }

@@ -2,6 +2,7 @@
 // disk (a small tmpfs, when running as root) and a process killed mid-copy.
 #include <gtest/gtest.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -9,6 +10,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <algorithm>
 #include <fstream>
@@ -19,6 +21,7 @@
 #include <sstream>
 #include <thread>
 
+#include "config/ini_rewriter.h"
 #include "copier/copy_run_fixture.h"
 #include "platform/durable_batch_posix.h"
 #include "platform/posix_calls.h"
@@ -420,6 +423,70 @@ TEST(CopyRunFuseTest, OnADiskReadThroughFuseAFlushThatFailsNamesNothingAndLeaves
   int failed = 0;
   for (const std::string& line : disk.Log()) failed += line.rfind("fsync-failed ", 0) == 0;
   EXPECT_EQ(failed, 101);
+}
+
+// Makes a folder and those above it below the current folder, by a short
+// path: the current folder's own path may be too long to name.
+void MakeHere(const std::string& relative) {
+  for (std::size_t slash = relative.find('/'); slash != std::string::npos; slash = relative.find('/', slash + 1))
+    mkdir(relative.substr(0, slash).c_str(), 0777);
+  mkdir(relative.c_str(), 0777);
+}
+
+// Writes a file below the current folder, making its folders.
+void WriteHere(const std::string& relative, const std::string& content) {
+  if (const std::size_t slash = relative.rfind('/'); slash != std::string::npos) MakeHere(relative.substr(0, slash));
+  std::ofstream(relative, std::ios::binary) << content;
+}
+
+std::string ReadHere(const std::string& relative) { return testing::ReadWhole(relative); }
+
+// Enters `names` below the current folder one after the other, making them.
+void EnterMaking(const std::vector<std::string>& names) {
+  for (const std::string& name : names) {
+    mkdir(name.c_str(), 0777);
+    ASSERT_EQ(chdir(name.c_str()), 0);
+  }
+}
+
+TEST(CopyRunLongPathTest, AGameFolderWhosePathIsLongerThanPathMaxIsCopiedAndConfiguredLikeAnyOther) {
+  TempGame temp;
+  const int start = open(".", O_RDONLY | O_DIRECTORY);
+  // Twenty folders of 250-byte names: a game folder path of over 5,000 bytes.
+  std::vector<std::string> down;
+  std::string root = temp.root().string();
+  for (int i = 0; i < 20; ++i) {
+    down.push_back(std::string(250, char('a' + i)));
+    root += "/" + down.back();
+  }
+  ASSERT_GT(root.size(), std::size_t(PATH_MAX));
+  const std::string circuit(250, 'C'), crew(250, 'p');
+  ASSERT_EQ(chdir(temp.root().c_str()), 0);
+  EnterMaking(down);
+  WriteHere("season02/tracks/Monaco/a.gdb", "near");
+  WriteHere("season02/tracks/" + circuit + "/b.gdb", "deep");
+  WriteHere("season02/tracks/pits/" + crew + "/c.pit", "pit");
+  MakeHere("ZENTOSEASON/tracks/Monaco");
+  MakeHere("ZENTOSEASON/tracks/" + circuit);
+  MakeHere("ZENTOSEASON/tracks/Pits");
+  WriteHere("Config.ini", "SaveDir=save\\\r\n");
+  ASSERT_EQ(fchdir(start), 0);
+
+  const GameFolder game(root);
+  CopyOnto(game);
+  StringList lines;
+  CreateConfigIni(*OpenFileSystem(game), lines);
+
+  ASSERT_EQ(chdir(temp.root().c_str()), 0);
+  EnterMaking(down);
+  EXPECT_EQ(ReadHere("ZENTOSEASON/tracks/Monaco/a.gdb"), "near");
+  EXPECT_EQ(ReadHere("ZENTOSEASON/tracks/" + circuit + "/b.gdb"), "deep");
+  EXPECT_EQ(ReadHere("ZENTOSEASON/tracks/Pits/" + crew + "/c.pit"), "pit");
+  EXPECT_EQ(ReadHere("Qorvane.ini"), "SAVEDIR=ZENTOSAVE\\\r\n");
+  ASSERT_EQ(fchdir(start), 0);
+  close(start);
+  // Removed here: the test's own clean-up takes paths whole.
+  EXPECT_EQ(std::system(("rm -rf '" + (temp.root() / down.front()).string() + "'").c_str()), 0);
 }
 
 // Sets the soft limit on open files for as long as it lives.

@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/long_paths_posix.h"
 #include "platform/posix_calls.h"
 
 namespace velmora {
@@ -65,10 +66,10 @@ EntryKind KindOf(const std::string& folder, const std::string& name, unsigned ch
   struct stat st;
   const std::string path = folder + "/" + name;
   if (type == DT_UNKNOWN) {
-    if (fstatat(AT_FDCWD, path.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return EntryKind::kOther;
+    if (!StatPath(path, st, false)) return EntryKind::kOther;
     type = S_ISREG(st.st_mode) ? DT_REG : S_ISDIR(st.st_mode) ? DT_DIR : S_ISLNK(st.st_mode) ? DT_LNK : DT_UNKNOWN;
   }
-  if (type == DT_LNK) return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) ? EntryKind::kFolder : EntryKind::kOther;
+  if (type == DT_LNK) return StatPath(path, st, true) && S_ISDIR(st.st_mode) ? EntryKind::kFolder : EntryKind::kOther;
   return type == DT_REG ? EntryKind::kFile : type == DT_DIR ? EntryKind::kFolder : EntryKind::kOther;
 }
 
@@ -80,7 +81,7 @@ bool GoesRoundInALoop(const std::string& root, const std::string& path) {
   std::set<std::pair<dev_t, ino_t>> seen;
   for (const std::size_t end : ends) {
     struct stat st;
-    if (stat(path.substr(0, end).c_str(), &st) != 0 || !seen.insert({st.st_dev, st.st_ino}).second) return true;
+    if (!StatPath(path.substr(0, end), st, true) || !seen.insert({st.st_dev, st.st_ino}).second) return true;
   }
   return false;
 }
@@ -93,14 +94,15 @@ Result<UniqueFd> SourceFiles::Open(const GamePath& source, struct stat& st) {
     const CaseResolver::Resolved folder = resolver_.Resolve(folder_key_);
     if (!folder.exists) return folder.failure.ok() ? Status("open", ENOENT) : folder.failure;
     // Reads follow the links a player made: the folder is opened by its path.
-    folder_ = UniqueFd(open(folder.path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!folder_) return Status::Failed("open");
+    Result<UniqueFd> opened = OpenPath(folder.path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (!opened) return opened.status();
+    folder_ = std::move(*opened);
   }
   Result<UniqueFd> in = OpenRegular(folder_.get(), source.back().c_str(), O_NOFOLLOW, st);
   if (in || in.status().code() != ENOENT) return in;
   const CaseResolver::Resolved file = resolver_.Resolve(source);
   if (!file.exists) return file.failure.ok() ? in.status() : file.failure;
-  return OpenRegular(AT_FDCWD, file.path.c_str(), O_NOFOLLOW, st);
+  return OpenRegularPath(file.path, O_NOFOLLOW, st);
 }
 
 }  // namespace velmora

@@ -23,6 +23,8 @@ class UniqueFd {
 
   explicit operator bool() const { return fd_ >= 0; }
   int get() const { return fd_; }
+  // Gives up the descriptor without closing it.
+  [[nodiscard]] int Release() { return std::exchange(fd_, -1); }
   // Closes now; false when the close reported an error (a write that failed late).
   bool Close() { return fd_ < 0 || ::close(std::exchange(fd_, -1)) == 0; }
 

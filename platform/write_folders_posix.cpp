@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <sys/vfs.h>
 
+#include "platform/long_paths_posix.h"
 #include "platform/posix_calls.h"
 
 namespace velmora {
@@ -16,10 +17,12 @@ constexpr long kFuseMagic = 0x65735546;  // FUSE_SUPER_MAGIC
 
 WriteFolders::WriteFolders(const std::string& root, CaseResolver& resolver, std::size_t most_open)
     : resolver_(resolver),
-      root_{std::make_shared<UniqueFd>(open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)), root},
+      root_{std::make_shared<UniqueFd>(), root},
       most_open_(most_open) {
-  if (!*root_.fd) root_failure_ = Status::Failed("open");
-  else if (!Describe(root_)) root_failure_ = Status::Failed("fstat");
+  Result<UniqueFd> opened = OpenPath(root, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (!opened) root_failure_ = opened.status();
+  else root_.fd = std::make_shared<UniqueFd>(std::move(*opened));
+  if (opened && !Describe(root_)) root_failure_ = Status::Failed("fstat");
 }
 
 bool WriteFolders::Describe(OpenFolder& at) {
