@@ -29,7 +29,7 @@ std::string_view RewriteLine(std::string_view line) {
   return line;
 }
 
-void AddRewrittenLines(std::string_view text, StringList& lines) {
+bool ForEachRewrittenLine(std::string_view text, const std::function<bool(std::string_view line)>& take) {
   // A file without a single LF ends its lines with CR alone, as old editors
   // wrote them; read as one line it would lose every setting.
   const char line_end = text.find('\n') == std::string_view::npos ? '\r' : '\n';
@@ -38,10 +38,18 @@ void AddRewrittenLines(std::string_view text, StringList& lines) {
     std::string_view line = text.substr(0, end);
     if (line_end == '\n' && end != std::string_view::npos && !line.empty() && line.back() == '\r')
       line.remove_suffix(1);
-    lines.AddItem(RewriteLine(line));
+    if (!take(RewriteLine(line))) return false;
     if (end == std::string_view::npos) break;
     text.remove_prefix(end + 1);
   }
+  return true;
+}
+
+void AddRewrittenLines(std::string_view text, StringList& lines) {
+  ForEachRewrittenLine(text, [&](std::string_view line) {
+    lines.AddItem(line);
+    return true;
+  });
 }
 
 std::string JoinLines(const StringList& lines) {
@@ -57,13 +65,12 @@ void CreateConfigIni(FileSystem& fs, StringList& new_ini) {
   new_ini.Clear();
   const GamePath game_config{std::string(kGameConfig)};
   if (!fs.FileExists(game_config)) return;
-  {
-    // A configuration that cannot be read whole writes nothing.
-    const std::optional<std::string> text = fs.ReadFile(game_config);
-    if (!text) return;
-    AddRewrittenLines(*text, new_ini);
-  }
-  fs.WriteFile({std::string(kAddonConfig)}, JoinLines(new_ini));
+  // A configuration that cannot be read whole writes nothing.
+  const std::optional<std::string> text = fs.ReadFile(game_config);
+  if (!text) return;
+  fs.WriteFile({std::string(kAddonConfig)}, [&](const auto& put) {
+    return ForEachRewrittenLine(*text, [&](std::string_view line) { return put(line) && put("\r\n"); });
+  });
 }
 
 }  // namespace velmora

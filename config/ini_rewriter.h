@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -16,17 +17,23 @@ inline constexpr std::string_view kAddonConfig = "Qorvane.ini";
 // becomes that key pointed at the add-on's folder; any other line is itself.
 std::string_view RewriteLine(std::string_view line);
 
-// Appends the rewritten lines of `text`. Lines end at CR LF or LF, and a
-// lone CR belongs to its line; in a text without any LF, lines end at CR.
-// A last line without an end is a line too.
+// Hands each rewritten line of `text` to `take`, in order, until `take`
+// returns false. Lines end at CR LF or LF, and a lone CR belongs to its
+// line; in a text without any LF, lines end at CR. A last line without an
+// end is a line too. False when `take` stopped it.
+bool ForEachRewrittenLine(std::string_view text, const std::function<bool(std::string_view line)>& take);
+
+// Appends the rewritten lines of `text`.
 void AddRewrittenLines(std::string_view text, StringList& lines);
 
 // The lines, each followed by CR LF.
 std::string JoinLines(const StringList& lines);
 
-// Builds the add-on's configuration from the game's into `new_ini` and writes
-// it. Without a readable game configuration nothing is written; the old file
-// stays as it was whenever the new one cannot be written whole.
+// Builds the add-on's configuration from the game's and writes it, each
+// line as it is built: no more than the game's configuration is held in
+// memory, so `new_ini` is emptied and stays so. Without a readable game
+// configuration nothing is written; the old file stays as it was whenever
+// the new one cannot be written whole.
 void CreateConfigIni(FileSystem& fs, StringList& new_ini);
 
 }  // namespace velmora

@@ -53,9 +53,18 @@ class FileSystem {
   // The whole content, or empty when any part of it cannot be read, or when
   // it is written to while it is read (on Linux, after a second try).
   virtual std::optional<std::string> ReadFile(const GamePath& file) = 0;
-  // Gives the file this content, entirely or not at all: the old file stays
-  // as it was on any failure. A read-only file is not replaced.
-  virtual bool WriteFile(const GamePath& file, std::string_view content) = 0;
+  // Hands a file's content over piece by piece: each piece to `put`, which
+  // returns false once writing has failed; false when the content is not
+  // all there.
+  using Pieces = std::function<bool(const std::function<bool(std::string_view piece)>& put)>;
+  // Gives the file the content `pieces` hands over, written as it comes,
+  // entirely or not at all: the old file stays as it was on any failure. A
+  // read-only file is not replaced.
+  virtual bool WriteFile(const GamePath& file, const Pieces& pieces) = 0;
+  // The same, for content at hand.
+  bool WriteFile(const GamePath& file, std::string_view content) {
+    return WriteFile(file, [content](const auto& put) { return put(content); });
+  }
   // The operating system's path of an existing entry.
   virtual std::optional<std::string> NativePath(const GamePath& path) = 0;
 };
@@ -85,9 +94,8 @@ class FileSystemWrapper : public FileSystem {
   std::optional<std::string> ReadFile(const GamePath& file) override {
     return target_.ReadFile(file);
   }
-  bool WriteFile(const GamePath& file, std::string_view content) override {
-    return target_.WriteFile(file, content);
-  }
+  using FileSystem::WriteFile;
+  bool WriteFile(const GamePath& file, const Pieces& pieces) override { return target_.WriteFile(file, pieces); }
   std::optional<std::string> NativePath(const GamePath& path) override {
     return target_.NativePath(path);
   }

@@ -25,6 +25,7 @@
 #include "platform/durable_batch_posix.h"
 #include "platform/file_system.h"
 #include "platform/long_paths_posix.h"
+#include "platform/piece_buffer.h"
 #include "platform/posix_status.h"
 #include "platform/process_limits_posix.h"
 #include "platform/source_files_posix.h"
@@ -49,6 +50,19 @@ bool IsReadOnly(int folder, const std::string& name, const struct stat& st) {
 }
 
 GamePath Parent(const GamePath& path) { return GamePath(path.begin(), path.end() - 1); }
+
+// Writes what `pieces` hands over to `out`.
+Status WritePieces(int out, const FileSystem::Pieces& pieces) {
+  Status failure;
+  PieceBuffer buffer([&](std::string_view data) {
+    if (WriteAll(out, data.data(), data.size())) return true;
+    failure = Status::Failed("write");
+    return false;
+  });
+  const bool whole = pieces([&](std::string_view piece) { return buffer.Put(piece); }) && buffer.Drain();
+  if (!failure.ok()) return failure;
+  return whole ? Status() : Status("write", EIO);
+}
 
 class PosixFileSystem : public FileSystem {
  public:
@@ -86,8 +100,9 @@ class PosixFileSystem : public FileSystem {
     if (!content) return std::nullopt;
     return std::move(*content);
   }
-  bool WriteFile(const GamePath& file, std::string_view content) override {
-    return WithDescriptors([&] { return WriteFileOnce(file, content); }).ok();
+  using FileSystem::WriteFile;
+  bool WriteFile(const GamePath& file, const Pieces& pieces) override {
+    return WithDescriptors([&] { return WriteFileOnce(file, pieces); }).ok();
   }
 
   bool FileExists(const GamePath& file) override {
@@ -181,7 +196,7 @@ class PosixFileSystem : public FileSystem {
     return ReadUnchanged(fd->get(), st);
   }
 
-  Status WriteFileOnce(const GamePath& file, std::string_view content) {
+  Status WriteFileOnce(const GamePath& file, const Pieces& pieces) {
     if (file.empty()) return Status("openat", EINVAL);
     const Result<OpenFolder> parent = folders_.Open(Parent(file));
     if (!parent) return parent.status();
@@ -199,7 +214,7 @@ class PosixFileSystem : public FileSystem {
     if (!out) return out.status();
     const mode_t mode = replacing && S_ISREG(old.st_mode) ? old.st_mode & 07777 : 0666 & ~ProcessUmask();
     // Named before it is closed, so that it is never a temporary nobody holds.
-    Status written = WriteNamed(out->get(), content, mode, folder, temporary, name);
+    Status written = WriteNamed(out->get(), pieces, mode, folder, temporary, name);
     out->Close();
     if (!written.ok()) {
       unlinkat(folder, temporary.c_str(), 0);
@@ -210,10 +225,10 @@ class PosixFileSystem : public FileSystem {
     return Status();
   }
 
-  // Writes `content` into the open temporary, flushes it and gives it `name`.
-  static Status WriteNamed(int out, std::string_view content, mode_t mode, int folder, const std::string& temporary,
+  // Writes the pieces into the open temporary, flushes it and gives it `name`.
+  static Status WriteNamed(int out, const Pieces& pieces, mode_t mode, int folder, const std::string& temporary,
                            const std::string& name) {
-    if (!WriteAll(out, content.data(), content.size())) return Status::Failed("write");
+    if (const Status written = WritePieces(out, pieces); !written.ok()) return written;
     if (fchmod(out, mode) != 0) {
       const Status failure = Status::Failed("fchmod");
       if (!ModesUnsupported(failure)) return failure;

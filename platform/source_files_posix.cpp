@@ -32,20 +32,22 @@ bool Unchanged(const struct stat& before, const struct stat& after) {
 
 namespace {
 
-Result<std::string> ReadFromStart(int fd, std::size_t expected) {
-  std::string content;
-  content.reserve(expected);
-  char buffer[1 << 16];
-  for (off_t at = 0;;) {
-    const ssize_t got = pread(fd, buffer, sizeof buffer, at);
+// Reads up to `size` bytes, the size the file had as it was opened: a file
+// written to without end is not read without end (nor held in memory).
+Result<std::string> ReadFromStart(int fd, std::size_t size) {
+  std::string content(size, '\0');
+  std::size_t at = 0;
+  while (at < size) {
+    const ssize_t got = pread(fd, content.data() + at, std::min<std::size_t>(size - at, 1 << 20), off_t(at));
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) return Status::Failed("read");
-    if (got == 0) return content;
-    content.append(buffer, size_t(got));
+    if (got == 0) break;  // cut short meanwhile: the status afterwards tells
     if (at == 0)
       if (const auto& told = CurrentPosixFileCalls().part_read) told(fd);
-    at += got;
+    at += std::size_t(got);
   }
+  content.resize(at);
+  return content;
 }
 
 }  // namespace
@@ -56,6 +58,7 @@ Result<std::string> ReadUnchanged(int fd, struct stat st) {
     if (!content) return content;
     struct stat after;
     if (fstat(fd, &after) != 0) return Status::Failed("fstat");
+    // A file grown since the start shows a new size: it is read again.
     if (Unchanged(st, after) && content->size() == std::size_t(after.st_size)) return content;
     st = after;
   }

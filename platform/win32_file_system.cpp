@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "platform/file_system.h"
+#include "platform/piece_buffer.h"
 #include "platform/win32_calls.h"
 #include "platform/win32_handle.h"
 #include "platform/win32_held_folder.h"
@@ -211,7 +212,8 @@ class Win32FileSystem : public FileSystem {
     }
   }
 
-  bool WriteFile(const GamePath& file, std::string_view content) override {
+  using FileSystem::WriteFile;
+  bool WriteFile(const GamePath& file, const Pieces& pieces) override {
     const HeldFolder* held = file.empty() ? nullptr : Hold(GamePath(file.begin(), file.end() - 1));
     if (!held) return false;
     const std::wstring target = Path(file);
@@ -225,7 +227,9 @@ class Win32FileSystem : public FileSystem {
     Handle out = CreateTemporary(*held, temporary);
     if (!out) return false;
     // On disk before it takes the name: a power cut leaves the old file or the new one.
-    if (!WriteAll(out.get(), content.data(), content.size()) || !FlushFileBuffers(out.get()) ||
+    PieceBuffer buffer([&](std::string_view data) { return WriteAll(out.get(), data.data(), data.size()); });
+    const bool whole = pieces([&](std::string_view piece) { return buffer.Put(piece); }) && buffer.Drain();
+    if (!whole || !FlushFileBuffers(out.get()) ||
         !Name(*held, out, temporary, Widen(file.back()), target, true)) {
       Discard(out);
       return false;
