@@ -3,9 +3,13 @@
 // each fsync and each new name (rename, link), one line each, to LOG. With
 // --fail-fsync every fsync fails with EIO. It is how a test sees what
 // reaches the driver of a disk read through FUSE (ntfs-3g, exfat-fuse),
-// which syncfs does not.
+// which syncfs does not. With --record RECORD it also records every write
+// with its data, and every fsync, in the order they arrive, for a test that
+// replays a disk image up to any flush (see app/power_cut_test.py): each
+// write as "W", its offset and length (little-endian, 8 and 4 bytes) and its
+// bytes; each fsync as "F".
 //
-// Usage: counting_fuse BACKING MOUNTPOINT LOG [--fail-fsync]
+// Usage: counting_fuse BACKING MOUNTPOINT LOG [--fail-fsync] [--record RECORD]
 #define FUSE_USE_VERSION 31
 #include <dirent.h>
 #include <errno.h>
@@ -17,12 +21,14 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <mutex>
 #include <string>
 
 namespace {
 
 FILE* log_file = nullptr;
+FILE* record_file = nullptr;
 bool fail_fsync = false;
 std::mutex log_mutex;
 std::string backing;  // an absolute path: FUSE may change the current folder
@@ -34,6 +40,24 @@ void Log(const char* what, const char* a, const char* b = "") {
   std::lock_guard lock(log_mutex);
   fprintf(log_file, "%s %s%s%s\n", what, a, *b ? " " : "", b);
   fflush(log_file);
+}
+
+// Records a write's bytes, or (without data) an fsync; under the log's lock,
+// so that the record keeps the order the requests were carried out in.
+void Record(const char* data, size_t size, off_t at) {
+  if (!record_file) return;
+  std::lock_guard lock(log_mutex);
+  if (!data) {
+    fputc('F', record_file);
+  } else {
+    const uint64_t offset = uint64_t(at);
+    const uint32_t length = uint32_t(size);
+    fputc('W', record_file);
+    fwrite(&offset, sizeof offset, 1, record_file);
+    fwrite(&length, sizeof length, 1, record_file);
+    fwrite(data, 1, size, record_file);
+  }
+  fflush(record_file);
 }
 
 int Result(int ok) { return ok < 0 ? -errno : 0; }
@@ -88,6 +112,7 @@ int Read(const char*, char* buffer, size_t size, off_t at, fuse_file_info* fi) {
 }
 int Write(const char*, const char* buffer, size_t size, off_t at, fuse_file_info* fi) {
   const ssize_t done = pwrite(int(fi->fh), buffer, size, at);
+  if (done > 0) Record(buffer, size_t(done), at);
   return done < 0 ? -errno : int(done);
 }
 int StatFs(const char* path, struct statvfs* st) { return Result(statvfs(At(path).c_str(), st)); }
@@ -95,7 +120,9 @@ int Release(const char*, fuse_file_info* fi) { return Result(close(int(fi->fh)))
 int Fsync(const char* path, int datasync, fuse_file_info* fi) {
   Log(fail_fsync ? "fsync-failed" : "fsync", path);
   if (fail_fsync) return -EIO;
-  return Result(datasync ? fdatasync(int(fi->fh)) : fsync(int(fi->fh)));
+  const int done = datasync ? fdatasync(int(fi->fh)) : fsync(int(fi->fh));
+  if (done == 0) Record(nullptr, 0, 0);
+  return Result(done);
 }
 int ReadDir(const char* path, void* buffer, fuse_fill_dir_t fill, off_t, fuse_file_info*, fuse_readdir_flags) {
   DIR* dir = opendir(At(path).c_str());
@@ -114,10 +141,13 @@ int ReadDir(const char* path, void* buffer, fuse_fill_dir_t fill, off_t, fuse_fi
 
 int main(int argc, char** argv) {
   if (argc < 4) {
-    fprintf(stderr, "usage: counting_fuse BACKING MOUNTPOINT LOG [--fail-fsync]\n");
+    fprintf(stderr, "usage: counting_fuse BACKING MOUNTPOINT LOG [--fail-fsync] [--record RECORD]\n");
     return 2;
   }
-  fail_fsync = argc > 4 && strcmp(argv[4], "--fail-fsync") == 0;
+  for (int i = 4; i < argc; ++i) {
+    if (strcmp(argv[i], "--fail-fsync") == 0) fail_fsync = true;
+    if (strcmp(argv[i], "--record") == 0 && i + 1 < argc) record_file = fopen(argv[++i], "wb");
+  }
   log_file = fopen(argv[3], "w");
   char* mountpoint = realpath(argv[2], nullptr);
   char* backing_path = realpath(argv[1], nullptr);
