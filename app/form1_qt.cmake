@@ -26,6 +26,11 @@ if(VELMORA_TESTS)
     COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/end_to_end_test.sh linux $<TARGET_FILE:velmora>
             ${PROJECT_SOURCE_DIR}/scripts/make-demo ${CMAKE_CURRENT_BINARY_DIR}/end_to_end)
   set_tests_properties(window_end_to_end PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 300 RUN_SERIAL TRUE)
+  # The same program as assistive technology sees it, through AT-SPI.
+  add_test(NAME window_accessibility
+    COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/accessibility_test.sh $<TARGET_FILE:velmora>
+            ${PROJECT_SOURCE_DIR}/scripts/make-demo ${CMAKE_CURRENT_BINARY_DIR}/accessibility)
+  set_tests_properties(window_accessibility PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 120 RUN_SERIAL TRUE)
 endif()
 
 include(GNUInstallDirs)

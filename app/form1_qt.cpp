@@ -1,5 +1,6 @@
 #include "app/form1_qt.h"
 
+#include <QAccessibleWidget>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QKeyEvent>
@@ -44,6 +45,13 @@ bool IsUserInput(QEvent::Type type) {
   }
 }
 
+// The window as assistive technology sees it: a frame named by its title,
+// as a main window is, not the "filler" a plain widget is taken for.
+QAccessibleInterface* AccessibleWindow(const QString& class_name, QObject* object) {
+  if (class_name != QLatin1String(Form1::staticMetaObject.className()) || !object->isWidgetType()) return nullptr;
+  return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::Window);
+}
+
 }  // namespace
 
 Form1::Form1(GameFolder game, FileSystemOpener open_file_system, QWidget* parent)
@@ -51,6 +59,8 @@ Form1::Form1(GameFolder game, FileSystemOpener open_file_system, QWidget* parent
                           Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
       picture_(":/background.bmp"),
       commands_(std::move(game), std::move(open_file_system), *this) {
+  static const bool accessible = (QAccessible::installFactory(AccessibleWindow), true);
+  (void)accessible;
   setWindowTitle(design::kCaption);
   setFixedSize(Pixels(design::kClientWidth), Pixels(design::kClientHeight));
   setStyleSheet(ButtonStyle());

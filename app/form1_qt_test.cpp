@@ -74,6 +74,22 @@ TEST_F(Form1Test, ShowsFourEnabledButtonsWhereTheLayoutPutsThem) {
   }
 }
 
+TEST_F(Form1Test, AssistiveTechnologySeesAFrameNamedByTheCaptionWithFourPressableButtons) {
+  QAccessibleInterface* window = QAccessible::queryAccessibleInterface(&form_);
+  ASSERT_NE(window, nullptr);
+  EXPECT_EQ(window->role(), QAccessible::Window);
+  EXPECT_EQ(window->text(QAccessible::Name), "Tamsel Velmora - Config");
+  QStringList buttons;
+  for (int i = 0; i < window->childCount(); ++i) {
+    QAccessibleInterface* child = window->child(i);
+    if (child->role() != QAccessible::Button) continue;
+    buttons << child->text(QAccessible::Name);
+    ASSERT_TRUE(child->actionInterface());
+    EXPECT_TRUE(child->actionInterface()->actionNames().contains(QAccessibleActionInterface::pressAction()));
+  }
+  EXPECT_EQ(buttons, QStringList({"Copy files", "Create INI-file", "Run Velmora", "Close"}));
+}
+
 TEST_F(Form1Test, FocusStartsOnCloseAndTabCyclesInTabIndexOrder) {
   EXPECT_EQ(QApplication::focusWidget(), Button("EndProgram"));
   for (const char* next : {"CRTINI", "CpyFls", "Command1", "EndProgram"}) {

@@ -1,0 +1,78 @@
+#!/usr/bin/env python3
+"""The window as a screen reader sees it, through AT-SPI: a frame named by
+its caption, holding four push buttons with their captions and a Press
+action; a Press on "Create INI-file" writes Qorvane.ini and one on "Close"
+ends the program. Run inside a session bus (dbus-run-session) with
+QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1.
+
+Usage: accessibility_probe.py VELMORA GAME_FOLDER
+"""
+import os
+import subprocess
+import sys
+import time
+
+import pyatspi
+
+CAPTION = "Tamsel Velmora - Config"
+
+
+def wait_for(condition, seconds, what):
+    deadline = time.time() + seconds
+    while time.time() < deadline:
+        found = condition()
+        if found:
+            return found
+        time.sleep(0.1)
+    sys.exit("FAIL: " + what)
+
+
+def find_frame():
+    for application in pyatspi.Registry.getDesktop(0):
+        for child in application or []:
+            if child is not None and child.name == CAPTION:
+                return child
+    return None
+
+
+def main():
+    program, game = sys.argv[1], sys.argv[2]
+    velmora = subprocess.Popen([program], cwd=game)
+    try:
+        frame = wait_for(find_frame, 30, "no accessible window named %r appeared" % CAPTION)
+        if frame.getRoleName() != "frame":
+            sys.exit("FAIL: the window's role is %r, not frame" % frame.getRoleName())
+        buttons = {}
+        for child in frame:
+            if child is not None and child.getRoleName() == "push button":
+                action = child.queryAction()
+                names = [action.getName(i) for i in range(action.nActions)]
+                if "Press" not in names:
+                    sys.exit("FAIL: %r has no Press action: %s" % (child.name, names))
+                buttons[child.name] = (action, names.index("Press"))
+        if sorted(buttons) != sorted(["Copy files", "Create INI-file", "Run Velmora", "Close"]):
+            sys.exit("FAIL: the buttons are %s" % sorted(buttons))
+        print("PASS: a frame named %r with four push buttons, each with Press" % CAPTION)
+        action, press = buttons["Create INI-file"]
+        action.doAction(press)
+        wait_for(lambda: os.path.exists(os.path.join(game, "Qorvane.ini")), 20, "Press on Create INI-file wrote nothing")
+        # A Press made while the command still ends is refused: pressed until it takes.
+        action, press = buttons["Close"]
+        for _ in range(50):
+            try:
+                action.doAction(press)
+            except Exception:
+                pass  # the program has left the bus: it is ending
+            if velmora.poll() is not None:
+                break
+            time.sleep(0.2)
+        if velmora.wait(timeout=10) != 0:
+            sys.exit("FAIL: the program ended with %d" % velmora.returncode)
+        print("PASS: Press on Create INI-file wrote Qorvane.ini; Press on Close ended the program")
+    finally:
+        if velmora.poll() is None:
+            velmora.kill()
+
+
+if __name__ == "__main__":
+    main()
