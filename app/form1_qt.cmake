@@ -11,12 +11,13 @@ qt_add_resources(velmora_window "assets" PREFIX "/" BASE assets FILES
   assets/icon-48.png
   assets/icon-72.png)
 
-qt_add_executable(velmora main_qt.cpp)
+qt_add_executable(velmora main_qt.cpp platform_choice.cpp)
 target_link_libraries(velmora PRIVATE velmora_window)
 # The compiler's name and version tell a user nothing.
 add_custom_command(TARGET velmora POST_BUILD
   COMMAND ${CMAKE_OBJCOPY} --remove-section=.comment $<TARGET_FILE:velmora>)
 
+velmora_test(platform_choice_tests platform_choice_test.cpp platform_choice.cpp)
 velmora_test(window_tests form1_qt_test.cpp form1_qt_test_main.cpp
   LIBS velmora_window Qt6::Test ENV QT_QPA_PLATFORM=offscreen OWN_MAIN)
 
@@ -26,6 +27,13 @@ if(VELMORA_TESTS)
     COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/end_to_end_test.sh linux $<TARGET_FILE:velmora>
             ${PROJECT_SOURCE_DIR}/scripts/make-demo ${CMAKE_CURRENT_BINARY_DIR}/end_to_end)
   set_tests_properties(window_end_to_end PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 300 RUN_SERIAL TRUE)
+  # Without a session to open in: one line and status 1, never an abort.
+  get_target_property(qt_qmake Qt6::qmake IMPORTED_LOCATION)
+  execute_process(COMMAND ${qt_qmake} -query QT_INSTALL_PLUGINS OUTPUT_VARIABLE qt_plugins
+                  OUTPUT_STRIP_TRAILING_WHITESPACE)
+  add_test(NAME window_without_session
+    COMMAND python3 ${CMAKE_CURRENT_SOURCE_DIR}/no_session_test.py $<TARGET_FILE:velmora>
+            ${CMAKE_CURRENT_BINARY_DIR}/no_session ${qt_plugins}/platforms)
   # The same program as assistive technology sees it, through AT-SPI.
   add_test(NAME window_accessibility
     COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/accessibility_test.sh $<TARGET_FILE:velmora>
@@ -79,7 +87,8 @@ own, and starts the game on it, through Wine for the Windows game.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The game is a Windows program: without wine, "Run Velmora" starts nothing.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS wine)
+# In a Wayland session with no X server the window needs Qt's Wayland plugin.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "wine, qt6-wayland")
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_STRIP_FILES ON)

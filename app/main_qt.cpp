@@ -1,4 +1,5 @@
 #include <QApplication>
+#include <QLibraryInfo>
 #include <QScreen>
 
 #include <cstdlib>
@@ -8,6 +9,7 @@
 #include "app/app_icon.h"
 #include "app/command_line.h"
 #include "app/form1_qt.h"
+#include "app/platform_choice.h"
 
 int main(int argc, char** argv) {
   using velmora::CommandLine;
@@ -36,10 +38,13 @@ int main(int argc, char** argv) {
     // is a link is still found in the Wine prefix it was named in.
     setenv("PWD", std::filesystem::absolute(line.folder).lexically_normal().c_str(), 1);
   }
-  if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY") && !std::getenv("QT_QPA_PLATFORM")) {
-    std::cerr << "velmora needs a graphical session: DISPLAY or WAYLAND_DISPLAY is not set\n";
+  const velmora::PlatformChoice platforms =
+      velmora::ChoosePlatforms(QLibraryInfo::path(QLibraryInfo::PluginsPath).toStdString() + "/platforms");
+  if (platforms.platforms.empty()) {
+    std::cerr << platforms.why_none << '\n';
     return 1;
   }
+  setenv("QT_QPA_PLATFORM", platforms.platforms.c_str(), 1);
   velmora::RaiseOpenFileLimit();
   QApplication app(argc, argv);
   app.setWindowIcon(velmora::AppIcon());
