@@ -316,6 +316,32 @@ one_round() {  # KEY: the key that clicks "Close" at the end
   echo "PASS: started on the game folder named, it works there; Close ends the program"
 }
 
+# Started in a folder that holds no game, it asks for the game folder first:
+# a folder without a game is refused, the game's is taken, and the window
+# then works there.
+chooser_round() {
+  make_game "$work" 10
+  mkdir -p "$work/empty" "$work/home"
+  (cd "$work/empty" && HOME="$work/home" exec "$program") &
+  pid=$!
+  local chooser='^Choose the game folder'
+  wait_until 30 'xdotool search --onlyvisible --name "$chooser" >/dev/null' || fail "no folder chooser appeared"
+  check '! xdotool search --onlyvisible --name "^Tamsel Velmora - Config$" >/dev/null' "the window opened before a game folder was chosen"
+  xdotool type --delay 10 "$work/empty"
+  xdotool key Return
+  wait_until 10 'xdotool search --onlyvisible --name "^Velmora Config$" >/dev/null' || fail "a folder without a game was taken"
+  xdotool key Return
+  wait_until 10 'xdotool search --onlyvisible --name "$chooser" >/dev/null' || fail "the chooser did not come back"
+  xdotool type --delay 10 "$game"
+  xdotool key Return
+  find_window
+  click_button $copy_files
+  wait_until 60 '[ -f "$season/Pits/pits.mas" ]' || fail "Copy files did not copy into the chosen game folder"
+  check_copy_complete "$game"
+  click_until_ended $close
+  echo "PASS: started where no game is, it asked for the game folder, refused one without a game, and worked in the one chosen"
+}
+
 if [ "$kind" = windows ]; then
   wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 96 /f >/dev/null 2>&1
   wineserver -w  # the next start reads the new setting
@@ -339,5 +365,6 @@ else
   on_exit+=("umount -l '$ntfs'" "rm -f '$work/ntfs.img'")
   live_round "$ntfs" 20000
   one_round Return
+  chooser_round
 fi
 echo "PASS: all"

@@ -2,6 +2,8 @@
 
 #include <filesystem>
 
+#include "platform/name_case.h"
+
 #ifdef _WIN32
 #include "platform/win32_text.h"
 #endif
@@ -59,6 +61,24 @@ std::optional<GamePath> SplitRelative(std::string_view relative) {
     relative.remove_prefix(end + 1);
   }
   return names;
+}
+
+bool HoldsGame(const std::filesystem::path& folder) {
+  std::error_code error;
+#ifdef _WIN32
+  // Windows finds a name in any letter case itself.
+  for (const char* name : {"Dromvik.exe", "Config.ini", "season02"})
+    if (std::filesystem::exists(folder / name, error)) return true;
+  return false;
+#else
+  for (auto it = std::filesystem::directory_iterator(folder, error); !error && it != std::filesystem::directory_iterator();
+       it.increment(error)) {
+    const std::string name = it->path().filename().string();
+    for (const char* game : {"Dromvik.exe", "Config.ini", "season02"})
+      if (NamesEqualIgnoringCase(name, game)) return true;
+  }
+  return false;
+#endif
 }
 
 }  // namespace velmora

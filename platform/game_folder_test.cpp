@@ -26,6 +26,20 @@ TEST(GameFolderTest, RefusesPathsOutsideTheFolderOrWithDotNames) {
   EXPECT_FALSE(game.Parse("/games/f1\\a/b"));
 }
 
+TEST(GameFolderTest, AGameFolderHoldsTheProgramTheConfigurationOrTheSeasonInAnyLetterCase) {
+  testing::TempGame temp;
+  EXPECT_FALSE(HoldsGame(temp.root()));
+  temp.Write("readme.txt", "x");
+  temp.MakeFolder("ZENTOSEASON");
+  EXPECT_FALSE(HoldsGame(temp.root()));
+  EXPECT_FALSE(HoldsGame(temp.At("missing")));
+  for (const char* name : {"dromvik.EXE", "CONFIG.INI", "Season02"}) {
+    testing::TempGame game;
+    game.Write(name, "x");
+    EXPECT_TRUE(HoldsGame(game.root())) << name;
+  }
+}
+
 TEST(GameFolderTest, SafeNamesAreSinglePlainNames) {
   EXPECT_TRUE(IsSafeName("Monaco.MAS"));
   EXPECT_TRUE(IsSafeName(".hidden"));

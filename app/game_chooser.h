@@ -1,0 +1,24 @@
+#pragma once
+
+// Where to look for the game folder when the utility was started elsewhere
+// (from the application menu, in the home folder, say): the words the
+// system's folder chooser shows, and where it opens.
+#include <string>
+#include <vector>
+
+namespace velmora {
+
+inline constexpr const char* kChooserTitle = "Choose the game folder (the folder of Dromvik.exe)";
+inline constexpr const char* kNoGameHere =
+    "This folder holds no game: neither Dromvik.exe, Config.ini nor season02 is in it. "
+    "Choose the game folder, or Cancel.";
+
+// The first of `candidates` that is a folder, else `fallback`.
+std::string FirstExistingFolder(const std::vector<std::string>& candidates, const std::string& fallback);
+
+// Where games are likely on Linux, below `home`: Steam's libraries, ~/Games
+// (Lutris, Heroic), and Bottles' bottles; the chooser opens in the first
+// there, else in `home`.
+std::string LinuxChooserStart(const std::string& home);
+
+}  // namespace velmora
