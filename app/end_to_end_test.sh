@@ -209,7 +209,8 @@ close_request_round() {  # HOW (close or syscommand-close)
 
   # A Config.ini long enough that the rewrite lasts; the probe, ready
   # beforehand, sends as soon as the click is made.
-  awk 'BEGIN { for (i = 0; i < 2000000; i++) printf "SEASONDIR=season02\\\r\n" }' >"$game/Config.ini"
+  local lines=8000000
+  awk -v lines="$lines" 'BEGIN { for (i = 0; i < lines; i++) printf "SEASONDIR=season02\\\r\n" }' >"$game/Config.ini"
   start
   local clicked="$work/clicked"
   rm -f "$clicked"
@@ -220,7 +221,7 @@ close_request_round() {  # HOW (close or syscommand-close)
   wait "$probe" || fail "the probe could not send $1: $(cat "$work/probe.log")"
   check '[ ! -e "$game/Qorvane.ini" ]' "Create INI-file ended before $1: make it longer"
   wait_for_end 120
-  check '[ "$(grep -c "^SEASONDIR=ZENTOSEASON\\\\" "$game/Qorvane.ini")" = 2000000 ]' "Qorvane.ini is not complete"
+  check '[ "$(grep -c "^SEASONDIR=ZENTOSEASON\\\\" "$game/Qorvane.ini")" = "$lines" ]' "Qorvane.ini is not complete"
   echo "PASS: $1 during Create INI-file ended the program after it"
   rm -rf "$game"
 }
@@ -342,10 +343,39 @@ chooser_round() {
   echo "PASS: started where no game is, it asked for the game folder, refused one without a game, and worked in the one chosen"
 }
 
+# velmora.exe started from a folder of its own below the game, as unpacked
+# from the zip: the folder chooser opens in the game's folder, a path typed
+# into it leads to the window, and "Copy files" works in the game chosen.
+chooser_round_windows() {
+  make_game "$work" 10
+  mkdir -p "$work/tool"
+  cp "$program" "$work/tool/velmora.exe"
+  (cd "$work/tool" && exec wine velmora.exe) &
+  pid=$!
+  local chooser=""
+  wait_until 60 'chooser=$(xdotool search --onlyvisible --name "^Choose the game folder" 2>/dev/null | head -n1) && [ -n "$chooser" ]' ||
+    fail "no folder chooser appeared"
+  check '! xdotool search --onlyvisible --name "^Tamsel Velmora - Config$" >/dev/null' "the window opened before a game folder was chosen"
+  # Without a window manager the chooser takes the keys once clicked: into
+  # its file name box, at the bottom right.
+  eval "$(xdotool getwindowgeometry --shell "$chooser")"
+  xdotool mousemove --window "$chooser" $((WIDTH * 2 / 3)) $((HEIGHT - 44)) click 1
+  xdotool type --delay 10 "$(winepath -w "$game")"
+  xdotool key Return
+  find_window
+  click_button $copy_files
+  wait_until 60 '[ -f "$season/Pits/pits.mas" ]' || fail "Copy files did not copy into the chosen game folder"
+  check_copy_complete "$game"
+  click_until_ended $close
+  rm -rf "$work/tool"
+  echo "PASS: started where no game is, velmora.exe asked for the game folder and worked in the one chosen"
+}
+
 if [ "$kind" = windows ]; then
   wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 96 /f >/dev/null 2>&1
   wineserver -w  # the next start reads the new setting
   live_round "$work" 4000 alt+F4
+  chooser_round_windows
   close_request_round close
   close_request_round syscommand-close
   for dpi in 96 144; do

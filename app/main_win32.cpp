@@ -2,12 +2,15 @@
 // the program), it shows the one window.
 #include <windows.h>
 #include <shellapi.h>
+#include <shobjidl.h>
+
 
 #include <string>
 #include <vector>
 
 #include "app/command_line.h"
 #include "app/form1_win32.h"
+#include "app/game_chooser.h"
 #include "platform/win32_text.h"
 
 namespace {
@@ -19,6 +22,51 @@ std::vector<std::string> Arguments() {
   for (int i = 1; words && i < count; ++i) arguments.push_back(velmora::Narrow(words[i]));
   LocalFree(words);
   return arguments;
+}
+
+// The parent of the folder it was started in: where a game is likely when
+// the program was unpacked into a folder of its own below the game.
+std::wstring ParentOfCurrentFolder() {
+  std::wstring current(GetCurrentDirectoryW(0, nullptr), L'\0');
+  current.resize(GetCurrentDirectoryW(DWORD(current.size()), current.data()));
+  const std::size_t slash = current.find_last_of(L"\\/");
+  return slash == std::wstring::npos || slash < 3 ? current.substr(0, 3) : current.substr(0, slash);
+}
+
+// Asks for the game folder with the system's folder chooser, opening in
+// `start`, until the one chosen holds a game; empty when the player
+// cancels, or where the chooser cannot be had.
+std::wstring ChooseGameFolder(std::wstring start) {
+  IFileOpenDialog* dialog = nullptr;
+  if (FAILED(CoCreateInstance(CLSID_FileOpenDialog, nullptr, CLSCTX_INPROC_SERVER, IID_IFileOpenDialog,
+                              reinterpret_cast<void**>(&dialog))))
+    return L"";
+  DWORD options = 0;
+  dialog->GetOptions(&options);
+  dialog->SetOptions(options | FOS_PICKFOLDERS | FOS_FORCEFILESYSTEM | FOS_PATHMUSTEXIST);
+  dialog->SetTitle(velmora::Widen(velmora::kChooserTitle).c_str());
+  std::wstring chosen;
+  for (;;) {
+    IShellItem* folder = nullptr;
+    if (SUCCEEDED(SHCreateItemFromParsingName(start.c_str(), nullptr, IID_IShellItem, reinterpret_cast<void**>(&folder)))) {
+      dialog->SetFolder(folder);
+      folder->Release();
+    }
+    IShellItem* result = nullptr;
+    if (FAILED(dialog->Show(nullptr)) || FAILED(dialog->GetResult(&result))) break;
+    PWSTR path = nullptr;
+    if (SUCCEEDED(result->GetDisplayName(SIGDN_FILESYSPATH, &path))) {
+      chosen = path;
+      CoTaskMemFree(path);
+    }
+    result->Release();
+    if (!chosen.empty() && velmora::HoldsGame(velmora::Narrow(chosen))) break;
+    MessageBoxW(nullptr, velmora::Widen(velmora::kNoGameHere).c_str(), L"Velmora Config", MB_ICONWARNING);
+    start = chosen.empty() ? start : chosen;
+    chosen.clear();
+  }
+  dialog->Release();
+  return chosen;
 }
 
 // A program without a console answers its flags in a message box.
@@ -45,6 +93,14 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
   }
   if (!line.folder.empty() && !SetCurrentDirectoryW(velmora::Widen(line.folder).c_str()))
     return Tell("velmora: cannot work in " + line.folder, 1);
+  // Started where no game is (the zip's own folder, a shortcut without
+  // "Start in"), it asks for the game folder before its window opens.
+  if (line.folder.empty() && !velmora::HoldsGame(velmora::GameFolder::Current().Root())) {
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+    const std::wstring chosen = ChooseGameFolder(ParentOfCurrentFolder());
+    if (chosen.empty()) return 0;  // cancelled: nothing done
+    if (!SetCurrentDirectoryW(chosen.c_str())) return Tell("velmora: cannot work in " + velmora::Narrow(chosen), 1);
+  }
   velmora::Form1 form(instance, velmora::GameFolder::Current());
   return form.Run(show);
 }

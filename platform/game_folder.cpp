@@ -6,6 +6,10 @@
 
 #ifdef _WIN32
 #include "platform/win32_text.h"
+#else
+#include <dirent.h>
+
+#include <memory>
 #endif
 
 namespace velmora {
@@ -63,20 +67,17 @@ std::optional<GamePath> SplitRelative(std::string_view relative) {
   return names;
 }
 
-bool HoldsGame(const std::filesystem::path& folder) {
-  std::error_code error;
+bool HoldsGame(const std::string& folder) {
 #ifdef _WIN32
   // Windows finds a name in any letter case itself.
   for (const char* name : {"Dromvik.exe", "Config.ini", "season02"})
-    if (std::filesystem::exists(folder / name, error)) return true;
+    if (GetFileAttributesW(Widen(folder + "\\" + name).c_str()) != INVALID_FILE_ATTRIBUTES) return true;
   return false;
 #else
-  for (auto it = std::filesystem::directory_iterator(folder, error); !error && it != std::filesystem::directory_iterator();
-       it.increment(error)) {
-    const std::string name = it->path().filename().string();
+  std::unique_ptr<DIR, int (*)(DIR*)> listing(opendir(folder.c_str()), closedir);
+  while (const dirent* entry = listing ? readdir(listing.get()) : nullptr)
     for (const char* game : {"Dromvik.exe", "Config.ini", "season02"})
-      if (NamesEqualIgnoringCase(name, game)) return true;
-  }
+      if (NamesEqualIgnoringCase(entry->d_name, game)) return true;
   return false;
 #endif
 }

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -33,9 +32,9 @@ class GameFolder {
 
 constexpr char kSeparator = '\\';
 
-// True when `folder` (the system's path) holds a game: at least one of
-// Dromvik.exe, Config.ini or the folder season02, in any letter case.
-bool HoldsGame(const std::filesystem::path& folder);
+// True when `folder` (the system's path, in UTF-8) holds a game: at least
+// one of Dromvik.exe, Config.ini or the folder season02, in any letter case.
+bool HoldsGame(const std::string& folder);
 
 // A name that a listing may hand on: a single plain name.
 bool IsSafeName(std::string_view name);

@@ -28,15 +28,15 @@ TEST(GameFolderTest, RefusesPathsOutsideTheFolderOrWithDotNames) {
 
 TEST(GameFolderTest, AGameFolderHoldsTheProgramTheConfigurationOrTheSeasonInAnyLetterCase) {
   testing::TempGame temp;
-  EXPECT_FALSE(HoldsGame(temp.root()));
+  EXPECT_FALSE(HoldsGame(temp.root().string()));
   temp.Write("readme.txt", "x");
   temp.MakeFolder("ZENTOSEASON");
-  EXPECT_FALSE(HoldsGame(temp.root()));
-  EXPECT_FALSE(HoldsGame(temp.At("missing")));
+  EXPECT_FALSE(HoldsGame(temp.root().string()));
+  EXPECT_FALSE(HoldsGame(temp.At("missing").string()));
   for (const char* name : {"dromvik.EXE", "CONFIG.INI", "Season02"}) {
     testing::TempGame game;
     game.Write(name, "x");
-    EXPECT_TRUE(HoldsGame(game.root())) << name;
+    EXPECT_TRUE(HoldsGame(game.root().string())) << name;
   }
 }
 
