@@ -46,7 +46,7 @@ set(CPACK_PACKAGE_FILE_NAME velmora-${PROJECT_VERSION}-win32)
 set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
 include(CPack)
 
-velmora_test(window_tests form1_win32_test.cpp LIBS velmora_window)
+velmora_test(window_tests form1_win32_test.cpp LIBS velmora_window oleacc ole32 oleaut32 uuid)
 
 if(VELMORA_TESTS)
   # What Windows and other programs ask of the window: liveness, closing.

@@ -3,6 +3,7 @@
 // says through the seam whether one is on; the theme's colours are set for
 // real, as the theme switch sets them.
 #include <windows.h>
+#include <oleacc.h>
 
 #include <gtest/gtest.h>
 
@@ -14,6 +15,7 @@
 #include "platform/testing/injected.h"
 #include "platform/testing/temp_game.h"
 #include "platform/win32_calls.h"
+#include "platform/win32_text.h"
 
 namespace velmora {
 namespace {
@@ -112,6 +114,33 @@ TEST_F(HighContrastTest, ButtonsTakeTheThemesColoursAndGoBackWhenItEnds) {
 
   SwitchTheme(false);
   EXPECT_EQ(Picture(copy).Face(), kDesignedFace);
+}
+
+// Screen readers read each button through MSAA (and UI Automation's proxy
+// for it): an owner-drawn button keeps its caption as its window text, so
+// its accessible name is the caption. (Windows' proxy gives it the push
+// button role; Wine's gives every window the client role, so the role is
+// not checked here.)
+TEST(Form1AccessibilityTest, EachButtonIsNamedByItsCaption) {
+  testing::TempGame temp;
+  Form1 form(GetModuleHandleW(nullptr), temp.game());
+  ASSERT_TRUE(form.window()) << "no window: set HKCU\\Software\\Wine\\Drivers Graphics=null";
+  CoInitialize(nullptr);
+  for (design::Button which : {design::kCpyFls, design::kCRTINI, design::kCommand1, design::kEndProgram}) {
+    IAccessible* accessible = nullptr;
+    ASSERT_EQ(AccessibleObjectFromWindow(form.button(which), DWORD(OBJID_CLIENT), IID_IAccessible,
+                                         reinterpret_cast<void**>(&accessible)),
+              S_OK);
+    VARIANT self;
+    self.vt = VT_I4;
+    self.lVal = CHILDID_SELF;
+    BSTR name = nullptr;
+    EXPECT_EQ(accessible->get_accName(self, &name), S_OK);
+    EXPECT_EQ(Narrow(name ? name : L""), design::kButtons[which].caption);
+    SysFreeString(name);
+    accessible->Release();
+  }
+  CoUninitialize();
 }
 
 // BM_CLICK reaches a button's command with no input message at all: sent
