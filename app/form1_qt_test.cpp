@@ -316,7 +316,8 @@ TEST(Form1CopyTest, AnAccessiblePressDuringACopyStartsNothingAndTheButtonsStayLo
   EXPECT_FALSE(temp.Exists("Qorvane.ini")) << "Create INI-file ran during the copy";
   EXPECT_TRUE(temp.Exists("ZENTOSEASON/tracks/Monaco/Monaco.gdb"));
   // Once the copy is over, the same press works.
-  PressAccessibly(form.findChild<QPushButton*>("CRTINI"));
+  gated.gate = nullptr;
+  PressWhileServing(gated.gate, [&] { PressAccessibly(form.findChild<QPushButton*>("CRTINI")); }, [] {});
   QTRY_VERIFY_WITH_TIMEOUT(temp.Exists("Qorvane.ini"), 5000);
 }
 
