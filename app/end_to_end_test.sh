@@ -317,6 +317,18 @@ one_round() {  # KEY: the key that clicks "Close" at the end
   echo "PASS: started on the game folder named, it works there; Close ends the program"
 }
 
+# Types PATH into the folder chooser: the window then opens, "Copy files"
+# copies into that game folder, and "Close" ends the program.
+choose_game_and_copy() {  # PATH
+  xdotool type --delay 10 "$1"
+  xdotool key Return
+  find_window
+  click_button $copy_files
+  wait_until 60 '[ -f "$season/Pits/pits.mas" ]' || fail "Copy files did not copy into the chosen game folder"
+  check_copy_complete "$game"
+  click_until_ended $close
+}
+
 # Started in a folder that holds no game, it asks for the game folder first:
 # a folder without a game is refused, the game's is taken, and the window
 # then works there.
@@ -333,13 +345,7 @@ chooser_round() {
   wait_until 10 'xdotool search --onlyvisible --name "^Velmora Config$" >/dev/null' || fail "a folder without a game was taken"
   xdotool key Return
   wait_until 10 'xdotool search --onlyvisible --name "$chooser" >/dev/null' || fail "the chooser did not come back"
-  xdotool type --delay 10 "$game"
-  xdotool key Return
-  find_window
-  click_button $copy_files
-  wait_until 60 '[ -f "$season/Pits/pits.mas" ]' || fail "Copy files did not copy into the chosen game folder"
-  check_copy_complete "$game"
-  click_until_ended $close
+  choose_game_and_copy "$game"
   echo "PASS: started where no game is, it asked for the game folder, refused one without a game, and worked in the one chosen"
 }
 
@@ -360,13 +366,7 @@ chooser_round_windows() {
   # its file name box, at the bottom right.
   eval "$(xdotool getwindowgeometry --shell "$chooser")"
   xdotool mousemove --window "$chooser" $((WIDTH * 2 / 3)) $((HEIGHT - 44)) click 1
-  xdotool type --delay 10 "$(winepath -w "$game")"
-  xdotool key Return
-  find_window
-  click_button $copy_files
-  wait_until 60 '[ -f "$season/Pits/pits.mas" ]' || fail "Copy files did not copy into the chosen game folder"
-  check_copy_complete "$game"
-  click_until_ended $close
+  choose_game_and_copy "$(winepath -w "$game")"
   rm -rf "$work/tool"
   echo "PASS: started where no game is, velmora.exe asked for the game folder and worked in the one chosen"
 }
