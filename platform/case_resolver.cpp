@@ -92,6 +92,16 @@ bool IsLink(const std::string& path, unsigned char type) {
   return type == DT_LNK;
 }
 
+// A folder opened anew to read its names: by its path, or through `fd`,
+// a handle already open on it.
+Result<UniqueFd> OpenToList(const std::string& folder, int fd) {
+  constexpr int kFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+  if (fd == AT_FDCWD) return OpenPath(folder, kFlags);
+  UniqueFd own(openat(fd, ".", kFlags));
+  if (!own) return Status::Failed("openat");
+  return own;
+}
+
 }  // namespace
 
 CaseResolver::Resolved CaseResolver::Resolve(const GamePath& path) {
@@ -121,9 +131,7 @@ Result<CaseResolver::FolderIndex*> CaseResolver::Index(const std::string& folder
   auto [it, added] = folders_.try_emplace(folder);
   FolderRead& read = it->second;
   if (!added) return read.index ? &*read.index : Result<FolderIndex*>(read.failure);
-  Result<UniqueFd> opened = fd == AT_FDCWD ? OpenPath(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC)
-                                            : Result<UniqueFd>(UniqueFd(openat(fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)));
-  if (opened && !*opened) opened = Status::Failed("openat");
+  Result<UniqueFd> opened = OpenToList(folder, fd);
   if (!opened) {
     const Status failure = opened.status();
     // Short of descriptors, the folder is not taken for unreadable.

@@ -59,6 +59,9 @@ class CaseResolver {
     bool through_link = false;  // a folder on the way is a symbolic link
     bool is_link = false;       // the last name is a symbolic link
     Status failure;             // why a folder on the way could not be read
+    // Why the path is not there: the folder that could not be read, else
+    // the name that is missing.
+    Status Missing() const { return failure.ok() ? Status("open", ENOENT) : failure; }
   };
 
   explicit CaseResolver(std::string root) : root_(std::move(root)) {}

@@ -49,7 +49,6 @@ CopyWriter::CopyWriter(std::size_t free_descriptors, mode_t umask, DurableBatch&
       writers_(HelpersFor(free_descriptors), [this](PendingCopy& copy) { Write(copy); }) {}
 
 Status CopyWriter::Write(PendingCopy& pending) {
-  const int folder = pending.folder->get();
   DurableBatch::Copy copy{UniqueFd(), pending.folder, pending.device, "", std::move(pending.name), pending.replace};
   Result<mode_t> created = Create(pending, copy);
   if (!created && created.status().OutOfDescriptors()) {
@@ -58,21 +57,18 @@ Status CopyWriter::Write(PendingCopy& pending) {
   }
   if (!created) return created.status();
   bool clone = pending.clone->load(std::memory_order_relaxed);
-  const Status filled = FillCopy(pending.source.get(), pending.status, copy.file.get(), *created, clone);
+  Status written = FillCopy(pending.source.get(), pending.status, copy.file.get(), *created, clone);
   if (!clone) pending.clone->store(false, std::memory_order_relaxed);
   pending.source.Close();
-  if (!filled.ok()) {
-    if (!copy.temporary.empty()) unlinkat(folder, copy.temporary.c_str(), 0);
-    return filled;
+  // Flushed here, on a helper, where the batch's flush does not reach the
+  // disk: the flushes of several copies are in flight at once.
+  if (written.ok() && pending.flush_alone) {
+    if (fdatasync(copy.file.get()) == 0) copy.flushed = true;
+    else written = Status::Failed("fdatasync");
   }
-  if (pending.flush_alone) {
-    // Here, on a helper: the flushes of several copies are in flight at once.
-    if (fdatasync(copy.file.get()) != 0) {
-      const Status failure = Status::Failed("fdatasync");
-      if (!copy.temporary.empty()) unlinkat(folder, copy.temporary.c_str(), 0);
-      return failure;
-    }
-    copy.flushed = true;
+  if (!written.ok()) {
+    copy.Discard();
+    return written;
   }
   // What the batch's flush will write: a file's holes cost it nothing, nor
   // does a copy flushed already.

@@ -33,10 +33,6 @@ bool Name(const DurableBatch::Copy& copy) {
   return named;
 }
 
-void Discard(const DurableBatch::Copy& copy) {
-  if (!copy.temporary.empty()) unlinkat(copy.folder->get(), copy.temporary.c_str(), 0);
-}
-
 // Makes the batches' data durable, but for copies flushed alone already: by
 // default with one flush of each file system they lie on; or as dpkg does,
 // writeback started on every file, then each file flushed alone, which
@@ -65,10 +61,14 @@ bool MakeDurable(const std::vector<std::vector<DurableBatch::Copy>>& batches) {
 void FlushBatches(std::vector<std::vector<DurableBatch::Copy>>& batches) {
   const bool durable = MakeDurable(batches);
   for (const auto& batch : batches)
-    for (const DurableBatch::Copy& copy : batch) durable ? (void)Name(copy) : Discard(copy);
+    for (const DurableBatch::Copy& copy : batch) durable ? (void)Name(copy) : copy.Discard();
 }
 
 }  // namespace
+
+void DurableBatch::Copy::Discard() const {
+  if (!temporary.empty()) unlinkat(folder->get(), temporary.c_str(), 0);
+}
 
 DurableBatch::Limits DurableBatch::LimitsFor(std::size_t descriptors) {
   const std::size_t copies = std::max<std::size_t>(descriptors / 2, 1);

@@ -34,6 +34,9 @@ class DurableBatch {
     std::string name;                        // the name it is to get
     Replace replace;                         // with kNo only if that name is still free
     bool flushed = false;                    // its data already flushed alone
+
+    // Removes the temporary of a copy that will not be named.
+    void Discard() const;
   };
 
   // Larger batches gain nothing measurable and hold more files open.

@@ -73,7 +73,7 @@ class PosixFileSystem : public FileSystem {
   PosixFileSystem(const GameFolder& game, std::size_t free_descriptors)
       : root_(game.Root()),
         resolver_(root_),
-        folders_(game.Root(), resolver_, std::max<std::size_t>(free_descriptors / 4, 1)),
+        folders_(root_, resolver_, std::max<std::size_t>(free_descriptors / 4, 1)),
         sources_(resolver_),
         batch_(DurableBatch::LimitsFor(free_descriptors / 2)),
         writer_(free_descriptors, ProcessUmask(), batch_) {}
@@ -137,7 +137,7 @@ class PosixFileSystem : public FileSystem {
 
   Result<std::vector<Entry>> ListOnce(const GamePath& folder) {
     const CaseResolver::Resolved resolved = resolver_.Resolve(folder);
-    if (!resolved.exists) return resolved.failure.ok() ? Status("open", ENOENT) : resolved.failure;
+    if (!resolved.exists) return resolved.Missing();
     if (GoesRoundInALoop(root_, resolved.path)) return Status("open", ELOOP);
     const Result<CaseResolver::FolderIndex*> index = resolver_.Index(resolved.path);
     if (!index) return index.status();
@@ -152,24 +152,22 @@ class PosixFileSystem : public FileSystem {
 
   Status CreateFolderOnce(const GamePath& folder) {
     if (folder.empty()) return Status("mkdirat", EINVAL);
-    const Result<OpenFolder> parent = folders_.Open(Parent(folder));
+    const Result<WriteFolders::Indexed> parent = folders_.OpenWithIndex(Parent(folder));
     if (!parent) return parent.status();
-    const Result<CaseResolver::FolderIndex*> index = folders_.IndexOf(*parent);
-    if (!index) return index.status();
-    if ((*index)->Find(folder.back())) return Status("mkdirat", EEXIST);
-    if (mkdirat(parent->fd->get(), folder.back().c_str(), 0777) != 0) return Status::Failed("mkdirat");
-    (*index)->Add(folder.back(), DT_DIR);
+    if (parent->index->Find(folder.back())) return Status("mkdirat", EEXIST);
+    if (mkdirat(parent->folder.fd->get(), folder.back().c_str(), 0777) != 0) return Status::Failed("mkdirat");
+    parent->index->Add(folder.back(), DT_DIR);
     return Status();
   }
 
   Status CopyFileOnce(const GamePath& source, const GamePath& target_folder, Replace replace) {
     if (source.empty()) return Status("open", EINVAL);
-    const Result<OpenFolder> into = folders_.Open(target_folder);
-    if (!into) return into.status();
-    const Result<CaseResolver::FolderIndex*> index = folders_.IndexOf(*into);
-    if (!index) return index.status();
-    sweep_.SweepOnce(into->path, into->fd->get(), **index);
-    const std::optional<std::string> existing = (*index)->Find(source.back());
+    const Result<WriteFolders::Indexed> target = folders_.OpenWithIndex(target_folder);
+    if (!target) return target.status();
+    const OpenFolder& into = target->folder;
+    CaseResolver::FolderIndex& index = *target->index;
+    sweep_.SweepOnce(into.path, into.fd->get(), index);
+    const std::optional<std::string> existing = index.Find(source.back());
     if (existing && replace == Replace::kNo) return Status("linkat", EEXIST);
     std::string name = existing.value_or(source.back());
 
@@ -178,18 +176,18 @@ class PosixFileSystem : public FileSystem {
     if (!in) return in.status();
     // Replacing a file with its own exact copy would change nothing on disk
     // but cost a new file; a repeated run meets many such.
-    if (existing && IsExactCopy(in->get(), st, into->fd->get(), name)) return Status();
-    std::atomic<bool>& clone = clones_.For(st.st_dev, into->device);
+    if (existing && IsExactCopy(in->get(), st, into.fd->get(), name)) return Status();
+    std::atomic<bool>& clone = clones_.For(st.st_dev, into.device);
     // The rest is written beside this thread; a copy that fails there
     // leaves nothing, as one that fails here.
-    (*index)->Add(name, DT_REG);
-    writer_.Post({std::move(*in), st, into->fd, into->device, std::move(name), replace, &clone, into->flush_alone});
+    index.Add(name, DT_REG);
+    writer_.Post({std::move(*in), st, into.fd, into.device, std::move(name), replace, &clone, into.flush_alone});
     return Status();
   }
 
   Result<std::string> ReadFileOnce(const GamePath& file) {
     const CaseResolver::Resolved resolved = resolver_.Resolve(file);
-    if (!resolved.exists) return resolved.failure.ok() ? Status("open", ENOENT) : resolved.failure;
+    if (!resolved.exists) return resolved.Missing();
     struct stat st;
     const Result<UniqueFd> fd = OpenRegularPath(resolved.path, 0, st);
     if (!fd) return fd.status();
@@ -198,13 +196,12 @@ class PosixFileSystem : public FileSystem {
 
   Status WriteFileOnce(const GamePath& file, const Pieces& pieces) {
     if (file.empty()) return Status("openat", EINVAL);
-    const Result<OpenFolder> parent = folders_.Open(Parent(file));
+    const Result<WriteFolders::Indexed> parent = folders_.OpenWithIndex(Parent(file));
     if (!parent) return parent.status();
-    const Result<CaseResolver::FolderIndex*> index = folders_.IndexOf(*parent);
-    if (!index) return index.status();
-    sweep_.SweepOnce(parent->path, parent->fd->get(), **index);
-    const int folder = parent->fd->get();
-    const std::string name = (*index)->Find(file.back()).value_or(file.back());
+    CaseResolver::FolderIndex& index = *parent->index;
+    const int folder = parent->folder.fd->get();
+    sweep_.SweepOnce(parent->folder.path, folder, index);
+    const std::string name = index.Find(file.back()).value_or(file.back());
     struct stat old;
     const bool replacing = fstatat(folder, name.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0;
     if (replacing && S_ISDIR(old.st_mode)) return Status("renameat", EISDIR);
@@ -221,7 +218,7 @@ class PosixFileSystem : public FileSystem {
       return written;
     }
     fsync(folder);  // the rename itself made durable
-    (*index)->Add(name, DT_REG);
+    index.Add(name, DT_REG);
     return Status();
   }
 

@@ -95,7 +95,7 @@ Result<UniqueFd> SourceFiles::Open(const GamePath& source, struct stat& st) {
   if (!same_folder) {
     folder_key_.assign(source.begin(), source.end() - 1);
     const CaseResolver::Resolved folder = resolver_.Resolve(folder_key_);
-    if (!folder.exists) return folder.failure.ok() ? Status("open", ENOENT) : folder.failure;
+    if (!folder.exists) return folder.Missing();
     // Reads follow the links a player made: the folder is opened by its path.
     Result<UniqueFd> opened = OpenPath(folder.path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (!opened) return opened.status();
@@ -104,7 +104,7 @@ Result<UniqueFd> SourceFiles::Open(const GamePath& source, struct stat& st) {
   Result<UniqueFd> in = OpenRegular(folder_.get(), source.back().c_str(), O_NOFOLLOW, st);
   if (in || in.status().code() != ENOENT) return in;
   const CaseResolver::Resolved file = resolver_.Resolve(source);
-  if (!file.exists) return file.failure.ok() ? in.status() : file.failure;
+  if (!file.exists) return file.Missing();
   return OpenRegularPath(file.path, O_NOFOLLOW, st);
 }
 

@@ -20,9 +20,12 @@ WriteFolders::WriteFolders(const std::string& root, CaseResolver& resolver, std:
       root_{std::make_shared<UniqueFd>(), root},
       most_open_(most_open) {
   Result<UniqueFd> opened = OpenPath(root, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (!opened) root_failure_ = opened.status();
-  else root_.fd = std::make_shared<UniqueFd>(std::move(*opened));
-  if (opened && !Describe(root_)) root_failure_ = Status::Failed("fstat");
+  if (!opened) {
+    root_failure_ = opened.status();
+    return;
+  }
+  root_.fd = std::make_shared<UniqueFd>(std::move(*opened));
+  Describe(root_);
 }
 
 bool WriteFolders::Describe(OpenFolder& at) {
@@ -37,7 +40,7 @@ bool WriteFolders::Describe(OpenFolder& at) {
 }
 
 Result<OpenFolder> WriteFolders::Open(const GamePath& folder) {
-  if (!*root_.fd) return root_failure_;
+  if (!root_failure_.ok()) return root_failure_;
   if (last_open_ && last_open_->first == folder) return last_open_->second;
   OpenFolder at = root_;
   std::string key;
@@ -70,6 +73,14 @@ Result<CaseResolver::FolderIndex*> WriteFolders::IndexOf(const OpenFolder& folde
   last_index_ = index ? *index : nullptr;
   last_index_path_ = folder.path;
   return index;
+}
+
+Result<WriteFolders::Indexed> WriteFolders::OpenWithIndex(const GamePath& folder) {
+  Result<OpenFolder> open = Open(folder);
+  if (!open) return open.status();
+  const Result<CaseResolver::FolderIndex*> index = IndexOf(*open);
+  if (!index) return index.status();
+  return Indexed{std::move(*open), *index};
 }
 
 void WriteFolders::CloseAll() {

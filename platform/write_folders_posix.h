@@ -45,11 +45,18 @@ class WriteFolders {
   Result<OpenFolder> Open(const GamePath& folder);
   // The names in an open folder, read through its handle on first use.
   Result<CaseResolver::FolderIndex*> IndexOf(const OpenFolder& folder);
+  // A folder opened for writing, with the names in it.
+  struct Indexed {
+    OpenFolder folder;
+    CaseResolver::FolderIndex* index;
+  };
+  Result<Indexed> OpenWithIndex(const GamePath& folder);
   // Closes every folder kept open but the game folder.
   void CloseAll();
 
  private:
-  // Fills in the file system `at` lies on; asked once for each.
+  // Fills in the file system `at` lies on, asked once for each; false when
+  // the folder's status cannot be had.
   bool Describe(OpenFolder& at);
 
   CaseResolver& resolver_;
