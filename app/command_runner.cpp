@@ -8,24 +8,53 @@
 namespace velmora {
 namespace {
 
-void RunPassingOver(const std::function<void()>& command) {
+void RunPassingOver(const std::function<void(Progress&)>& command, Progress& progress) {
   try {
-    command();
+    command(progress);
   } catch (...) {
   }
 }
 
+// A copy's progress shows at once; a rewrite's only when it is a long one.
+CommandProgress::Clock::duration QuietFor(design::Button pressed) {
+  return pressed == design::kCpyFls ? CommandProgress::Clock::duration::zero() : std::chrono::milliseconds(500);
+}
+
 }  // namespace
 
-bool CommandRunner::Press(design::Button pressed, const std::function<void()>& command) {
+CommandProgress::CommandProgress(std::function<void()> wake, Clock::duration quiet_for)
+    : wake_(std::move(wake)), next_(Clock::now() + quiet_for) {}
+
+bool CommandProgress::Wanted() {
+  const Clock::time_point now = Clock::now();
+  if (now < next_) return false;
+  next_ = now + kBetweenFigures;
+  return true;
+}
+
+void CommandProgress::Report(std::uint64_t done, std::uint64_t total) {
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    latest_ = total == 0 ? TaskProgress{TaskProgress::State::kUnknown}
+                         : TaskProgress{TaskProgress::State::kPart, done >= total ? 1.0 : double(done) / double(total)};
+  }
+  wake_();
+}
+
+TaskProgress CommandProgress::Latest() const {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  return latest_;
+}
+
+bool CommandRunner::Press(design::Button pressed, const std::function<void(Progress&)>& command) {
   if (running_) return false;  // commands never overlap
   if (pressed == design::kCommand1 || pressed == design::kEndProgram) {
-    command();
+    command(NoProgress());
     return true;
   }
   const bool copying = pressed == design::kCpyFls;
   if (copying) window_.ShowCopying(true);
-  const bool close = RunOnWorker(command);
+  const bool close = RunOnWorker(command, QuietFor(pressed));
   if (copying) window_.ShowCopying(false);
   // A greyed button hands the focus on; it comes back to the one pressed,
   // so the next Space or Enter does not reach another command.
@@ -34,22 +63,29 @@ bool CommandRunner::Press(design::Button pressed, const std::function<void()>& c
   return true;
 }
 
-bool CommandRunner::RunOnWorker(const std::function<void()>& command) {
+bool CommandRunner::RunOnWorker(const std::function<void(Progress&)>& command,
+                                CommandProgress::Clock::duration quiet_for) {
   running_ = true;
   close_requested_ = false;
   done_.store(false, std::memory_order_release);
+  CommandProgress progress([this] { window_.Wake(); }, quiet_for);
   std::thread worker = StartThread("command", [&] {
-    RunPassingOver(command);
+    RunPassingOver(command, progress);
     // Set before the wake-up, so that a loop woken early still sees it.
     done_.store(true, std::memory_order_release);
     window_.Wake();
   });
   if (!worker.joinable()) {
-    RunPassingOver(command);
+    RunPassingOver(command, NoProgress());  // nobody could show it meanwhile
     done_.store(true, std::memory_order_release);
   }
-  window_.ServeDroppingInput([this] { return done_.load(std::memory_order_acquire); });
+  TaskProgress shown;
+  window_.ServeDroppingInput([&] {
+    if (const TaskProgress latest = progress.Latest(); latest != shown) window_.ShowProgress(shown = latest);
+    return done_.load(std::memory_order_acquire);
+  });
   if (worker.joinable()) worker.join();
+  if (shown.state != TaskProgress::State::kNone) window_.ShowProgress({});
   running_ = false;
   return std::exchange(close_requested_, false);
 }

@@ -8,11 +8,43 @@
 // on the button that was pressed. Each window supplies only its toolkit's
 // steps.
 #include <atomic>
+#include <chrono>
 #include <functional>
+#include <mutex>
 
 #include "app/window_design.h"
+#include "platform/progress.h"
 
 namespace velmora {
+
+// What the taskbar shows of a command.
+struct TaskProgress {
+  enum class State { kNone, kUnknown, kPart };
+  State state = State::kNone;
+  double fraction = 0;  // with kPart: 0 to 1
+  bool operator==(const TaskProgress&) const = default;
+};
+
+// A command's progress as its worker reports it: figures wanted at most
+// about ten times a second, and none before `quiet_for` has passed, so that
+// a short command shows nothing. Each figure wakes the window's thread
+// through `wake`, which reads it with Latest().
+class CommandProgress final : public Progress {
+ public:
+  using Clock = std::chrono::steady_clock;
+  static constexpr Clock::duration kBetweenFigures = std::chrono::milliseconds(100);
+
+  CommandProgress(std::function<void()> wake, Clock::duration quiet_for);
+  bool Wanted() override;
+  void Report(std::uint64_t done, std::uint64_t total) override;
+  TaskProgress Latest() const;
+
+ private:
+  std::function<void()> wake_;
+  Clock::time_point next_;
+  mutable std::mutex mutex_;
+  TaskProgress latest_;
+};
 
 // What a window does around a command, in its own toolkit's calls.
 class CommandWindow {
@@ -26,6 +58,9 @@ class CommandWindow {
   // Serves the window's events with clicks and keys dropped until `done`
   // turns true; then drops the input still queued, made while the command ran.
   virtual void ServeDroppingInput(const std::function<bool()>& done) = 0;
+  // Shows a command's progress on the window's taskbar button, where the
+  // desktop has one; kNone clears it.
+  virtual void ShowProgress(const TaskProgress& progress) = 0;
   // Puts the keyboard focus on `button`, now or once the window is active.
   virtual void Focus(design::Button button) = 0;
   // Ends the program.
@@ -42,8 +77,12 @@ class CommandRunner {
   // the window then busy until the command ends); "Run Velmora" and "Close"
   // end the program, so they run here. Whatever a command throws is passed
   // over. A request to end the program made meanwhile is carried out once
-  // the command has ended.
-  bool Press(design::Button pressed, const std::function<void()>& command);
+  // the command has ended. What the command reports to its Progress is shown
+  // on the taskbar while it runs, and cleared when it ends, however it ends.
+  bool Press(design::Button pressed, const std::function<void(Progress&)>& command);
+  bool Press(design::Button pressed, const std::function<void()>& command) {
+    return Press(pressed, [&command](Progress&) { command(); });
+  }
 
   bool Running() const { return running_; }
   // A request to end the program: while a command runs it is remembered and
@@ -52,7 +91,7 @@ class CommandRunner {
 
  private:
   // Runs `command` on a worker, or here; true when a close was asked meanwhile.
-  bool RunOnWorker(const std::function<void()>& command);
+  bool RunOnWorker(const std::function<void(Progress&)>& command, CommandProgress::Clock::duration quiet_for);
 
   CommandWindow& window_;
   bool running_ = false;

@@ -23,11 +23,16 @@ class RecordingWindow : public CommandWindow {
     while (!done()) std::this_thread::yield();
     steps.push_back("served");
   }
+  void ShowProgress(const TaskProgress& progress) override {
+    shown.push_back(progress);
+    if (progress.state == TaskProgress::State::kNone) steps.push_back("cleared");
+  }
   void Focus(design::Button button) override { steps.push_back("focus " + std::to_string(button)); }
   void End() override { steps.push_back("end"); }
 
   std::vector<std::string> steps;
   std::function<void()> meanwhile;
+  std::vector<TaskProgress> shown;
 };
 
 TEST(CommandRunnerTest, APressOfAnyButtonWhileACommandRunsIsRefusedAndTheFocusGoesBackToThePressedOne) {
@@ -72,6 +77,60 @@ TEST(CommandRunnerTest, ACommandThatThrowsIsPassedOverAndACloseAskedMeanwhileEnd
   EXPECT_TRUE(runner.Press(design::kCRTINI, [] { throw std::runtime_error("injected"); }));
   EXPECT_EQ(window.steps, (std::vector<std::string>{"served", "focus 1", "end"}));
   EXPECT_FALSE(runner.Running());
+}
+
+// Reports each figure once it is wanted.
+void ReportWhenWanted(Progress& progress, std::uint64_t done, std::uint64_t total) {
+  while (!progress.Wanted()) std::this_thread::yield();
+  progress.Report(done, total);
+}
+
+TEST(CommandRunnerTest, TheTaskbarShowsWhatTheCommandReportedAndIsClearedWhenItEndsAlsoByAFailureOrAClose) {
+  for (const bool fail : {false, true}) {
+    RecordingWindow window;
+    CommandRunner runner(window);
+    if (fail) window.meanwhile = [&] { EXPECT_TRUE(runner.DeferClose()); };
+    runner.Press(design::kCpyFls, [&](Progress& progress) {
+      ReportWhenWanted(progress, 0, 0);
+      ReportWhenWanted(progress, 300, 1000);
+      ReportWhenWanted(progress, 1000, 1000);
+      if (fail) throw std::runtime_error("injected");
+    });
+    // Each figure shown is one reported, in order; the last is always seen.
+    ASSERT_GE(window.shown.size(), 2u);
+    double last = -1;
+    for (std::size_t i = 0; i + 1 < window.shown.size(); ++i) {
+      const TaskProgress& shown = window.shown[i];
+      if (shown.state == TaskProgress::State::kUnknown) {
+        EXPECT_EQ(i, 0u) << "the amount unknown after a fraction";
+        continue;
+      }
+      ASSERT_EQ(shown.state, TaskProgress::State::kPart);
+      EXPECT_TRUE(shown.fraction == 0.3 || shown.fraction == 1.0) << shown.fraction;
+      EXPECT_GT(shown.fraction, last);
+      last = shown.fraction;
+    }
+    EXPECT_EQ(last, 1.0);
+    std::vector<std::string> steps{"copying", "served", "cleared", "idle", "focus 0"};
+    if (fail) steps.push_back("end");
+    EXPECT_EQ(window.steps, steps);
+  }
+}
+
+TEST(CommandProgressTest, FiguresAreWantedAtMostTenTimesASecondAndARewritesNotInItsFirstHalfSecond) {
+  using Clock = CommandProgress::Clock;
+  CommandProgress copy([] {}, Clock::duration::zero());
+  const Clock::time_point start = Clock::now();
+  int wanted = 0;
+  while (Clock::now() - start < std::chrono::milliseconds(350)) wanted += copy.Wanted();
+  const auto elapsed = Clock::now() - start;
+  EXPECT_GE(wanted, 1) << "a copy's first figure is wanted at once";
+  EXPECT_LE(wanted, elapsed / CommandProgress::kBetweenFigures + 1);
+
+  const Clock::time_point begun = Clock::now();
+  CommandProgress rewrite([] {}, std::chrono::milliseconds(500));
+  while (!rewrite.Wanted()) std::this_thread::yield();
+  EXPECT_GE(Clock::now() - begun, std::chrono::milliseconds(500));
 }
 
 }  // namespace

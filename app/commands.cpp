@@ -8,18 +8,21 @@
 
 namespace velmora {
 
-void RunCopyFiles(const GameFolder& game, const FileSystemOpener& open, WorkLists& lists) {
+void RunCopyFiles(const GameFolder& game, const FileSystemOpener& open, WorkLists& lists, Progress& progress) {
   try {
     const std::unique_ptr<FileSystem> fs = open(game);
-    CopySeasonFiles(game, *fs, {lists.NotCopy, lists.Dirs, lists.Dirs2, lists.Dir1, lists.File1});
+    // The thread that sizes the plan only reads, through its own view of the disk.
+    const std::unique_ptr<FileSystem> sizing_fs = &progress == &NoProgress() ? nullptr : OpenFileSystem(game);
+    CopySeasonFiles(game, *fs, {lists.NotCopy, lists.Dirs, lists.Dirs2, lists.Dir1, lists.File1}, progress,
+                    sizing_fs.get());
   } catch (...) {
   }
 }
 
-void RunCreateConfigIni(const GameFolder& game, const FileSystemOpener& open,
-                        WorkLists& lists) {
+void RunCreateConfigIni(const GameFolder& game, const FileSystemOpener& open, WorkLists& lists,
+                        Progress& progress) {
   try {
-    CreateConfigIni(*open(game), lists.NewIni);
+    CreateConfigIni(*open(game), lists.NewIni, progress);
   } catch (...) {
   }
 }
@@ -30,9 +33,10 @@ ButtonCommands::ButtonCommands(GameFolder game, FileSystemOpener open, CommandWi
 bool ButtonCommands::Press(design::Button button) {
   switch (button) {
     case design::kCpyFls:
-      return runner_.Press(button, [this] { RunCopyFiles(game_, open_, lists_); });
+      return runner_.Press(button, [this](Progress& progress) { RunCopyFiles(game_, open_, lists_, progress); });
     case design::kCRTINI:
-      return runner_.Press(button, [this] { RunCreateConfigIni(game_, open_, lists_); });
+      return runner_.Press(button,
+                           [this](Progress& progress) { RunCreateConfigIni(game_, open_, lists_, progress); });
     case design::kCommand1:
       return runner_.Press(button, [this] {
         LaunchGame(game_);

@@ -24,11 +24,12 @@ struct WorkLists {
 
 // "Copy files" between locking and unlocking the window. Whatever fails,
 // an exception too, is passed over like any failed copy.
-void RunCopyFiles(const GameFolder& game, const FileSystemOpener& open, WorkLists& lists);
+void RunCopyFiles(const GameFolder& game, const FileSystemOpener& open, WorkLists& lists,
+                  Progress& progress = NoProgress());
 
 // "Create INI-file". Whatever fails is passed over: the old file stays.
-void RunCreateConfigIni(const GameFolder& game, const FileSystemOpener& open,
-                        WorkLists& lists);
+void RunCreateConfigIni(const GameFolder& game, const FileSystemOpener& open, WorkLists& lists,
+                        Progress& progress = NoProgress());
 
 // The four buttons' commands on one game folder, each run through one
 // CommandRunner: one at a time, whatever route the press came by.

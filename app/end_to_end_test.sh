@@ -20,7 +20,7 @@ x_probe="$here/x_probe.py"
 source "$here/x_session.sh"
 tools=(Xvfb xdotool import convert compare /usr/bin/python3)
 [ "$kind" = windows ] && tools+=(wine wineboot wineserver winepath) && on_exit+=("wineserver -k 2>/dev/null")
-[ "$kind" = linux ] && tools+=(mkntfs ntfs-3g)
+[ "$kind" = linux ] && tools+=(mkntfs ntfs-3g dbus-daemon dbus-monitor)
 require_tools "${tools[@]}"
 /usr/bin/python3 -c 'import Xlib' 2>/dev/null || { echo "SKIP: python3-xlib is not installed"; exit 77; }
 # A run that was killed may have left its NTFS image mounted.
@@ -152,6 +152,29 @@ check_copy_complete() {  # GAME_FOLDER
   check '[ -f "$season/Pits/pits.mas" ] && [ -f "$season/Pits/crews/deep/garage.dat" ]' "the pits folder was not copied"
   check '[ ! -e "$season/Pits/crews/back" ]' "the link back up the pits tree was followed round"
   check '[ -z "$(find "$folder" -name ".velmora-*.tmp")" ]' "temporary files were left behind"
+}
+
+# What docks heard of the copy: its fraction rising from below one half to
+# the whole, then the bar taken away.
+check_taskbar_progress() {  # DBUS_MONITOR_LOG
+  local log=$1 heard
+  wait_until 10 '[ "$(grep -c "member=Update" "$log")" -ge 2 ] && tail -n 3 "$log" | grep -q "boolean false"' ||
+    fail "the taskbar's progress bar was never taken away"
+  heard=$(/usr/bin/python3 - "$log" <<'PY'
+import re, sys
+log = open(sys.argv[1]).read()
+updates = [u for u in log.split("signal ")[1:] if "member=Update" in u]
+assert all('"application://velmora.desktop"' in u for u in updates), "an update for another program"
+fractions = [float(x) for u in updates for x in re.findall(r"double ([0-9.e+-]+)", u)]
+assert fractions, "no fraction was sent"
+assert fractions[0] < 0.5, f"the first fraction was {fractions[0]}"
+assert fractions == sorted(fractions), f"the fraction went back: {fractions}"
+assert fractions[-1] == 1.0, f"the last fraction was {fractions[-1]}"
+assert "boolean false" in updates[-1] and "double" not in updates[-1], "the bar stayed after the copy"
+print(f"{len(fractions)} fractions from {fractions[0]:.2f} to {fractions[-1]:.2f}, then the bar taken away")
+PY
+) || fail "the taskbar's progress: $heard"
+  echo "PASS: docks heard the copy's progress: $heard"
 }
 
 # During a copy made to last: the window answers the desktop's liveness
@@ -393,7 +416,15 @@ else
   ntfs-3g "$work/ntfs.img" "$ntfs" || { echo "SKIP: ntfs-3g cannot mount here"; exit 77; }
   # Lazily, since the program may still be ending when the test does.
   on_exit+=("umount -l '$ntfs'" "rm -f '$work/ntfs.img'")
+  # A session bus of the test's own, on which docks would hear the program.
+  dbus-daemon --session --fork --print-address=3 --print-pid=4 3>"$work/bus" 4>"$work/bus.pid"
+  on_exit+=("kill \$(cat '$work/bus.pid')")
+  DBUS_SESSION_BUS_ADDRESS=$(cat "$work/bus") && export DBUS_SESSION_BUS_ADDRESS
+  dbus-monitor "type='signal',interface='com.canonical.Unity.LauncherEntry'" >"$work/launcher-entry.log" 2>&1 &
+  on_exit+=("kill $!")
+  wait_until 10 'grep -q "NameAcquired" "$work/launcher-entry.log"' || fail "dbus-monitor did not start"
   live_round "$ntfs" 20000
+  check_taskbar_progress "$work/launcher-entry.log"
   one_round Return
   chooser_round
 fi

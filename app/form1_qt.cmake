@@ -1,9 +1,9 @@
 # The Linux window (Qt 6 Widgets), its tests, and the Debian package.
-find_package(Qt6 REQUIRED COMPONENTS Widgets Test)
+find_package(Qt6 REQUIRED COMPONENTS Widgets DBus Test)
 qt_standard_project_setup()
 
-add_library(velmora_window STATIC form1_qt.cpp form1_qt.h app_icon.h)
-target_link_libraries(velmora_window PUBLIC Qt6::Widgets velmora_launcher velmora_commands)
+add_library(velmora_window STATIC form1_qt.cpp form1_qt.h app_icon.h launcher_entry_qt.cpp)
+target_link_libraries(velmora_window PUBLIC Qt6::Widgets Qt6::DBus velmora_launcher velmora_commands)
 qt_add_resources(velmora_window "assets" PREFIX "/" BASE assets FILES
   assets/background.bmp
   assets/icon-16.png

@@ -153,6 +153,8 @@ void Form1::ServeDroppingInput(const std::function<bool()>& done) {
   dropping_input_ = false;
 }
 
+void Form1::ShowProgress(const TaskProgress& progress) { launcher_entry_.Show(progress); }
+
 void Form1::Focus(design::Button button) { buttons_[button]->setFocus(Qt::OtherFocusReason); }
 
 }  // namespace velmora

@@ -6,6 +6,7 @@
 #include <QWidget>
 
 #include "app/commands.h"
+#include "app/launcher_entry_qt.h"
 #include "app/window_design.h"
 
 class QPushButton;
@@ -41,6 +42,7 @@ class Form1 : public QWidget, private CommandWindow {
   void ShowCopying(bool copying) override;
   void Wake() override;
   void ServeDroppingInput(const std::function<bool()>& done) override;
+  void ShowProgress(const TaskProgress& progress) override;
   void Focus(design::Button button) override;
   void End() override;
 
@@ -50,6 +52,7 @@ class Form1 : public QWidget, private CommandWindow {
   QPushButton* Command1;
   QPushButton* EndProgram;
   std::array<QPushButton*, 4> buttons_{};  // by design::Button
+  LauncherEntry launcher_entry_;
   ButtonCommands commands_;
   bool dropping_input_ = false;
 };

@@ -1,8 +1,8 @@
 # The Windows window (plain Win32): one statically linked velmora.exe with its
 # resources, and a zip to hand to players.
 
-add_library(velmora_window STATIC form1_win32.cpp form1_win32.h)
-target_link_libraries(velmora_window PUBLIC velmora_launcher velmora_commands)
+add_library(velmora_window STATIC form1_win32.cpp form1_win32.h taskbar_win32.cpp)
+target_link_libraries(velmora_window PUBLIC velmora_launcher velmora_commands ole32 uuid)
 
 # The manifest carries the project's version; windres finds it in the build
 # folder through the include path.

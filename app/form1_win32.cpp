@@ -85,7 +85,9 @@ bool IsDroppedInput(const MSG& message) {
 Form1::Form1(HINSTANCE instance, GameFolder game, FileSystemOpener open_file_system)
     : instance_(instance),
       commands_(std::move(game), std::move(open_file_system), *this) {
-  command_done_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  // Reset by each wait it ends: a worker wakes the window for every figure
+  // of progress, and last when its command is done.
+  command_done_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
   picture_ = HBITMAP(LoadImageW(instance_, MAKEINTRESOURCEW(IDB_BACKGROUND), IMAGE_BITMAP, 0, 0,
                                 LR_CREATEDIBSECTION));
   WNDCLASSEXW window_class{};
@@ -120,6 +122,13 @@ LRESULT CALLBACK Form1::WindowProc(HWND window, UINT message, WPARAM wparam, LPA
 }
 
 LRESULT Form1::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
+  // Sent by the shell once the window has its taskbar button, and again
+  // whenever Explorer restarts.
+  static const UINT taskbar_button_created = RegisterWindowMessageW(L"TaskbarButtonCreated");
+  if (message == taskbar_button_created) {
+    taskbar_ = TaskbarButtonOpener()();
+    return 0;
+  }
   switch (message) {
     case WM_CREATE:
       high_contrast_ = CurrentWin32Calls().high_contrast();
@@ -289,6 +298,10 @@ void Form1::Focus(design::Button button) {
 }
 
 void Form1::Wake() { SetEvent(command_done_); }
+
+void Form1::ShowProgress(const TaskProgress& progress) {
+  if (taskbar_) taskbar_->Show(window_, progress);
+}
 
 void Form1::ServeDroppingInput(const std::function<bool()>& done) {
   // The last command's wake-up is over: its worker has been joined.

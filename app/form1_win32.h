@@ -3,8 +3,10 @@
 #include <windows.h>
 
 #include <array>
+#include <memory>
 
 #include "app/commands.h"
+#include "app/taskbar_win32.h"
 #include "app/window_design.h"
 
 namespace velmora {
@@ -51,6 +53,7 @@ class Form1 : private CommandWindow {
   void ShowCopying(bool copying) override;
   void Wake() override;
   void ServeDroppingInput(const std::function<bool()>& done) override;
+  void ShowProgress(const TaskProgress& progress) override;
   void Focus(design::Button button) override;
   void End() override;
   // Dispatches every queued message but the window's clicks and keys.
@@ -69,6 +72,8 @@ class Form1 : private CommandWindow {
   // In a high-contrast theme the buttons take the theme's colours.
   bool high_contrast_ = false;
   HANDLE command_done_ = nullptr;
+  // Made once the shell says the window's taskbar button exists.
+  std::unique_ptr<TaskbarButton> taskbar_;
   // A WM_QUIT taken while a command ran, posted again after it.
   bool quit_seen_ = false;
   WPARAM quit_code_ = 0;

@@ -9,6 +9,9 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
+#include <chrono>
+#include <thread>
 #include <vector>
 
 #include "app/form1_win32.h"
@@ -173,6 +176,91 @@ TEST(Form1GateTest, ButtonClicksSentDuringACopyStartNothing) {
   // Once the copy is over, the same click works.
   SendMessageW(window.button(design::kCRTINI), BM_CLICK, 0, 0);
   EXPECT_TRUE(temp.Exists("Qorvane.ini"));
+}
+
+// What the window asks of its taskbar button.
+class RecordedTaskbar : public TaskbarButton {
+ public:
+  struct Seen {
+    std::atomic<bool> anything{false};
+    std::atomic<bool> fraction{false};
+  };
+  RecordedTaskbar(std::vector<TaskProgress>& shown, Seen& seen) : shown_(shown), seen_(seen) {}
+  void Show(HWND, const TaskProgress& progress) override {
+    shown_.push_back(progress);
+    seen_.anything = true;
+    if (progress.state == TaskProgress::State::kPart) seen_.fraction = true;
+  }
+
+ private:
+  std::vector<TaskProgress>& shown_;
+  Seen& seen_;
+};
+
+// Holds the plan until the taskbar has shown something, and copies slowly
+// until it has shown a fraction, so that each is shown for sure.
+class HeldUntilShown : public FileSystemWrapper {
+ public:
+  HeldUntilShown(std::unique_ptr<FileSystem> real, const RecordedTaskbar::Seen& seen)
+      : FileSystemWrapper(*real), real_(std::move(real)), seen_(seen) {}
+  std::optional<std::vector<Entry>> List(const GamePath& folder) override {
+    for (int i = 0; i < 1000 && !seen_.anything; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return FileSystemWrapper::List(folder);
+  }
+  bool CopyFile(const GamePath& source, const GamePath& target_folder, Replace replace) override {
+    for (int i = 0; i < 15 && !seen_.fraction; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return FileSystemWrapper::CopyFile(source, target_folder, replace);
+  }
+
+ private:
+  std::unique_ptr<FileSystem> real_;
+  const RecordedTaskbar::Seen& seen_;
+};
+
+TEST(Form1TaskbarTest, ACopyShowsItsAmountUnknownThenItsFractionOnTheTaskbarButtonAndClearsIt) {
+  testing::TempGame temp;
+  for (int i = 0; i < 40; ++i) temp.Write("season02/tracks/Monaco/" + std::to_string(100 + i) + ".gdb", "geometry");
+  temp.MakeFolder("ZENTOSEASON/tracks/Monaco");
+  std::vector<TaskProgress> shown;
+  RecordedTaskbar::Seen seen;
+  const auto saved = TaskbarButtonOpener();
+  TaskbarButtonOpener() = [&] { return std::make_unique<RecordedTaskbar>(shown, seen); };
+  Form1 window(GetModuleHandleW(nullptr), temp.game(), [&](const GameFolder& game) {
+    return std::make_unique<HeldUntilShown>(OpenFileSystem(game), seen);
+  });
+  ASSERT_TRUE(window.window()) << "no window: set HKCU\\Software\\Wine\\Drivers Graphics=null";
+  // As the shell does once the window's button is on the taskbar.
+  SendMessageW(window.window(), RegisterWindowMessageW(L"TaskbarButtonCreated"), 0, 0);
+  SendMessageW(window.button(design::kCpyFls), BM_CLICK, 0, 0);
+  TaskbarButtonOpener() = saved;
+
+  ASSERT_GE(shown.size(), 3u);
+  EXPECT_EQ(shown.front().state, TaskProgress::State::kUnknown) << "while the plan is made";
+  EXPECT_EQ(shown.back().state, TaskProgress::State::kNone) << "not cleared";
+  double last = 0;
+  for (std::size_t i = 1; i + 1 < shown.size(); ++i) {
+    ASSERT_EQ(shown[i].state, TaskProgress::State::kPart) << "at " << i;
+    EXPECT_GE(shown[i].fraction, last);
+    last = shown[i].fraction;
+  }
+  EXPECT_GT(last, 0.0) << "no fraction shown";
+  EXPECT_LE(last, 1.0);
+  EXPECT_TRUE(temp.Exists("ZENTOSEASON/tracks/Monaco/139.gdb"));
+}
+
+TEST(Form1TaskbarTest, WithoutTheTaskbarInterfaceACopyRunsAsBefore) {
+  testing::TempGame temp;
+  temp.Write("season02/tracks/Monaco/Monaco.gdb", "x");
+  temp.MakeFolder("ZENTOSEASON/tracks/Monaco");
+  const auto saved = TaskbarButtonOpener();
+  TaskbarButtonOpener() = [] { return std::unique_ptr<TaskbarButton>(); };
+  Form1 window(GetModuleHandleW(nullptr), temp.game());
+  ASSERT_TRUE(window.window());
+  SendMessageW(window.window(), RegisterWindowMessageW(L"TaskbarButtonCreated"), 0, 0);
+  SendMessageW(window.button(design::kCpyFls), BM_CLICK, 0, 0);
+  TaskbarButtonOpener() = saved;
+  EXPECT_TRUE(temp.Exists("ZENTOSEASON/tracks/Monaco/Monaco.gdb"));
+  EXPECT_TRUE(IsWindowEnabled(window.button(design::kEndProgram)));
 }
 
 }  // namespace

@@ -26,7 +26,7 @@ dpkg-deb -x "$deb" "$root"
 entry="$root/usr/share/applications/velmora.desktop"
 desktop-file-validate "$entry" || fail "the desktop entry is not valid"
 if grep -q '^MimeType=' "$entry"; then fail "the desktop entry handles a file type"; fi
-grep -qx 'NoDisplay=true' "$entry" || fail "the desktop entry shows in the applications menu"
+if grep -q '^NoDisplay=true' "$entry"; then fail "the desktop entry is kept out of the applications menu"; fi
 service_menu="$root/usr/share/kio/servicemenus/velmora.desktop"
 nemo_action="$root/usr/share/nemo/actions/velmora.nemo_action"
 grep -qx 'MimeType=inode/directory;' "$service_menu" || fail "Dolphin's service menu is not offered for folders"

@@ -8,6 +8,7 @@
 // both keeping mode and times as the copier does; once followed by `sync`,
 // the point at which cp's copy is as safe from a power cut as the copier's
 // (which flushes each batch of files before naming them), and once without.
+// The copier reports its progress as it does in the window.
 //
 // Usage: copy_bench [WORK_FOLDER [SHAPE]]   (default: ./copy-bench, removed
 // afterwards; SHAPE: realistic, many or one-folder, else all three; or
@@ -23,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "app/commands.h"
 #include "bench/bench_util.h"
 #include "copier/copy_plan.h"
 #include "copier/copy_run.h"
@@ -133,10 +135,10 @@ Measure RunCopier(const fs::path& work, bool flush_each_file = false) {
     CurrentPosixFileCalls().flush_each_file = flush_each_file;
     fs::current_path(work / "game");
     const GameFolder game = GameFolder::Current();
-    StringList not_copy, dirs, dirs2;
-    FolderListing dir1(game);
-    FileListing file1(game);
-    CopySeasonFiles(game, *OpenFileSystem(game), {not_copy, dirs, dirs2, dir1, file1});
+    WorkLists lists(game);
+    // Progress figured out and reported as the window has it, minus the window.
+    CommandProgress progress([] {}, CommandProgress::Clock::duration::zero());
+    RunCopyFiles(game, OpenFileSystem, lists, progress);
   });
 }
 

@@ -29,7 +29,12 @@ std::string_view RewriteLine(std::string_view line) {
   return line;
 }
 
-bool ForEachRewrittenLine(std::string_view text, const std::function<bool(std::string_view line)>& take) {
+bool ForEachRewrittenLine(std::string_view text, const std::function<bool(std::string_view line)>& take,
+                          Progress& progress) {
+  const std::size_t total = text.size();
+  // Asked every so many bytes, not for every line: asking reads a clock.
+  constexpr std::size_t kBetweenAsks = 64 << 10;
+  std::size_t next_ask = kBetweenAsks;
   // A file without a single LF ends its lines with CR alone, as old editors
   // wrote them; read as one line it would lose every setting.
   const char line_end = text.find('\n') == std::string_view::npos ? '\r' : '\n';
@@ -41,6 +46,10 @@ bool ForEachRewrittenLine(std::string_view text, const std::function<bool(std::s
     if (!take(RewriteLine(line))) return false;
     if (end == std::string_view::npos) break;
     text.remove_prefix(end + 1);
+    if (const std::size_t done = total - text.size(); done >= next_ask) {
+      next_ask = done + kBetweenAsks;
+      if (progress.Wanted()) progress.Report(done, total);
+    }
   }
   return true;
 }
@@ -61,15 +70,17 @@ std::string JoinLines(const StringList& lines) {
   return text;
 }
 
-void CreateConfigIni(FileSystem& fs, StringList& new_ini) {
+void CreateConfigIni(FileSystem& fs, StringList& new_ini, Progress& progress) {
   new_ini.Clear();
+  if (progress.Wanted()) progress.Report(0, 0);
   const GamePath game_config{std::string(kGameConfig)};
   if (!fs.FileExists(game_config)) return;
   // A configuration that cannot be read whole writes nothing.
   const std::optional<std::string> text = fs.ReadFile(game_config);
   if (!text) return;
   fs.WriteFile({std::string(kAddonConfig)}, [&](const auto& put) {
-    return ForEachRewrittenLine(*text, [&](std::string_view line) { return put(line) && put("\r\n"); });
+    return ForEachRewrittenLine(
+        *text, [&](std::string_view line) { return put(line) && put("\r\n"); }, progress);
   });
 }
 

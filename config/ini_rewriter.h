@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "platform/file_system.h"
+#include "platform/progress.h"
 #include "platform/string_list.h"
 
 namespace velmora {
@@ -20,8 +21,10 @@ std::string_view RewriteLine(std::string_view line);
 // Hands each rewritten line of `text` to `take`, in order, until `take`
 // returns false. Lines end at CR LF or LF, and a lone CR belongs to its
 // line; in a text without any LF, lines end at CR. A last line without an
-// end is a line too. False when `take` stopped it.
-bool ForEachRewrittenLine(std::string_view text, const std::function<bool(std::string_view line)>& take);
+// end is a line too. False when `take` stopped it. Tells `progress` how many
+// bytes of `text` are done.
+bool ForEachRewrittenLine(std::string_view text, const std::function<bool(std::string_view line)>& take,
+                          Progress& progress = NoProgress());
 
 // Appends the rewritten lines of `text`.
 void AddRewrittenLines(std::string_view text, StringList& lines);
@@ -33,7 +36,8 @@ std::string JoinLines(const StringList& lines);
 // line as it is built: no more than the game's configuration is held in
 // memory, so `new_ini` is emptied and stays so. Without a readable game
 // configuration nothing is written; the old file stays as it was whenever
-// the new one cannot be written whole.
-void CreateConfigIni(FileSystem& fs, StringList& new_ini);
+// the new one cannot be written whole. Tells `progress` how many bytes of
+// the game's configuration are done.
+void CreateConfigIni(FileSystem& fs, StringList& new_ini, Progress& progress = NoProgress());
 
 }  // namespace velmora

@@ -132,6 +132,27 @@ TEST_F(CreateConfigIniTest, RewritesMoreThan32767LinesWhole) {
   EXPECT_EQ(written.substr(written.size() - 20), "SAVEDIR=ZENTOSAVE\\\r\n");
 }
 
+TEST_F(CreateConfigIniTest, TellsHowManyBytesOfTheGamesConfigurationAreDoneAsItGoes) {
+  std::string config;
+  for (int i = 0; i < 40000; ++i) config += "Key" + std::to_string(i) + "=1\r\n";
+  temp_.Write("Config.ini", config);
+  struct Recorded : Progress {
+    bool Wanted() override { return true; }
+    void Report(std::uint64_t done, std::uint64_t total) override { figures.push_back({done, total}); }
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> figures;
+  } progress;
+  CreateConfigIni(*OpenFileSystem(temp_.game()), new_ini_, progress);
+  ASSERT_GE(progress.figures.size(), 5u);
+  EXPECT_EQ(progress.figures.front().second, 0u) << "the size is not known before the read";
+  std::uint64_t done = 0;
+  for (std::size_t i = 1; i < progress.figures.size(); ++i) {
+    EXPECT_EQ(progress.figures[i].second, config.size());
+    EXPECT_GT(progress.figures[i].first, done);
+    EXPECT_LE(progress.figures[i].first, config.size());
+    done = progress.figures[i].first;
+  }
+}
+
 // A read that fails part-way.
 class FailingRead : public FileSystemWrapper {
  public:

@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "copier/copy_plan.h"
+#include "copier/plan_sizes.h"
 #include "platform/name_case.h"
 
 namespace velmora {
@@ -18,49 +19,91 @@ bool SameIgnoringCase(const GamePath& a, const GamePath& b) {
   return std::equal(a.begin(), a.end(), b.begin(), b.end(), NamesEqualIgnoringCase);
 }
 
-// Copies the listed files of one folder pair that the plan does not leave out.
-void CopyPair(const GameFolder& game, FileSystem& fs, const CopyLists& lists, std::size_t j) {
-  const std::optional<GamePath> source = game.Parse(lists.dirs.List(j));
-  const std::optional<GamePath> target = game.Parse(lists.dirs2.List(j));
-  if (!source || !target) return;
+// Visits the listed files of one folder pair that the plan does not leave out.
+bool VisitPair(const GameFolder& game, FileSystem& fs, const PlanLists& plan, std::size_t j,
+               FileListing& files, const PlanVisitor& visit) {
+  const std::optional<GamePath> source = game.Parse(plan.dirs.List(j));
+  const std::optional<GamePath> target = game.Parse(plan.dirs2.List(j));
+  if (!source || !target) return true;
   // The pits folder's own pair: the pits copy that follows replaces every
   // file it would copy, so each pit file is copied once, by that.
   if (SameIgnoringCase(*source, *SplitRelative(kPitsSource)) && SameIgnoringCase(*target, *SplitRelative(kPitsTarget)))
-    return;
+    return true;
   // A folder that cannot be listed is passed over, not mistaken for the last one listed.
-  if (!lists.file1.SetPath(fs, lists.dirs.List(j))) return;
+  if (!files.SetPath(fs, plan.dirs.List(j))) return true;
   GamePath file = Below(*source, "");  // one path, its last name changed for each file
-  for (std::size_t k = 0; k < lists.file1.ListCount(); ++k) {
-    const std::string& name = lists.file1.List(k);
-    if (IsLeftOut(name, lists.not_copy)) continue;
+  for (std::size_t k = 0; k < files.ListCount(); ++k) {
+    const std::string& name = files.List(k);
+    if (IsLeftOut(name, plan.not_copy)) continue;
     file.back() = name;
-    fs.CopyFile(file, *target, Replace::kNo);
+    if (!visit.file(file, *target, Replace::kNo)) return false;
   }
+  return true;
+}
+
+bool VisitFolderReplacing(FileSystem& fs, const GamePath& from, const GamePath& to, const PlanVisitor& visit) {
+  const std::optional<std::vector<Entry>> entries = fs.List(from);
+  if (!entries) return true;
+  if (visit.folder) visit.folder(to);
+  for (const Entry& entry : *entries) {
+    const bool go_on = entry.kind == EntryKind::kFolder
+                           ? VisitFolderReplacing(fs, Below(from, entry.name), Below(to, entry.name), visit)
+                           : visit.file(Below(from, entry.name), to, Replace::kYes);
+    if (!go_on) return false;
+  }
+  return true;
 }
 
 }  // namespace
 
-void CopySeasonFiles(const GameFolder& game, FileSystem& fs, const CopyLists& lists) {
+void VisitPlan(const GameFolder& game, FileSystem& fs, const PlanLists& plan, FileListing& files,
+               const PlanVisitor& visit) {
+  for (std::size_t j = 0; j < plan.dirs.ListCount(); ++j)
+    if (!VisitPair(game, fs, plan, j, files, visit)) return;
+  VisitFolderReplacing(fs, *SplitRelative(kPitsSource), *SplitRelative(kPitsTarget), visit);
+}
+
+void CopySeasonFiles(const GameFolder& game, FileSystem& fs, const CopyLists& lists, Progress& progress,
+                     FileSystem* sizing_fs) {
+  if (progress.Wanted()) progress.Report(0, 0);
   // A fresh plan every run: the lists would otherwise grow with each one.
   lists.not_copy.Clear();
   lists.dirs.Clear();
   lists.dirs2.Clear();
   AddSkipNames(lists.not_copy);
   AddFolderPairs(game, fs, lists.dir1, lists.dirs, lists.dirs2);
-  for (std::size_t j = 0; j < lists.dirs.ListCount(); ++j) CopyPair(game, fs, lists, j);
-  CopyFolderReplacing(fs, *SplitRelative(kPitsSource), *SplitRelative(kPitsTarget));
+  const PlanLists plan{lists.not_copy, lists.dirs, lists.dirs2};
+  // Sized on another thread, so that progress is told in bytes; only once a
+  // figure is wanted during the copy, so that a run over at once, as one
+  // with everything there already is, never pays for it.
+  std::optional<PlanSizes> sizes;
+  std::size_t visited = 0;
+  VisitPlan(game, fs, plan, lists.file1,
+            {[&](const GamePath& file, const GamePath& to, Replace replace) {
+               fs.CopyFile(file, to, replace);
+               ++visited;
+               if (sizing_fs && progress.Wanted()) {
+                 if (!sizes) sizes.emplace(game, *sizing_fs, plan);
+                 const PlanSizes::Sum sum = sizes->Through(visited);
+                 progress.Report(sum.done, sum.total);
+               }
+               return true;
+             },
+             [&](const GamePath& folder) { fs.CreateFolder(folder); }});
+  // The end is told, however long after the last figure it comes.
+  if (sizes) {
+    const PlanSizes::Sum sum = sizes->Through(visited);
+    if (sum.total != 0) progress.Report(sum.done, sum.total);
+  }
 }
 
 void CopyFolderReplacing(FileSystem& fs, const GamePath& from, const GamePath& to) {
-  const std::optional<std::vector<Entry>> entries = fs.List(from);
-  if (!entries) return;
-  fs.CreateFolder(to);  // fails harmlessly when it is there already
-  for (const Entry& entry : *entries) {
-    if (entry.kind == EntryKind::kFolder)
-      CopyFolderReplacing(fs, Below(from, entry.name), Below(to, entry.name));
-    else
-      fs.CopyFile(Below(from, entry.name), to, Replace::kYes);
-  }
+  VisitFolderReplacing(fs, from, to,
+                       {[&](const GamePath& file, const GamePath& folder, Replace replace) {
+                          fs.CopyFile(file, folder, replace);
+                          return true;
+                        },
+                        [&](const GamePath& folder) { fs.CreateFolder(folder); }});
 }
 
 }  // namespace velmora

@@ -2,7 +2,10 @@
 
 #include "platform/file_system.h"
 #include "platform/game_folder.h"
+#include <functional>
+
 #include "platform/listings.h"
+#include "platform/progress.h"
 #include "platform/string_list.h"
 
 namespace velmora {
@@ -20,7 +23,31 @@ struct CopyLists {
 // every file of every folder pair that the plan does not leave out into the
 // pair's target folder without replacing anything there, then copies the
 // pits folder whole, replacing files. A copy that fails is passed over.
-void CopySeasonFiles(const GameFolder& game, FileSystem& fs, const CopyLists& lists);
+// Tells `progress` how far it has come: the amount unknown while the plan is
+// made, then bytes, once another thread has sized the plan's files through
+// `sizing_fs` (without it the amount stays unknown). Files already there
+// count as done when they are passed.
+void CopySeasonFiles(const GameFolder& game, FileSystem& fs, const CopyLists& lists,
+                     Progress& progress = NoProgress(), FileSystem* sizing_fs = nullptr);
+
+// A made plan: the names never copied file by file and the folder pairs.
+struct PlanLists {
+  const StringList& not_copy;
+  const StringList& dirs;
+  const StringList& dirs2;
+};
+
+// What is done for each step of a plan: `file` for each file to copy into a
+// folder (false stops the walk), `folder` for each pits folder to make first.
+struct PlanVisitor {
+  std::function<bool(const GamePath& file, const GamePath& target_folder, Replace replace)> file;
+  std::function<void(const GamePath& folder)> folder;
+};
+
+// Walks `plan` in the order a run copies: each pair's files, listed afresh
+// with `files`, then the pits tree. Only reads the disk.
+void VisitPlan(const GameFolder& game, FileSystem& fs, const PlanLists& plan, FileListing& files,
+               const PlanVisitor& visit);
 
 // Copies a folder's files and sub-folders at every depth into `to`, replacing
 // files there and creating missing folders (`to` itself when its parent exists).

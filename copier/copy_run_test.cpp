@@ -7,6 +7,7 @@
 #include <map>
 
 #include "copier/copy_run_fixture.h"
+#include "platform/testing/refused_threads.h"
 
 namespace velmora {
 namespace {
@@ -176,6 +177,63 @@ TEST_F(CopyRunTest, APitsFolderThatIsAlsoATrackSubFolderPairHasEachFileCopiedOnc
   EXPECT_EQ(temp_.Read("ZENTOSeason/tracks/Pits/garage.dat"), "new");
   EXPECT_EQ(temp_.Read("ZENTOSeason/tracks/Pits/ORDER.PIT"), "order");
   EXPECT_EQ(temp_.Read("ZENTOSeason/tracks/Pits/lane.aiw"), "line");
+}
+
+// Wants every figure, and records them. Once the plan is made it gives the
+// thread that sizes it a moment before each file while the sizes are unknown.
+class RecordedProgress : public Progress {
+ public:
+  bool Wanted() override { return true; }
+  void Report(std::uint64_t done, std::uint64_t total) override {
+    if (total == 0 && !figures.empty() && waits_ < 500) {
+      ++waits_;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    figures.push_back({done, total});
+  }
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> figures;
+
+ private:
+  int waits_ = 0;
+};
+
+void MakeSizedGame(testing::TempGame& temp) {
+  temp.Write("season02/tracks/Monaco/a.gdb", std::string(1000, 'a'));
+  temp.Write("season02/tracks/Monaco/b.gdb", std::string(2000, 'b'));
+  temp.Write("season02/tracks/Monaco/Monaco.aiw", std::string(50000, 'l'));  // never copied
+  temp.Write("season02/tracks/pits/lane.txt", std::string(300, 'p'));
+  temp.Write("ZENTOSEASON/tracks/Monaco/b.gdb", "already there");
+}
+
+TEST_F(CopyRunTest, ProgressIsToldInBytesOfTheFilesTheRunTakesUpWithFilesAlreadyThereCountedAsDone) {
+  MakeSizedGame(temp_);
+  const auto sizing = OpenFileSystem(temp_.game());
+  RecordedProgress progress;
+  CopySeasonFiles(temp_.game(), *OpenFileSystem(temp_.game()), {not_copy_, dirs_, dirs2_, dir1_, file1_},
+                  progress, sizing.get());
+  ASSERT_FALSE(progress.figures.empty());
+  EXPECT_EQ(progress.figures.front(), std::make_pair(std::uint64_t(0), std::uint64_t(0))) << "before the plan";
+  std::uint64_t done = 0;
+  for (const auto& [now_done, total] : progress.figures) {
+    if (total == 0) continue;
+    EXPECT_EQ(total, 3300u);
+    EXPECT_GE(now_done, done);
+    done = now_done;
+  }
+  EXPECT_EQ(progress.figures.back(), std::make_pair(std::uint64_t(3300), std::uint64_t(3300)));
+  EXPECT_EQ(temp_.Read("ZENTOSEASON/tracks/Monaco/b.gdb"), "already there");
+}
+
+TEST_F(CopyRunTest, WithoutAThreadToSizeThePlanTheAmountStaysUnknownAndTheCopyIsWhole) {
+  MakeSizedGame(temp_);
+  testing::RefusedThreads refused({"sizer"});
+  const auto sizing = OpenFileSystem(temp_.game());
+  RecordedProgress progress;
+  CopySeasonFiles(temp_.game(), *OpenFileSystem(temp_.game()), {not_copy_, dirs_, dirs2_, dir1_, file1_},
+                  progress, sizing.get());
+  for (const auto& figure : progress.figures) EXPECT_EQ(figure.second, 0u);
+  EXPECT_EQ(temp_.Read("ZENTOSEASON/tracks/Monaco/a.gdb"), std::string(1000, 'a'));
+  EXPECT_EQ(temp_.Read("ZENTOSEASON/tracks/Pits/lane.txt"), std::string(300, 'p'));
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -48,8 +49,10 @@ class FileSystem {
   // or whose name was taken meanwhile, is left out silently.
   virtual bool CopyFile(const GamePath& source, const GamePath& target_folder,
                         Replace replace) = 0;
+  // The size of an existing file (not a folder); empty for anything else.
+  virtual std::optional<std::uint64_t> FileSize(const GamePath& file) = 0;
   // True for an existing file (not a folder).
-  virtual bool FileExists(const GamePath& file) = 0;
+  bool FileExists(const GamePath& file) { return FileSize(file).has_value(); }
   // The whole content, or empty when any part of it cannot be read, or when
   // it is written to while it is read (on Linux, after a second try).
   virtual std::optional<std::string> ReadFile(const GamePath& file) = 0;
@@ -90,7 +93,7 @@ class FileSystemWrapper : public FileSystem {
   bool CopyFile(const GamePath& source, const GamePath& target_folder, Replace replace) override {
     return target_.CopyFile(source, target_folder, replace);
   }
-  bool FileExists(const GamePath& file) override { return target_.FileExists(file); }
+  std::optional<std::uint64_t> FileSize(const GamePath& file) override { return target_.FileSize(file); }
   std::optional<std::string> ReadFile(const GamePath& file) override {
     return target_.ReadFile(file);
   }

@@ -105,10 +105,11 @@ class PosixFileSystem : public FileSystem {
     return WithDescriptors([&] { return WriteFileOnce(file, pieces); }).ok();
   }
 
-  bool FileExists(const GamePath& file) override {
+  std::optional<std::uint64_t> FileSize(const GamePath& file) override {
     const CaseResolver::Resolved resolved = resolver_.Resolve(file);
     struct stat st;
-    return resolved.exists && StatPath(resolved.path, st, true) && S_ISREG(st.st_mode);
+    if (!resolved.exists || !StatPath(resolved.path, st, true) || !S_ISREG(st.st_mode)) return std::nullopt;
+    return std::uint64_t(st.st_size);
   }
 
   std::optional<std::string> NativePath(const GamePath& path) override {

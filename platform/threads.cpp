@@ -3,8 +3,11 @@
 #include <system_error>
 #include <utility>
 
-#ifdef __linux__
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <pthread.h>
+#include <sched.h>
 #endif
 
 namespace velmora {
@@ -31,6 +34,15 @@ std::thread StartThread(const char* name, std::function<void()> body) {
   } catch (const std::bad_alloc&) {
     return std::thread();
   }
+}
+
+void LowerThisThreadsPriority() {
+#ifdef _WIN32
+  SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_IDLE);
+#elif defined(SCHED_IDLE)
+  const sched_param none{};
+  pthread_setschedparam(pthread_self(), SCHED_IDLE, &none);
+#endif
 }
 
 }  // namespace velmora

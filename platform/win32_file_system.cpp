@@ -194,9 +194,12 @@ class Win32FileSystem : public FileSystem {
     return out.Close();
   }
 
-  bool FileExists(const GamePath& file) override {
-    const DWORD attributes = AttributesOf(Path(file));
-    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+  std::optional<std::uint64_t> FileSize(const GamePath& file) override {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(Long(Path(file)).c_str(), GetFileExInfoStandard, &data) ||
+        (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+      return std::nullopt;
+    return std::uint64_t(data.nFileSizeHigh) << 32 | data.nFileSizeLow;
   }
 
   std::optional<std::string> ReadFile(const GamePath& file) override {
