@@ -39,6 +39,11 @@ if(VELMORA_TESTS)
     COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/accessibility_test.sh $<TARGET_FILE:velmora>
             ${PROJECT_SOURCE_DIR}/scripts/make-demo ${CMAKE_CURRENT_BINARY_DIR}/accessibility)
   set_tests_properties(window_accessibility PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 120 RUN_SERIAL TRUE)
+  # The portable build, extracted anywhere, with the system's Qt hidden.
+  add_test(NAME portable_linux
+    COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/portable_test.sh ${PROJECT_SOURCE_DIR} ${CMAKE_BINARY_DIR}
+            ${CMAKE_CURRENT_BINARY_DIR}/portable)
+  set_tests_properties(portable_linux PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 300 RUN_SERIAL TRUE)
 endif()
 
 include(GNUInstallDirs)
