@@ -1,6 +1,7 @@
 #include "copier/copy_run.h"
 
 #include <algorithm>
+#include <chrono>
 #include <optional>
 
 #include "copier/copy_plan.h"
@@ -14,6 +15,9 @@ GamePath Below(GamePath folder, const std::string& name) {
   folder.push_back(name);
   return folder;
 }
+
+// How long a copy runs before its files are sized.
+constexpr std::chrono::milliseconds kSizeAfter(500);
 
 bool SameIgnoringCase(const GamePath& a, const GamePath& b) {
   return std::equal(a.begin(), a.end(), b.begin(), b.end(), NamesEqualIgnoringCase);
@@ -73,18 +77,19 @@ void CopySeasonFiles(const GameFolder& game, FileSystem& fs, const CopyLists& li
   AddSkipNames(lists.not_copy);
   AddFolderPairs(game, fs, lists.dir1, lists.dirs, lists.dirs2);
   const PlanLists plan{lists.not_copy, lists.dirs, lists.dirs2};
-  // Sized on another thread, so that progress is told in bytes; only once a
-  // figure is wanted during the copy, so that a run over at once, as one
-  // with everything there already is, never pays for it.
+  // Sized on another thread, so that progress is told in bytes; only once
+  // the copy has lasted long enough for a player to watch it, so that a
+  // short run, as one with everything there already is, never pays for it.
   std::optional<PlanSizes> sizes;
+  const auto size_from = std::chrono::steady_clock::now() + kSizeAfter;
   std::size_t visited = 0;
   VisitPlan(game, fs, plan, lists.file1,
             {[&](const GamePath& file, const GamePath& to, Replace replace) {
                fs.CopyFile(file, to, replace);
                ++visited;
                if (sizing_fs && progress.Wanted()) {
-                 if (!sizes) sizes.emplace(game, *sizing_fs, plan);
-                 const PlanSizes::Sum sum = sizes->Through(visited);
+                 if (!sizes && std::chrono::steady_clock::now() >= size_from) sizes.emplace(game, *sizing_fs, plan);
+                 const PlanSizes::Sum sum = sizes ? sizes->Through(visited) : PlanSizes::Sum{0, 0};
                  progress.Report(sum.done, sum.total);
                }
                return true;

@@ -179,15 +179,16 @@ TEST_F(CopyRunTest, APitsFolderThatIsAlsoATrackSubFolderPairHasEachFileCopiedOnc
   EXPECT_EQ(temp_.Read("ZENTOSeason/tracks/Pits/lane.aiw"), "line");
 }
 
-// Wants every figure, and records them. Once the plan is made it gives the
-// thread that sizes it a moment before each file while the sizes are unknown.
+// Wants every figure, and records them. Once the plan is made, each figure
+// while the sizes are unknown slows the copy down, so that it lasts long
+// enough to be sized.
 class RecordedProgress : public Progress {
  public:
   bool Wanted() override { return true; }
   void Report(std::uint64_t done, std::uint64_t total) override {
-    if (total == 0 && !figures.empty() && waits_ < 500) {
+    if (total == 0 && !figures.empty() && waits_ < 100) {
       ++waits_;
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     figures.push_back({done, total});
   }
@@ -202,6 +203,7 @@ void MakeSizedGame(testing::TempGame& temp) {
   temp.Write("season02/tracks/Monaco/b.gdb", std::string(2000, 'b'));
   temp.Write("season02/tracks/Monaco/Monaco.aiw", std::string(50000, 'l'));  // never copied
   temp.Write("season02/tracks/pits/lane.txt", std::string(300, 'p'));
+  for (int i = 0; i < 10; ++i) temp.Write("season02/tracks/Monaco/c" + std::to_string(i) + ".gdb", std::string(100, 'c'));
   temp.Write("ZENTOSEASON/tracks/Monaco/b.gdb", "already there");
 }
 
@@ -216,11 +218,11 @@ TEST_F(CopyRunTest, ProgressIsToldInBytesOfTheFilesTheRunTakesUpWithFilesAlready
   std::uint64_t done = 0;
   for (const auto& [now_done, total] : progress.figures) {
     if (total == 0) continue;
-    EXPECT_EQ(total, 3300u);
+    EXPECT_EQ(total, 4300u);
     EXPECT_GE(now_done, done);
     done = now_done;
   }
-  EXPECT_EQ(progress.figures.back(), std::make_pair(std::uint64_t(3300), std::uint64_t(3300)));
+  EXPECT_EQ(progress.figures.back(), std::make_pair(std::uint64_t(4300), std::uint64_t(4300)));
   EXPECT_EQ(temp_.Read("ZENTOSEASON/tracks/Monaco/b.gdb"), "already there");
 }
 

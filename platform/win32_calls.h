@@ -47,6 +47,9 @@ struct Win32Calls {
         return CreateProcessW(application, command_line, nullptr, nullptr, FALSE, 0, nullptr, folder, startup,
                               process);
       };
+  // Whether each copy is flushed to the disk before it gets its name: a
+  // setting the benchmark prices, off in the program.
+  bool flush_each_copy = false;
   // Whether the user has chosen a high-contrast theme.
   std::function<bool()> high_contrast = [] {
     HIGHCONTRASTW setting{};

@@ -9,7 +9,11 @@
 // The pits copy replaces read-only files too; Qorvane.ini that is read-only
 // is the user's to keep.
 // A file gets its name only when it is complete: it is written under a
-// hidden temporary name and then renamed. A virus scanner or the indexer may
+// hidden temporary name and then renamed. A copy's temporary is made in a
+// hidden sub-folder of its target folder, held with it, so that only its
+// rename looks a name up in a large target folder;
+// whether a name is taken there already comes from one listing of the
+// folder, kept up to date with the names the command adds. A virus scanner or the indexer may
 // hold a file open for a moment; the rename, or the open to read, is then
 // tried again, as LLVM's and git's renames on Windows do, within about two
 // seconds for the whole command.
@@ -18,13 +22,17 @@
 #include <algorithm>
 #include <atomic>
 #include <cwchar>
-#include <set>
+#include <functional>
+#include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <tuple>
+#include <unordered_set>
 #include <vector>
 
 #include "platform/file_system.h"
+#include "platform/name_case.h"
 #include "platform/piece_buffer.h"
 #include "platform/win32_calls.h"
 #include "platform/win32_handle.h"
@@ -48,13 +56,38 @@ bool IsLink(const std::wstring& path, DWORD attributes) {
   return IsReparsePoint(attributes) && IsLinkTag(CurrentWin32Calls().get_reparse_tag(Long(path).c_str()));
 }
 
-// Which file or folder a path leads to, links followed.
-std::optional<std::tuple<DWORD, DWORD, DWORD>> IdentityOf(const std::wstring& path) {
+// Which file or folder a path leads to, links followed: the volume and the
+// file's id. FILE_ID_INFO costs the system nothing more than the open; where
+// it is missing (Windows 7) the older call gives the same.
+using Identity = std::tuple<ULONGLONG, std::string>;
+std::optional<Identity> IdentityOf(const std::wstring& path) {
   const Handle file(CreateFileW(Long(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!file) return std::nullopt;
+  FILE_ID_INFO id;
+  if (GetFileInformationByHandleEx(file.get(), FileIdInfo, &id, sizeof id))
+    return Identity{id.VolumeSerialNumber, std::string(reinterpret_cast<const char*>(&id.FileId), sizeof id.FileId)};
   BY_HANDLE_FILE_INFORMATION info;
-  if (!file || !GetFileInformationByHandle(file.get(), &info)) return std::nullopt;
-  return std::tuple{info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
+  if (!GetFileInformationByHandle(file.get(), &info)) return std::nullopt;
+  const DWORD index[2] = {info.nFileIndexHigh, info.nFileIndexLow};
+  return Identity{info.dwVolumeSerialNumber, std::string(reinterpret_cast<const char*>(index), sizeof index)};
+}
+
+// True for the name of a temporary of this program, a file or a folder:
+// ".velmora-PROCESS-NUMBER.tmp".
+bool IsTemporaryName(const wchar_t* name) {
+  unsigned long process = 0;
+  unsigned long number = 0;
+  wchar_t rest[8] = {};
+  return std::swscanf(name, L".velmora-%lu-%lu%7ls", &process, &number, rest) == 3 && std::wcscmp(rest, L".tmp") == 0;
+}
+
+// The key a name is found by in a folder, letter case aside as Windows has
+// it; empty for a name that is no valid UTF-16.
+std::optional<std::string> KeyOf(const wchar_t* name) {
+  std::optional<std::string> narrow = NarrowExactly(name);
+  if (narrow) narrow = ToUpperName(*narrow);
+  return narrow;
 }
 
 // A new hidden file in `folder` under a name nothing else uses; a name left
@@ -121,6 +154,11 @@ bool WriteAll(HANDLE file, const char* data, std::size_t size) {
 class Win32FileSystem : public FileSystem {
  public:
   explicit Win32FileSystem(const GameFolder& game) : root_(Widen(game.Root())) {}
+  ~Win32FileSystem() override {
+    // Empty by now: each temporary has been named or discarded.
+    temporaries_.clear();
+    for (const std::wstring& folder : temporary_folders_) RemoveDirectoryW(Long(folder).c_str());
+  }
 
   std::optional<std::vector<Entry>> List(const GamePath& folder) override {
     if (GoesRoundInALoop(folder)) return std::nullopt;
@@ -161,36 +199,46 @@ class Win32FileSystem : public FileSystem {
     const HeldFolder* held = source.empty() ? nullptr : Hold(target_folder);
     if (!held) return false;
     const std::wstring folder = Path(target_folder);
-    SweepStaleTemporaries(folder);
+    std::unordered_set<std::string>& taken = NamesIn(folder);
     const std::wstring name = Widen(source.back());
     const std::wstring target = folder + L"\\" + name;
-    const DWORD existing = AttributesOf(target);
-    if (existing != INVALID_FILE_ATTRIBUTES &&
-        (replace == Replace::kNo || IsLink(target, existing) || (existing & FILE_ATTRIBUTE_DIRECTORY)))
-      return false;
+    const std::optional<std::string> key = KeyOf(name.c_str());
+    // A name taken since the listing is refused by the rename that does not replace.
+    DWORD existing = INVALID_FILE_ATTRIBUTES;
+    if (!key || taken.count(*key)) {
+      if (replace == Replace::kNo) return false;
+      existing = AttributesOf(target);  // as it is now: read-only, a link, a folder
+      if (existing != INVALID_FILE_ATTRIBUTES && (IsLink(target, existing) || (existing & FILE_ATTRIBUTE_DIRECTORY)))
+        return false;
+    }
 
     Handle in = OpenToRead(Path(source));
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!in || !GetFileInformationByHandle(in.get(), &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+    FILE_BASIC_INFO info;
+    if (!in || !GetFileInformationByHandleEx(in.get(), FileBasicInfo, &info, sizeof info) ||
+        (info.FileAttributes & FILE_ATTRIBUTE_DIRECTORY))
       return false;
+    const HeldFolder* temporaries = TemporariesIn(target_folder, folder, *held);
     std::wstring temporary;
-    Handle out = CreateTemporary(*held, temporary);
+    Handle out = temporaries ? CreateTemporary(*temporaries, temporary) : Handle();
     if (!out) return false;
-    bool ok = CopyData(in.get(), out.get()) && SetFileTime(out.get(), nullptr, nullptr, &info.ftLastWriteTime);
+    const FILETIME written{info.LastWriteTime.LowPart, DWORD(info.LastWriteTime.HighPart)};
+    bool ok = CopyData(in.get(), out.get()) && SetFileTime(out.get(), nullptr, nullptr, &written) &&
+              (!CurrentWin32Calls().flush_each_copy || FlushFileBuffers(out.get()));
     // A pits file copied from a CD is read-only, and so is its earlier copy:
     // replacing it means lifting that attribute first, and putting it back
     // when the replacement fails.
     const bool read_only = existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_READONLY);
     if (ok && read_only) ok = SetAttributes(*held, name, existing & ~FILE_ATTRIBUTE_READONLY);
     // Without replacing, the rename fails if the name was taken meanwhile.
-    const bool renamed = ok && Name(*held, out, temporary, name, target, replace == Replace::kYes);
+    const bool renamed = ok && Name(*temporaries, *held, out, temporary, name, target, replace == Replace::kYes);
     if (!renamed) {
       if (ok && read_only) SetAttributes(*held, name, existing);
       Discard(out);
       return false;
     }
+    if (key) taken.insert(*key);
     // The copy takes the source's attributes (read-only, archive) once it has its name.
-    SetAttributes(out.get(), info.dwFileAttributes & ~FILE_ATTRIBUTE_DIRECTORY);
+    SetAttributes(out.get(), info.FileAttributes & ~FILE_ATTRIBUTE_DIRECTORY);
     return out.Close();
   }
 
@@ -233,7 +281,7 @@ class Win32FileSystem : public FileSystem {
     PieceBuffer buffer([&](std::string_view data) { return WriteAll(out.get(), data.data(), data.size()); });
     const bool whole = pieces([&](std::string_view piece) { return buffer.Put(piece); }) && buffer.Drain();
     if (!whole || !FlushFileBuffers(out.get()) ||
-        !Name(*held, out, temporary, Widen(file.back()), target, true)) {
+        !Name(*held, *held, out, temporary, Widen(file.back()), target, true)) {
       Discard(out);
       return false;
     }
@@ -290,11 +338,13 @@ class Win32FileSystem : public FileSystem {
     }
   }
 
-  // Gives the temporary its name in the held folder, once Windows says it
-  // is there; a hold on the file it replaces (at `target`) is waited out.
-  bool Name(const HeldFolder& folder, const Handle& temporary, const std::wstring& temporary_name,
-            const std::wstring& name, const std::wstring& target, bool replace) {
-    if (!folder.Holds(temporary.get(), temporary_name)) return false;
+  // Gives the temporary, made in the held folder `made_in` (`folder` or a
+  // sub-folder of it), its name in the held folder `folder`, once Windows
+  // says it is where it was made; a hold on the file it replaces (at
+  // `target`) is waited out.
+  bool Name(const HeldFolder& made_in, const HeldFolder& folder, const Handle& temporary,
+            const std::wstring& temporary_name, const std::wstring& name, const std::wstring& target, bool replace) {
+    if (!made_in.Holds(temporary.get(), temporary_name)) return false;
     return WaitingOutHolds(target, [&] { return folder.Rename(temporary.get(), name, replace); });
   }
 
@@ -309,7 +359,7 @@ class Win32FileSystem : public FileSystem {
   // `folder`: a link back to a folder around it, which would be listed
   // without end.
   bool GoesRoundInALoop(const GamePath& folder) const {
-    std::set<std::tuple<DWORD, DWORD, DWORD>> seen;
+    std::set<Identity> seen;
     std::wstring path = root_;
     for (std::size_t depth = 0;; ++depth) {
       const auto identity = IdentityOf(path);
@@ -329,30 +379,88 @@ class Win32FileSystem : public FileSystem {
     }
   }
 
-  // A run killed part-way leaves its temporary file behind: the first write
+  // A run killed part-way leaves its temporaries behind: the first write
   // into a folder removes those. Process ids repeat (Wine hands out the same
   // ones in every session), so the file decides: a temporary is written
   // through a handle that shares no deletion, so one that can be deleted is
-  // a leftover, and one being written cannot be.
+  // a leftover, and one being written cannot be. So does a temporaries'
+  // folder, held without delete sharing while its run lives.
   void SweepStaleTemporaries(const std::wstring& folder) {
-    if (!swept_.insert(folder).second) return;
+    if (swept_.insert(folder).second) ForEachEntry(folder, take_nothing);
+  }
+
+  static void take_nothing(const std::wstring&, const WIN32_FIND_DATAW&) {}
+
+  // Lists `folder` whole, sweeping leftover temporaries, and hands `take`
+  // every other entry.
+  using EntryTaker = std::function<void(const std::wstring& path, const WIN32_FIND_DATAW& found)>;
+  void ForEachEntry(const std::wstring& folder, const EntryTaker& take) {
     WIN32_FIND_DATAW found;
-    const HANDLE search = FindFirstFileW(Long(folder + L"\\" + kTemporaryPrefix + L"*.tmp").c_str(), &found);
+    const HANDLE search = FindFirstFileExW(Long(folder + L"\\*").c_str(), FindExInfoBasic, &found,
+                                           FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
     if (search == INVALID_HANDLE_VALUE) return;
     do {
-      unsigned long process = 0;
-      unsigned long number = 0;
-      wchar_t rest[8] = {};
-      if (std::swscanf(found.cFileName, L".velmora-%lu-%lu%7ls", &process, &number, rest) == 3 &&
-          std::wcscmp(rest, L".tmp") == 0)
-        DeleteFileW(Long(folder + L"\\" + found.cFileName).c_str());
+      const std::wstring path = folder + L"\\" + found.cFileName;
+      if (!IsTemporaryName(found.cFileName)) {
+        take(path, found);
+      } else if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        DeleteFileW(Long(path).c_str());
+      } else {
+        ForEachEntry(path, take_nothing);
+        RemoveDirectoryW(Long(path).c_str());
+      }
     } while (FindNextFileW(search, &found));
     FindClose(search);
+  }
+
+  // The names in `folder`, by their keys: listed once, with leftovers swept,
+  // then kept up to date with the copies named there.
+  std::unordered_set<std::string>& NamesIn(const std::wstring& folder) {
+    const auto [at, added] = names_.try_emplace(folder);
+    if (added) {
+      swept_.insert(folder);
+      ForEachEntry(folder, [&names = at->second](const std::wstring&, const WIN32_FIND_DATAW& found) {
+        if (const std::optional<std::string> key = KeyOf(found.cFileName)) names.insert(*key);
+      });
+    }
+    return at->second;
+  }
+
+  // The hidden folder this object makes the temporaries of copies into
+  // `folder` in: a sub-folder of it, held with it from the game folder down,
+  // so that a temporary and its rename are looked up through the same
+  // folders, and only the rename looks a name up in the large folder. Made
+  // on the first copy into the folder, removed when this object goes. Null
+  // when it cannot be made.
+  const HeldFolder* TemporariesIn(const GamePath& target_folder, const std::wstring& folder,
+                                  const HeldFolder& held) {
+    const auto [at, added] = temporaries_.try_emplace(folder);
+    if (!added) return at->second ? &*at->second : nullptr;
+    static std::atomic<unsigned> counter{0};
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+      const std::wstring name =
+          kTemporaryPrefix + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(counter++) + L".tmp";
+      if (!held.Create(name, FILE_LIST_DIRECTORY | SYNCHRONIZE, FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_CREATE,
+                       FILE_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT, FILE_ATTRIBUTE_HIDDEN)) {
+        if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS) return nullptr;
+        continue;
+      }
+      std::vector<std::wstring> names;
+      for (const std::string& part : target_folder) names.push_back(Widen(part));
+      names.push_back(name);
+      at->second = HeldFolder::Open(root_, names);
+      temporary_folders_.push_back(folder + L"\\" + name);
+      return at->second ? &*at->second : nullptr;
+    }
+    return nullptr;
   }
 
   std::wstring root_;
   std::vector<char> buffer_;
   std::set<std::wstring> swept_;
+  std::map<std::wstring, std::unordered_set<std::string>> names_;
+  std::map<std::wstring, std::optional<HeldFolder>> temporaries_;
+  std::vector<std::wstring> temporary_folders_;
   std::optional<HeldFolder> held_;
   GamePath held_path_;
   DWORD hold_budget_ms_ = 2000;

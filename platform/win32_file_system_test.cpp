@@ -313,6 +313,7 @@ TEST(Win32FileSystemTest, FilesHeldForLongShareOneWaitAndKeepTheirOldContentWith
   EXPECT_LE(*renames, 13 + 10);
   EXPECT_EQ(temp.Read("Qorvane.ini"), "old");
   EXPECT_EQ(temp.Read("ZENTOSEASON/tracks/Pits/PIT3.PIT"), "old");
+  file_system.reset();  // its folder of temporaries goes with it
   EXPECT_FALSE(HasTemporaries(temp, ""));
   EXPECT_FALSE(HasTemporaries(temp, "ZENTOSEASON/tracks/Pits"));
 }
