@@ -124,7 +124,9 @@ int RunVelmora(const fs::path& game, bool flush_each) {
   const GameFolder folder(game.string());
   WorkLists lists(folder);
   RunCopyFiles(folder, OpenFileSystem, lists);
-  std::printf("%ld\n", calls);
+  PROCESS_MEMORY_COUNTERS memory{};
+  K32GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof memory);
+  std::printf("%ld %.1f\n", calls, double(memory.PeakWorkingSetSize) / (1 << 20));
   return 0;
 }
 
@@ -176,11 +178,10 @@ int RunLoop(const fs::path& game, const fs::path& season) {
 
 struct Measure {
   double seconds = 0;
-  double peak_mb = 0;
   std::string output;
 };
 
-// Runs `command_line` and waits for it: its time, peak working set and output.
+// Runs `command_line` and waits for it: its time and output.
 Measure RunProcess(std::wstring command_line, const fs::path& folder = {}) {
   SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
   HANDLE read_end = nullptr, write_end = nullptr;
@@ -207,9 +208,6 @@ Measure RunProcess(std::wstring command_line, const fs::path& folder = {}) {
   while (ReadFile(read_end, buffer, sizeof buffer, &got, nullptr) && got > 0) measure.output.append(buffer, got);
   WaitForSingleObject(process.hProcess, INFINITE);
   measure.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  PROCESS_MEMORY_COUNTERS memory{};
-  if (K32GetProcessMemoryInfo(process.hProcess, &memory, sizeof memory))
-    measure.peak_mb = double(memory.PeakWorkingSetSize) / (1 << 20);
   CloseHandle(process.hProcess);
   CloseHandle(process.hThread);
   CloseHandle(read_end);
@@ -249,8 +247,29 @@ double Median(std::vector<double> values) {
   return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
 }
 
-// From start to the first drawn window, as WaitForInputIdle sees it: the
-// program's message loop waits for input once its window has been drawn.
+struct WindowSearch {
+  DWORD process;
+  HWND found;
+};
+
+BOOL CALLBACK TakeWindowOf(HWND window, LPARAM context) {
+  auto* search = reinterpret_cast<WindowSearch*>(context);
+  DWORD owner = 0;
+  GetWindowThreadProcessId(window, &owner);
+  if (owner != search->process || !IsWindowVisible(window)) return TRUE;
+  search->found = window;
+  return FALSE;
+}
+
+// The visible top-level window of a process, if it has one yet.
+HWND WindowOf(DWORD process) {
+  WindowSearch search{process, nullptr};
+  EnumWindows(TakeWindowOf, LPARAM(&search));
+  return search.found;
+}
+
+// From start to the first drawn window: the window is shown, and its
+// thread has taken a message after the painting that showing it queued.
 double StartUp(std::wstring command_line, const fs::path& folder) {
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
@@ -260,7 +279,14 @@ double StartUp(std::wstring command_line, const fs::path& folder) {
   if (!CreateProcessW(nullptr, command_line.data(), nullptr, nullptr, FALSE, 0, nullptr, in.c_str(), &startup,
                       &process))
     return -1;
-  WaitForInputIdle(process.hProcess, 30000);
+  HWND window = nullptr;
+  while (!(window = WindowOf(process.dwProcessId)) && WaitForSingleObject(process.hProcess, 1) == WAIT_TIMEOUT) {
+  }
+  if (window) {
+    UpdateWindow(window);
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 30000, &ignored);
+  }
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   TerminateProcess(process.hProcess, 0);
   WaitForSingleObject(process.hProcess, INFINITE);
@@ -285,8 +311,11 @@ void MeasureShape(const fs::path& work, const Shape& shape, int trials) {
         case 0: {
           const Measure m = Velmora(game);
           t_ours.push_back(m.seconds);
-          peak = std::max(peak, m.peak_mb);
-          calls = std::atof(m.output.c_str()) / files;
+          long made = 0;
+          double peak_mb = 0;
+          std::sscanf(m.output.c_str(), "%ld %lf", &made, &peak_mb);
+          peak = std::max(peak, peak_mb);
+          calls = double(made) / files;
           break;
         }
         case 1:

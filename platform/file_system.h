@@ -43,10 +43,10 @@ class FileSystem {
   // modification time and permission bits. The target name only ever holds
   // the complete copy. With Replace::kNo an entry of that name already there
   // (any letter case, any kind, a link too) is left alone and the copy fails.
-  // On Linux, once the source is open, the copy may be written on another
-  // thread and get its name later, once a batch of copies is on the disk,
-  // and at the latest when this object is dropped; a copy that fails then,
-  // or whose name was taken meanwhile, is left out silently.
+  // Once the source is open, the copy may be written on another thread and
+  // get its name later (on Linux once a batch of copies is on the disk), at
+  // the latest when this object is dropped; a copy that fails then, or whose
+  // name was taken meanwhile, is left out silently.
   virtual bool CopyFile(const GamePath& source, const GamePath& target_folder,
                         Replace replace) = 0;
   // The size of an existing file (not a folder); empty for anything else.

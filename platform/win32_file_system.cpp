@@ -24,9 +24,11 @@
 #include <cwchar>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <unordered_set>
 #include <vector>
@@ -38,6 +40,7 @@
 #include "platform/win32_handle.h"
 #include "platform/win32_held_folder.h"
 #include "platform/win32_text.h"
+#include "platform/work_sharing.h"
 
 namespace velmora {
 namespace {
@@ -155,6 +158,7 @@ class Win32FileSystem : public FileSystem {
  public:
   explicit Win32FileSystem(const GameFolder& game) : root_(Widen(game.Root())) {}
   ~Win32FileSystem() override {
+    writers_.reset();  // every copy written and named, or discarded
     // Empty by now: each temporary has been named or discarded.
     temporaries_.clear();
     for (const std::wstring& folder : temporary_folders_) RemoveDirectoryW(Long(folder).c_str());
@@ -196,7 +200,7 @@ class Win32FileSystem : public FileSystem {
   }
 
   bool CopyFile(const GamePath& source, const GamePath& target_folder, Replace replace) override {
-    const HeldFolder* held = source.empty() ? nullptr : Hold(target_folder);
+    const std::shared_ptr<const HeldFolder> held = source.empty() ? nullptr : HoldShared(target_folder);
     if (!held) return false;
     const std::wstring folder = Path(target_folder);
     std::unordered_set<std::string>& taken = NamesIn(folder);
@@ -212,34 +216,18 @@ class Win32FileSystem : public FileSystem {
         return false;
     }
 
-    Handle in = OpenToRead(Path(source));
-    FILE_BASIC_INFO info;
-    if (!in || !GetFileInformationByHandleEx(in.get(), FileBasicInfo, &info, sizeof info) ||
-        (info.FileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+    PendingCopy copy{OpenToRead(Path(source)), {}, nullptr, nullptr, name, target, replace == Replace::kYes,
+                     existing};
+    if (!copy.in || !GetFileInformationByHandleEx(copy.in.get(), FileBasicInfo, &copy.info, sizeof copy.info) ||
+        (copy.info.FileAttributes & FILE_ATTRIBUTE_DIRECTORY))
       return false;
-    const HeldFolder* temporaries = TemporariesIn(target_folder, folder, *held);
-    std::wstring temporary;
-    Handle out = temporaries ? CreateTemporary(*temporaries, temporary) : Handle();
-    if (!out) return false;
-    const FILETIME written{info.LastWriteTime.LowPart, DWORD(info.LastWriteTime.HighPart)};
-    bool ok = CopyData(in.get(), out.get()) && SetFileTime(out.get(), nullptr, nullptr, &written) &&
-              (!CurrentWin32Calls().flush_each_copy || FlushFileBuffers(out.get()));
-    // A pits file copied from a CD is read-only, and so is its earlier copy:
-    // replacing it means lifting that attribute first, and putting it back
-    // when the replacement fails.
-    const bool read_only = existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_READONLY);
-    if (ok && read_only) ok = SetAttributes(*held, name, existing & ~FILE_ATTRIBUTE_READONLY);
-    // Without replacing, the rename fails if the name was taken meanwhile.
-    const bool renamed = ok && Name(*temporaries, *held, out, temporary, name, target, replace == Replace::kYes);
-    if (!renamed) {
-      if (ok && read_only) SetAttributes(*held, name, existing);
-      Discard(out);
-      return false;
-    }
+    copy.folder = held;
+    copy.temporaries = TemporariesIn(target_folder, folder, *held);
+    if (!copy.temporaries) return false;
+    // Taken from now on: a second copy of the name is refused here, not by the rename.
     if (key) taken.insert(*key);
-    // The copy takes the source's attributes (read-only, archive) once it has its name.
-    SetAttributes(out.get(), info.FileAttributes & ~FILE_ATTRIBUTE_DIRECTORY);
-    return out.Close();
+    writers_->Post(std::move(copy));
+    return true;
   }
 
   std::optional<std::uint64_t> FileSize(const GamePath& file) override {
@@ -306,14 +294,63 @@ class Win32FileSystem : public FileSystem {
   // The folder written into, held from the game folder down; kept for the
   // writes that follow into the same folder. Null when it cannot be held
   // (missing, or a link on the way).
-  const HeldFolder* Hold(const GamePath& folder) {
-    if (held_ && held_path_ == folder) return &*held_;
+  const HeldFolder* Hold(const GamePath& folder) { return HoldShared(folder).get(); }
+  // The same, shared with the copies still being written into it.
+  std::shared_ptr<const HeldFolder> HoldShared(const GamePath& folder) {
+    if (held_path_ == folder && held_) return held_;
     held_.reset();
     std::vector<std::wstring> names;
     for (const std::string& name : folder) names.push_back(Widen(name));
-    held_ = HeldFolder::Open(root_, names);
+    if (std::optional<HeldFolder> opened = HeldFolder::Open(root_, names))
+      held_ = std::make_shared<const HeldFolder>(std::move(*opened));
     held_path_ = folder;
-    return held_ ? &*held_ : nullptr;
+    return held_;
+  }
+
+  // A copy whose source is open and whose name is free, to be written,
+  // flushed when asked, and named.
+  struct PendingCopy {
+    Handle in;
+    FILE_BASIC_INFO info;
+    std::shared_ptr<const HeldFolder> folder, temporaries;
+    std::wstring name, target;
+    bool replace;
+    DWORD existing;  // the attributes of the file it replaces, if any
+  };
+
+  // Writes a copy on a helper thread, or on the deciding one; a copy that
+  // fails leaves nothing.
+  void Write(PendingCopy& copy) {
+    std::wstring temporary;
+    Handle out = CreateTemporary(*copy.temporaries, temporary);
+    if (!out) return;
+    const HeldFolder& held = *copy.folder;
+    const FILETIME written{copy.info.LastWriteTime.LowPart, DWORD(copy.info.LastWriteTime.HighPart)};
+    bool ok = CopyData(copy.in.get(), out.get()) && SetFileTime(out.get(), nullptr, nullptr, &written) &&
+              (!CurrentWin32Calls().flush_each_copy || FlushFileBuffers(out.get()));
+    copy.in.Close();
+    // A pits file copied from a CD is read-only, and so is its earlier copy:
+    // replacing it means lifting that attribute first, and putting it back
+    // when the replacement fails.
+    const DWORD existing = copy.existing;
+    const bool read_only = existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_READONLY);
+    if (ok && read_only) ok = SetAttributes(held, copy.name, existing & ~FILE_ATTRIBUTE_READONLY);
+    // Without replacing, the rename fails if the name was taken meanwhile.
+    const bool renamed = ok && Name(*copy.temporaries, held, out, temporary, copy.name, copy.target, copy.replace);
+    if (!renamed) {
+      if (ok && read_only) SetAttributes(held, copy.name, existing);
+      Discard(out);
+      return;
+    }
+    // The copy takes the source's attributes (read-only, archive) once it has its name.
+    SetAttributes(out.get(), copy.info.FileAttributes & ~FILE_ATTRIBUTE_DIRECTORY);
+  }
+
+  // As many helpers as processors beside the deciding thread, at most three:
+  // Windows' storage stack serves several requests in flight better than one.
+  static std::size_t Helpers() {
+    const std::size_t processors = std::max(std::thread::hardware_concurrency(), 1u);
+    return std::min<std::size_t>(processors - 1, 3);
   }
 
   // Runs `attempt` until it succeeds or fails for another reason than a
@@ -327,15 +364,23 @@ class Win32FileSystem : public FileSystem {
       auto result = attempt();
       if (result) return result;
       const DWORD error = GetLastError();
-      if (hold_budget_ms_ == 0 || !IsPassingHold(error, path)) {
+      const DWORD wait = IsPassingHold(error, path) ? TakeFromBudget(pause) : 0;
+      if (wait == 0) {
         SetLastError(error);
         return result;
       }
-      const DWORD wait = std::min(pause, hold_budget_ms_);
       Sleep(wait);
-      hold_budget_ms_ -= wait;
       pause *= 2;
     }
+  }
+
+  // Up to `pause` ms of the command's budget for waiting out holds, shared
+  // by the helpers; 0 once it is spent.
+  DWORD TakeFromBudget(DWORD pause) {
+    DWORD left = hold_budget_ms_.load();
+    while (left > 0 && !hold_budget_ms_.compare_exchange_weak(left, left - std::min(pause, left))) {
+    }
+    return std::min(pause, left);
   }
 
   // Gives the temporary, made in the held folder `made_in` (`folder` or a
@@ -369,13 +414,13 @@ class Win32FileSystem : public FileSystem {
     }
   }
 
-  bool CopyData(HANDLE from, HANDLE to) {
-    buffer_.resize(1 << 20);
+  static bool CopyData(HANDLE from, HANDLE to) {
+    thread_local std::vector<char> buffer(1 << 20);
     for (;;) {
       DWORD got = 0;
-      if (!::ReadFile(from, buffer_.data(), DWORD(buffer_.size()), &got, nullptr)) return false;
+      if (!::ReadFile(from, buffer.data(), DWORD(buffer.size()), &got, nullptr)) return false;
       if (got == 0) return true;
-      if (!WriteAll(to, buffer_.data(), got)) return false;
+      if (!WriteAll(to, buffer.data(), got)) return false;
     }
   }
 
@@ -432,10 +477,10 @@ class Win32FileSystem : public FileSystem {
   // folders, and only the rename looks a name up in the large folder. Made
   // on the first copy into the folder, removed when this object goes. Null
   // when it cannot be made.
-  const HeldFolder* TemporariesIn(const GamePath& target_folder, const std::wstring& folder,
-                                  const HeldFolder& held) {
+  std::shared_ptr<const HeldFolder> TemporariesIn(const GamePath& target_folder, const std::wstring& folder,
+                                                  const HeldFolder& held) {
     const auto [at, added] = temporaries_.try_emplace(folder);
-    if (!added) return at->second ? &*at->second : nullptr;
+    if (!added) return at->second;
     static std::atomic<unsigned> counter{0};
     for (int attempt = 0; attempt < 1000; ++attempt) {
       const std::wstring name =
@@ -448,22 +493,25 @@ class Win32FileSystem : public FileSystem {
       std::vector<std::wstring> names;
       for (const std::string& part : target_folder) names.push_back(Widen(part));
       names.push_back(name);
-      at->second = HeldFolder::Open(root_, names);
+      if (std::optional<HeldFolder> opened = HeldFolder::Open(root_, names))
+        at->second = std::make_shared<const HeldFolder>(std::move(*opened));
       temporary_folders_.push_back(folder + L"\\" + name);
-      return at->second ? &*at->second : nullptr;
+      return at->second;
     }
     return nullptr;
   }
 
   std::wstring root_;
-  std::vector<char> buffer_;
   std::set<std::wstring> swept_;
   std::map<std::wstring, std::unordered_set<std::string>> names_;
-  std::map<std::wstring, std::optional<HeldFolder>> temporaries_;
+  std::map<std::wstring, std::shared_ptr<const HeldFolder>> temporaries_;
   std::vector<std::wstring> temporary_folders_;
-  std::optional<HeldFolder> held_;
+  std::shared_ptr<const HeldFolder> held_;
   GamePath held_path_;
-  DWORD hold_budget_ms_ = 2000;
+  std::atomic<DWORD> hold_budget_ms_{2000};
+  // Last: its helpers are done before the folders they write into go.
+  std::unique_ptr<WorkSharing<PendingCopy>> writers_ =
+      std::make_unique<WorkSharing<PendingCopy>>(Helpers(), [this](PendingCopy& copy) { Write(copy); });
 };
 
 }  // namespace

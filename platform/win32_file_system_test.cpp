@@ -8,11 +8,14 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
+#include <set>
 #include <thread>
 
 #include "copier/copy_run.h"
 #include "platform/file_system.h"
 #include "platform/testing/injected.h"
+#include "platform/testing/refused_threads.h"
 #include "platform/testing/temp_game.h"
 #include "platform/win32_calls.h"
 #include "platform/win32_text.h"
@@ -98,6 +101,7 @@ TEST(Win32FileSystemTest, OneDrivePlaceholdersAreReadAndWrittenIntoButJunctionsA
                                     {"ZENTOSEASON", "tracks", "Monaco"}, Replace::kNo),
               ordinary)
         << std::hex << tag;
+    file_system.reset();  // every copy named
     EXPECT_EQ(temp.Exists("ZENTOSEASON/tracks/Monaco/Monaco.gdb"), ordinary);
   }
 }
@@ -304,8 +308,9 @@ TEST(Win32FileSystemTest, FilesHeldForLongShareOneWaitAndKeepTheirOldContentWith
   auto file_system = OpenFileSystem(temp.game());
   EXPECT_FALSE(file_system->WriteFile({"Qorvane.ini"}, "new"));
   for (int i = 0; i < 10; ++i)
-    EXPECT_FALSE(file_system->CopyFile({"season02", "tracks", "pits", "PIT" + std::to_string(i) + ".PIT"},
-                                       {"ZENTOSEASON", "tracks", "Pits"}, Replace::kYes));
+    file_system->CopyFile({"season02", "tracks", "pits", "PIT" + std::to_string(i) + ".PIT"},
+                          {"ZENTOSEASON", "tracks", "Pits"}, Replace::kYes);
+  file_system.reset();  // every copy tried, with the files still held
   for (HANDLE handle : held) CloseHandle(handle);
   // Pauses of 1, 2, 4 ... ms use up the two seconds on the first file; each
   // later one is tried once. Ten files held alone would take 24 tries each.
@@ -313,7 +318,6 @@ TEST(Win32FileSystemTest, FilesHeldForLongShareOneWaitAndKeepTheirOldContentWith
   EXPECT_LE(*renames, 13 + 10);
   EXPECT_EQ(temp.Read("Qorvane.ini"), "old");
   EXPECT_EQ(temp.Read("ZENTOSEASON/tracks/Pits/PIT3.PIT"), "old");
-  file_system.reset();  // its folder of temporaries goes with it
   EXPECT_FALSE(HasTemporaries(temp, ""));
   EXPECT_FALSE(HasTemporaries(temp, "ZENTOSEASON/tracks/Pits"));
 }
@@ -329,9 +333,10 @@ TEST(Win32FileSystemTest, AnAccessDeniedThatIsNoHoldIsNotWaitedFor) {
     SetLastError(ERROR_ACCESS_DENIED);  // a permission, with nobody holding the file
     return FALSE;
   };
-  EXPECT_FALSE(OpenFileSystem(temp.game())->CopyFile({"season02", "tracks", "pits", "ORDER.PIT"},
-                                                     {"ZENTOSEASON", "tracks", "Pits"}, Replace::kYes));
+  OpenFileSystem(temp.game())->CopyFile({"season02", "tracks", "pits", "ORDER.PIT"}, {"ZENTOSEASON", "tracks", "Pits"},
+                                        Replace::kYes);
   EXPECT_EQ(renames, 1);
+  EXPECT_EQ(temp.Read("ZENTOSEASON/tracks/Pits/ORDER.PIT"), "old");
 }
 
 TEST(Win32FileSystemTest, AConfigHeldForAMomentIsReadOnceItIsLetGo) {
@@ -363,13 +368,38 @@ TEST(Win32FileSystemTest, CopiesReachTargetsBelowPathsOfOver300Characters) {
   temp.Write("season02/tracks/Monaco.gdb", "geometry");
   GamePath into{"ZENTOSEASON"};
   for (char letter : {'x', 'y', 'z', 'w'}) into.push_back(std::string(70, letter));
+  ASSERT_TRUE(OpenFileSystem(temp.game())->CopyFile({"season02", "tracks", "Monaco.gdb"}, into, Replace::kNo));
   auto file_system = OpenFileSystem(temp.game());
-  ASSERT_TRUE(file_system->CopyFile({"season02", "tracks", "Monaco.gdb"}, into, Replace::kNo));
   GamePath copy = into;
   copy.push_back("Monaco.gdb");
   EXPECT_EQ(file_system->ReadFile(copy), "geometry");
   into.push_back("Pits");
   EXPECT_TRUE(file_system->CreateFolder(into));
+}
+
+// Copies are written on helper threads beside the one deciding on them;
+// with helpers or without, each copy is whole under its name, and the
+// temporaries' folders are gone at the end.
+TEST(Win32FileSystemTest, EveryCopyIsWholeWithHelpersAndWhenNoHelperCanStart) {
+  for (const bool refused : {false, true}) {
+    TempGame temp;
+    for (int i = 0; i < 200; ++i)
+      temp.Write("season02/tracks/Monaco/part" + std::to_string(i), std::string(1000 + 97 * i, char('a' + i % 26)));
+    temp.MakeFolder("ZENTOSEASON/tracks/Monaco");
+    std::optional<testing::RefusedThreads> no_helpers;
+    if (refused) no_helpers.emplace(std::set<std::string>{"copy-helper"});
+    {
+      auto file_system = OpenFileSystem(temp.game());
+      for (int i = 0; i < 200; ++i)
+        EXPECT_TRUE(file_system->CopyFile({"season02", "tracks", "Monaco", "part" + std::to_string(i)},
+                                          {"ZENTOSEASON", "tracks", "Monaco"}, Replace::kNo));
+    }
+    EXPECT_EQ(temp.Names("ZENTOSEASON/tracks/Monaco").size(), 200u) << (refused ? "without helpers" : "");
+    for (int i = 0; i < 200; i += 37)
+      EXPECT_EQ(temp.Read("ZENTOSEASON/tracks/Monaco/part" + std::to_string(i)),
+                std::string(1000 + 97 * i, char('a' + i % 26)));
+    EXPECT_FALSE(HasTemporaries(temp, "ZENTOSEASON/tracks/Monaco"));
+  }
 }
 
 TEST(Win32PathTest, LongAbsolutePathsGetTheExtendedLengthPrefix) {
