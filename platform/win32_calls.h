@@ -47,9 +47,11 @@ struct Win32Calls {
         return CreateProcessW(application, command_line, nullptr, nullptr, FALSE, 0, nullptr, folder, startup,
                               process);
       };
-  // Whether each copy is flushed to the disk before it gets its name: a
-  // setting the benchmark prices, off in the program.
-  bool flush_each_copy = false;
+  // Whether each copy is flushed to the disk before it gets its name, so
+  // that a power cut never leaves a named copy full of zeros (which "Copy
+  // files" would never replace). On in the program; the benchmark prices it.
+  bool flush_each_copy = true;
+  std::function<BOOL(HANDLE file)> flush_file = [](HANDLE file) { return FlushFileBuffers(file); };
   // Whether the user has chosen a high-contrast theme.
   std::function<bool()> high_contrast = [] {
     HIGHCONTRASTW setting{};

@@ -327,7 +327,7 @@ class Win32FileSystem : public FileSystem {
     const HeldFolder& held = *copy.folder;
     const FILETIME written{copy.info.LastWriteTime.LowPart, DWORD(copy.info.LastWriteTime.HighPart)};
     bool ok = CopyData(copy.in.get(), out.get()) && SetFileTime(out.get(), nullptr, nullptr, &written) &&
-              (!CurrentWin32Calls().flush_each_copy || FlushFileBuffers(out.get()));
+              (!CurrentWin32Calls().flush_each_copy || CurrentWin32Calls().flush_file(out.get()));
     copy.in.Close();
     // A pits file copied from a CD is read-only, and so is its earlier copy:
     // replacing it means lifting that attribute first, and putting it back

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <thread>
@@ -400,6 +401,45 @@ TEST(Win32FileSystemTest, EveryCopyIsWholeWithHelpersAndWhenNoHelperCanStart) {
                 std::string(1000 + 97 * i, char('a' + i % 26)));
     EXPECT_FALSE(HasTemporaries(temp, "ZENTOSEASON/tracks/Monaco"));
   }
+}
+
+// A copy named before its data is on the disk could be left full of zeros
+// by a power cut, and "Copy files" never replaces it: every copy's rename
+// comes after a flush of that very file, on whichever thread wrote it.
+TEST(Win32FileSystemTest, NoCopyIsNamedBeforeItsOwnFlush) {
+  TempGame temp;
+  for (int i = 0; i < 100; ++i) temp.Write("season02/tracks/Monaco/part" + std::to_string(i), "data");
+  temp.MakeFolder("ZENTOSEASON/tracks/Monaco");
+  static std::mutex mutex;
+  static std::set<HANDLE> flushed;
+  static int named_unflushed, named;
+  flushed.clear();
+  named_unflushed = named = 0;
+  testing::Injected injected(CurrentWin32Calls());
+  injected.calls().flush_file = [](HANDLE file) {
+    const BOOL ok = FlushFileBuffers(file);
+    std::lock_guard lock(mutex);
+    flushed.insert(file);
+    return ok;
+  };
+  injected.calls().rename_file = [](HANDLE file, HANDLE folder, const wchar_t* name, BOOL replace) {
+    {
+      std::lock_guard lock(mutex);
+      ++named;
+      named_unflushed += !flushed.count(file);
+      flushed.erase(file);  // the handle's value may come again for another file
+    }
+    return RenameIntoFolder(file, folder, name, replace);
+  };
+  {
+    auto file_system = OpenFileSystem(temp.game());
+    for (int i = 0; i < 100; ++i)
+      file_system->CopyFile({"season02", "tracks", "Monaco", "part" + std::to_string(i)},
+                            {"ZENTOSEASON", "tracks", "Monaco"}, Replace::kNo);
+  }
+  EXPECT_EQ(named, 100);
+  EXPECT_EQ(named_unflushed, 0);
+  EXPECT_EQ(temp.Names("ZENTOSEASON/tracks/Monaco").size(), 100u);
 }
 
 TEST(Win32PathTest, LongAbsolutePathsGetTheExtendedLengthPrefix) {
