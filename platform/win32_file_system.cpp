@@ -431,13 +431,11 @@ class Win32FileSystem : public FileSystem {
   // a leftover, and one being written cannot be. So does a temporaries'
   // folder, held without delete sharing while its run lives.
   void SweepStaleTemporaries(const std::wstring& folder) {
-    if (swept_.insert(folder).second) ForEachEntry(folder, take_nothing);
+    if (swept_.insert(folder).second) ForEachEntry(folder, nullptr);
   }
 
-  static void take_nothing(const std::wstring&, const WIN32_FIND_DATAW&) {}
-
-  // Lists `folder` whole, sweeping leftover temporaries, and hands `take`
-  // every other entry.
+  // Lists `folder` whole, sweeping leftover temporaries, and hands `take`,
+  // if any, every other entry.
   using EntryTaker = std::function<void(const std::wstring& path, const WIN32_FIND_DATAW& found)>;
   void ForEachEntry(const std::wstring& folder, const EntryTaker& take) {
     WIN32_FIND_DATAW found;
@@ -447,11 +445,11 @@ class Win32FileSystem : public FileSystem {
     do {
       const std::wstring path = folder + L"\\" + found.cFileName;
       if (!IsTemporaryName(found.cFileName)) {
-        take(path, found);
+        if (take) take(path, found);
       } else if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
         DeleteFileW(Long(path).c_str());
       } else {
-        ForEachEntry(path, take_nothing);
+        ForEachEntry(path, nullptr);
         RemoveDirectoryW(Long(path).c_str());
       }
     } while (FindNextFileW(search, &found));
