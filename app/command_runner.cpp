@@ -1,5 +1,7 @@
 #include "app/command_runner.h"
 
+#include <exception>
+#include <iostream>
 #include <thread>
 #include <utility>
 
@@ -8,10 +10,14 @@
 namespace velmora {
 namespace {
 
-void RunPassingOver(const std::function<void(Progress&)>& command, Progress& progress) {
+// Runs `command`; one that throws tells that it stopped.
+std::optional<Notice> RunCatching(const CommandRunner::Command& command, Progress& progress) {
   try {
-    command(progress);
+    return command(progress);
+  } catch (const std::exception& failure) {
+    return Notice{std::string("The command stopped before it was done: ") + failure.what() + "."};
   } catch (...) {
+    return Notice{"The command stopped before it was done."};
   }
 }
 
@@ -46,37 +52,53 @@ TaskProgress CommandProgress::Latest() const {
   return latest_;
 }
 
-bool CommandRunner::Press(design::Button pressed, const std::function<void(Progress&)>& command) {
+bool CommandRunner::Press(design::Button pressed, const Command& command) {
   if (running_) return false;  // commands never overlap
+  running_ = true;
+  close_requested_ = false;
+  std::optional<Notice> notice;
   if (pressed == design::kCommand1 || pressed == design::kEndProgram) {
-    command(NoProgress());
-    return true;
+    // These end the program when they succeed; nothing else is done then.
+    notice = RunCatching(command, NoProgress());
+    if (!notice) {
+      running_ = false;
+      return true;
+    }
+  } else {
+    const bool copying = pressed == design::kCpyFls;
+    if (copying) window_.ShowCopying(true);
+    notice = RunOnWorker(command, QuietFor(pressed));
+    if (copying) window_.ShowCopying(false);
   }
-  const bool copying = pressed == design::kCpyFls;
-  if (copying) window_.ShowCopying(true);
-  const bool close = RunOnWorker(command, QuietFor(pressed));
-  if (copying) window_.ShowCopying(false);
+  if (notice && close_requested_) std::cerr << "velmora: " << notice->text << '\n';
+  else if (notice) Tell(*notice);
+  running_ = false;
   // A greyed button hands the focus on; it comes back to the one pressed,
   // so the next Space or Enter does not reach another command.
   window_.Focus(pressed);
-  if (close) window_.End();
+  if (std::exchange(close_requested_, false)) window_.End();
   return true;
 }
 
-bool CommandRunner::RunOnWorker(const std::function<void(Progress&)>& command,
-                                CommandProgress::Clock::duration quiet_for) {
-  running_ = true;
-  close_requested_ = false;
+void CommandRunner::Tell(const Notice& notice) {
+  window_.ShowProgress({TaskProgress::State::kError});
+  window_.Tell(notice);
+  window_.ShowProgress({});
+}
+
+std::optional<Notice> CommandRunner::RunOnWorker(const Command& command,
+                                                 CommandProgress::Clock::duration quiet_for) {
   done_.store(false, std::memory_order_release);
   CommandProgress progress([this] { window_.Wake(); }, quiet_for);
+  std::optional<Notice> notice;
   std::thread worker = StartThread("command", [&] {
-    RunPassingOver(command, progress);
+    notice = RunCatching(command, progress);
     // Set before the wake-up, so that a loop woken early still sees it.
     done_.store(true, std::memory_order_release);
     window_.Wake();
   });
   if (!worker.joinable()) {
-    RunPassingOver(command, NoProgress());  // nobody could show it meanwhile
+    notice = RunCatching(command, NoProgress());  // nobody could show it meanwhile
     done_.store(true, std::memory_order_release);
   }
   TaskProgress shown;
@@ -86,8 +108,7 @@ bool CommandRunner::RunOnWorker(const std::function<void(Progress&)>& command,
   });
   if (worker.joinable()) worker.join();
   if (shown.state != TaskProgress::State::kNone) window_.ShowProgress({});
-  running_ = false;
-  return std::exchange(close_requested_, false);
+  return notice;
 }
 
 bool CommandRunner::DeferClose() {

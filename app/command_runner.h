@@ -11,7 +11,10 @@
 #include <chrono>
 #include <functional>
 #include <mutex>
+#include <optional>
+#include <type_traits>
 
+#include "app/notice.h"
 #include "app/window_design.h"
 #include "platform/progress.h"
 
@@ -19,7 +22,7 @@ namespace velmora {
 
 // What the taskbar shows of a command.
 struct TaskProgress {
-  enum class State { kNone, kUnknown, kPart };
+  enum class State { kNone, kUnknown, kPart, kError };  // kError: a command failed
   State state = State::kNone;
   double fraction = 0;  // with kPart: 0 to 1
   bool operator==(const TaskProgress&) const = default;
@@ -61,6 +64,9 @@ class CommandWindow {
   // Shows a command's progress on the window's taskbar button, where the
   // desktop has one; kNone clears it.
   virtual void ShowProgress(const TaskProgress& progress) = 0;
+  // Tells the player that a command did not do everything, in a message
+  // owned by the window, and returns once the player has closed it.
+  virtual void Tell(const Notice& notice) = 0;
   // Puts the keyboard focus on `button`, now or once the window is active.
   virtual void Focus(design::Button button) = 0;
   // Ends the program.
@@ -71,17 +77,31 @@ class CommandRunner {
  public:
   explicit CommandRunner(CommandWindow& window) : window_(window) {}
 
+  // A command: what it tells the player when it did not do everything.
+  using Command = std::function<std::optional<Notice>(Progress&)>;
+
   // Runs the command of the button `pressed`, unless a command runs already:
   // then it does nothing and returns false. "Copy files" and "Create
   // INI-file" run on a worker thread (on this one when no thread can be had,
   // the window then busy until the command ends); "Run Velmora" and "Close"
-  // end the program, so they run here. Whatever a command throws is passed
-  // over. A request to end the program made meanwhile is carried out once
-  // the command has ended. What the command reports to its Progress is shown
-  // on the taskbar while it runs, and cleared when it ends, however it ends.
-  bool Press(design::Button pressed, const std::function<void(Progress&)>& command);
-  bool Press(design::Button pressed, const std::function<void()>& command) {
-    return Press(pressed, [&command](Progress&) { command(); });
+  // end the program, so they run here. A command that throws tells so. What
+  // the command reports to its Progress is shown on the taskbar while it
+  // runs, and cleared when it ends, however it ends. What it tells is shown
+  // once it has ended, the taskbar showing a failure meanwhile; no other
+  // command runs until the player has closed that. A request to end the
+  // program made meanwhile is carried out then, and what the command would
+  // have told goes to the standard error instead.
+  bool Press(design::Button pressed, const Command& command);
+  // The same for a command that tells nothing, with or without progress.
+  template <typename Silent>
+    requires std::is_void_v<decltype(std::declval<Silent>()())> ||
+             std::is_void_v<decltype(std::declval<Silent>()(std::declval<Progress&>()))>
+  bool Press(design::Button pressed, Silent command) {
+    return Press(pressed, Command([&command](Progress& progress) -> std::optional<Notice> {
+                   if constexpr (std::is_invocable_v<Silent&, Progress&>) command(progress);
+                   else command();
+                   return std::nullopt;
+                 }));
   }
 
   bool Running() const { return running_; }
@@ -90,8 +110,10 @@ class CommandRunner {
   bool DeferClose();
 
  private:
-  // Runs `command` on a worker, or here; true when a close was asked meanwhile.
-  bool RunOnWorker(const std::function<void(Progress&)>& command, CommandProgress::Clock::duration quiet_for);
+  // Runs `command` on a worker, or here; gives what it tells.
+  std::optional<Notice> RunOnWorker(const Command& command, CommandProgress::Clock::duration quiet_for);
+  // Shows `notice` with the taskbar showing a failure meanwhile.
+  void Tell(const Notice& notice);
 
   CommandWindow& window_;
   bool running_ = false;

@@ -27,11 +27,16 @@ class RecordingWindow : public CommandWindow {
     shown.push_back(progress);
     if (progress.state == TaskProgress::State::kNone) steps.push_back("cleared");
   }
+  void Tell(const Notice& notice) override {
+    steps.push_back("tell " + notice.text);
+    if (while_told) std::exchange(while_told, nullptr)();
+  }
   void Focus(design::Button button) override { steps.push_back("focus " + std::to_string(button)); }
   void End() override { steps.push_back("end"); }
 
   std::vector<std::string> steps;
   std::function<void()> meanwhile;
+  std::function<void()> while_told;  // run while the player reads a notice
   std::vector<TaskProgress> shown;
 };
 
@@ -77,6 +82,34 @@ TEST(CommandRunnerTest, ACommandThatThrowsIsPassedOverAndACloseAskedMeanwhileEnd
   EXPECT_TRUE(runner.Press(design::kCRTINI, [] { throw std::runtime_error("injected"); }));
   EXPECT_EQ(window.steps, (std::vector<std::string>{"served", "focus 1", "end"}));
   EXPECT_FALSE(runner.Running());
+}
+
+TEST(CommandRunnerTest, WhatACommandTellsIsShownOnceAfterItWithTheTaskbarShowingAFailureAndNothingRunsMeanwhile) {
+  const CommandRunner::Command failing = [](Progress&) { return std::optional<Notice>(Notice{"disk full"}); };
+  for (const design::Button pressed : {design::kCpyFls, design::kCommand1}) {
+    RecordingWindow window;
+    CommandRunner runner(window);
+    // The player closes the window while reading: it ends once the notice is closed.
+    window.while_told = [&] {
+      EXPECT_FALSE(runner.Press(design::kCRTINI, [] { ADD_FAILURE() << "ran while a notice was shown"; }));
+      EXPECT_TRUE(runner.DeferClose());
+    };
+    EXPECT_TRUE(runner.Press(pressed, failing));
+    std::vector<std::string> steps{"tell disk full", "cleared", "focus " + std::to_string(pressed), "end"};
+    if (pressed == design::kCpyFls) steps.insert(steps.begin(), {"copying", "served", "idle"});
+    EXPECT_EQ(window.steps, steps);
+    ASSERT_EQ(window.shown.size(), 2u);
+    EXPECT_EQ(window.shown[0].state, TaskProgress::State::kError);
+    EXPECT_EQ(window.shown[1].state, TaskProgress::State::kNone);
+  }
+  // A close asked for during the command itself ends the program without a
+  // notice to wait on; a command that tells nothing shows nothing.
+  RecordingWindow window;
+  CommandRunner runner(window);
+  window.meanwhile = [&] { EXPECT_TRUE(runner.DeferClose()); };
+  EXPECT_TRUE(runner.Press(design::kCRTINI, failing));
+  EXPECT_TRUE(runner.Press(design::kCRTINI, [] {}));
+  EXPECT_EQ(window.steps, (std::vector<std::string>{"served", "focus 1", "end", "served", "focus 1"}));
 }
 
 // Reports each figure once it is wanted.

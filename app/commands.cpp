@@ -3,28 +3,25 @@
 #include <utility>
 
 #include "app/launcher.h"
+#include "app/notices.h"
 #include "config/ini_rewriter.h"
 #include "copier/copy_run.h"
 
 namespace velmora {
 
-void RunCopyFiles(const GameFolder& game, const FileSystemOpener& open, WorkLists& lists, Progress& progress) {
-  try {
-    const std::unique_ptr<FileSystem> fs = open(game);
-    // The thread that sizes the plan only reads, through its own view of the disk.
-    const std::unique_ptr<FileSystem> sizing_fs = &progress == &NoProgress() ? nullptr : OpenFileSystem(game);
-    CopySeasonFiles(game, *fs, {lists.NotCopy, lists.Dirs, lists.Dirs2, lists.Dir1, lists.File1}, progress,
-                    sizing_fs.get());
-  } catch (...) {
-  }
+std::optional<Notice> RunCopyFiles(const GameFolder& game, const FileSystemOpener& open, WorkLists& lists,
+                                   Progress& progress) {
+  const std::unique_ptr<FileSystem> fs = open(game);
+  // The thread that sizes the plan only reads, through its own view of the disk.
+  const std::unique_ptr<FileSystem> sizing_fs = &progress == &NoProgress() ? nullptr : OpenFileSystem(game);
+  const CopyOutcome outcome = CopySeasonFiles(
+      game, *fs, {lists.NotCopy, lists.Dirs, lists.Dirs2, lists.Dir1, lists.File1}, progress, sizing_fs.get());
+  return NoticeOf(outcome, game);
 }
 
-void RunCreateConfigIni(const GameFolder& game, const FileSystemOpener& open, WorkLists& lists,
-                        Progress& progress) {
-  try {
-    CreateConfigIni(*open(game), lists.NewIni, progress);
-  } catch (...) {
-  }
+std::optional<Notice> RunCreateConfigIni(const GameFolder& game, const FileSystemOpener& open, WorkLists& lists,
+                                         Progress& progress) {
+  return NoticeOf(CreateConfigIni(*open(game), lists.NewIni, progress));
 }
 
 ButtonCommands::ButtonCommands(GameFolder game, FileSystemOpener open, CommandWindow& window)
@@ -33,15 +30,21 @@ ButtonCommands::ButtonCommands(GameFolder game, FileSystemOpener open, CommandWi
 bool ButtonCommands::Press(design::Button button) {
   switch (button) {
     case design::kCpyFls:
-      return runner_.Press(button, [this](Progress& progress) { RunCopyFiles(game_, open_, lists_, progress); });
+      return runner_.Press(button, CommandRunner::Command([this](Progress& progress) {
+                             return RunCopyFiles(game_, open_, lists_, progress);
+                           }));
     case design::kCRTINI:
       return runner_.Press(button,
-                           [this](Progress& progress) { RunCreateConfigIni(game_, open_, lists_, progress); });
+                           CommandRunner::Command([this](Progress& progress) {
+                             return RunCreateConfigIni(game_, open_, lists_, progress);
+                           }));
     case design::kCommand1:
-      return runner_.Press(button, [this] {
-        LaunchGame(game_);
-        window_.End();
-      });
+      return runner_.Press(button, CommandRunner::Command([this](Progress&) {
+                             const LaunchOutcome outcome = LaunchGame(game_);
+                             launch_failed_ = !outcome;
+                             if (outcome) window_.End();
+                             return NoticeOf(outcome, game_);
+                           }));
     case design::kEndProgram:
       return runner_.Press(button, [this] { window_.End(); });
   }

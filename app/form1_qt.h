@@ -24,6 +24,8 @@ class Form1 : public QWidget, private CommandWindow {
   // Each command opens the file system with `open_file_system`.
   explicit Form1(GameFolder game, FileSystemOpener open_file_system = OpenFileSystem,
                  QWidget* parent = nullptr);
+  // The program's exit status once the window has closed.
+  int ExitStatus() const { return commands_.ExitStatus(); }
 
  protected:
   void paintEvent(QPaintEvent* event) override;
@@ -43,8 +45,10 @@ class Form1 : public QWidget, private CommandWindow {
   void Wake() override;
   void ServeDroppingInput(const std::function<bool()>& done) override;
   void ShowProgress(const TaskProgress& progress) override;
+  void Tell(const Notice& notice) override;
   void Focus(design::Button button) override;
   void End() override;
+
 
   QPixmap picture_;
   QPushButton* CpyFls;

@@ -4,6 +4,7 @@
 
 #include <QAccessible>
 #include <QApplication>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -20,6 +21,27 @@ namespace velmora {
 namespace {
 
 using testing::TempGame;
+
+// Reads each notice the window shows, as a player would, and closes it
+// with Enter; records its text and where the focus went afterwards.
+class NoticeReader {
+ public:
+  NoticeReader() {
+    QObject::connect(&poll_, &QTimer::timeout, [this] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      if (!box || box->objectName() != "notice" || !box->isVisible()) return;
+      texts.push_back(box->text().toStdString());
+      details.push_back(box->detailedText().toStdString());
+      QTest::keyClick(box, Qt::Key_Return);
+    });
+    poll_.start(5);
+  }
+  std::vector<std::string> texts;
+  std::vector<std::string> details;
+
+ private:
+  QTimer poll_;
+};
 
 class Form1Test : public ::testing::Test {
  protected:
@@ -115,8 +137,15 @@ TEST_F(Form1Test, TheTitleBarCloseEndsTheProgram) {
   EXPECT_EQ(RunUntilEnd([this] { form_.close(); }), 0);
 }
 
-TEST_F(Form1Test, RunVelmoraEndsTheProgramEvenWithoutAGame) {
-  EXPECT_EQ(RunUntilEnd([this] { QTest::mouseClick(Button("Command1"), Qt::LeftButton); }), 0);
+TEST_F(Form1Test, RunVelmoraWithoutAGameKeepsTheWindowSaysWhyOnceAndTheProgramThenEndsNonZero) {
+  NoticeReader reader;
+  QTest::mouseClick(Button("Command1"), Qt::LeftButton);
+  ASSERT_EQ(reader.texts.size(), 1u);
+  EXPECT_NE(reader.texts[0].find("Dromvik.exe is not in the game folder"), std::string::npos) << reader.texts[0];
+  EXPECT_TRUE(form_.isVisible());
+  EXPECT_EQ(form_.focusWidget(), Button("Command1"));
+  EXPECT_EQ(RunUntilEnd([this] { QTest::mouseClick(Button("EndProgram"), Qt::LeftButton); }), 0);
+  EXPECT_EQ(form_.ExitStatus(), ButtonCommands::kGameNotStarted);
 }
 
 }  // namespace
@@ -248,7 +277,35 @@ TEST(Form1CopyTest, CopyFilesLocksThreeButtonsWhileItRunsAndUnlocksThemAfter) {
 }
 
 TEST(Form1CopyTest, CopyFilesUnlocksTheButtonsAlsoWhenTheCopyFails) {
+  NoticeReader reader;
   ExpectLockedThenUnlocked(true);
+  ASSERT_EQ(reader.texts.size(), 1u);
+  EXPECT_NE(reader.texts[0].find("injected failure"), std::string::npos) << reader.texts[0];
+}
+
+TEST(Form1CopyTest, CopyFilesSaysOnceWhatWasNotCopiedAndWhyWhileACompleteCopySaysNothing) {
+  TempGame temp;
+  temp.Write("season02/tracks/season.trk", "list");
+  temp.Write("season02/tracks/Spa/spa.gdb", "x");
+  Form1 form(temp.game());
+  form.show();
+  NoticeReader reader;
+  auto* copy = form.findChild<QPushButton*>("CpyFls");
+  QTest::mouseClick(copy, Qt::LeftButton);
+  ASSERT_EQ(reader.texts.size(), 1u);
+  EXPECT_NE(reader.texts[0].find("The add-on's folder ZENTOSEASON/tracks is not in this game folder: install "
+                                 "Velmora first, then press Copy files again."),
+            std::string::npos)
+      << reader.texts[0];
+  EXPECT_EQ(reader.details[0], "Files not copied:\nZENTOSEASON/tracks/season.trk (folder missing)\n"
+                               "ZENTOSEASON/TRACKS/SPA/spa.gdb (folder missing)\n");
+  EXPECT_EQ(form.focusWidget(), copy);
+  // Installed, the copy completes and says nothing; so does a copy with everything there.
+  temp.MakeFolder("ZENTOSEASON/tracks/Spa");
+  QTest::mouseClick(copy, Qt::LeftButton);
+  QTest::mouseClick(copy, Qt::LeftButton);
+  EXPECT_EQ(reader.texts.size(), 1u);
+  EXPECT_EQ(temp.Read("ZENTOSEASON/tracks/Spa/spa.gdb"), "x");
 }
 
 // While `button`'s command runs: a click on "Run Velmora" and keys on it

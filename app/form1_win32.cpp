@@ -2,6 +2,9 @@
 
 #include <utility>
 
+#include <commctrl.h>
+
+#include "app/notices.h"
 #include "app/resources_win32.h"
 #include "platform/win32_calls.h"
 #include "platform/win32_text.h"
@@ -289,6 +292,49 @@ void Form1::ShowCopying(bool copying) {
     EnableWindow(buttons_[i], !copying);
     RedrawWindow(buttons_[i], nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
   }
+}
+
+// A task dialog shows a list below its text; past this many lines the
+// rest is counted, so that the dialog fits the screen.
+constexpr std::size_t kDetailLines = 30;
+
+std::wstring ShortDetails(const std::string& details) {
+  std::size_t end = 0, lines = 0;
+  while (lines < kDetailLines && (end = details.find('\n', end)) != std::string::npos) ++end, ++lines;
+  if (end == std::string::npos || end >= details.size()) return Widen(details);
+  std::size_t more = 0;
+  for (std::size_t at = end; at < details.size(); ++at) more += details[at] == '\n';
+  return Widen(details.substr(0, end) + "... and " + Counted(more) + " more.");
+}
+
+void Form1::Tell(const Notice& notice) {
+  const std::wstring caption = Widen(design::kCaption);
+  const std::wstring text = Widen(notice.text);
+  // Through comctl32 6, which the manifest asks for; a message box where
+  // there is none.
+  using TaskDialogFunction = HRESULT(WINAPI*)(const TASKDIALOGCONFIG*, int*, int*, BOOL*);
+  static const auto task_dialog = reinterpret_cast<TaskDialogFunction>(
+      reinterpret_cast<void*>(GetProcAddress(LoadLibraryW(L"comctl32.dll"), "TaskDialogIndirect")));
+  if (task_dialog) {
+    const std::wstring details = ShortDetails(notice.details);
+    TASKDIALOGCONFIG config{};
+    config.cbSize = sizeof config;
+    config.hwndParent = window_;
+    config.hInstance = instance_;
+    config.dwFlags = TDF_ALLOW_DIALOG_CANCELLATION | TDF_POSITION_RELATIVE_TO_WINDOW;
+    config.dwCommonButtons = TDCBF_OK_BUTTON;
+    config.pszWindowTitle = caption.c_str();
+    config.pszMainIcon = TD_WARNING_ICON;
+    config.pszContent = text.c_str();
+    if (!details.empty()) {
+      config.pszExpandedInformation = details.c_str();
+      config.pszCollapsedControlText = L"Show the files";
+      config.pszExpandedControlText = L"Hide the files";
+      config.dwFlags |= TDF_EXPAND_FOOTER_AREA;
+    }
+    if (SUCCEEDED(task_dialog(&config, nullptr, nullptr, nullptr))) return;
+  }
+  MessageBoxW(window_, text.c_str(), caption.c_str(), MB_OK | MB_ICONWARNING);
 }
 
 void Form1::Focus(design::Button button) {

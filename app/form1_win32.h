@@ -26,6 +26,8 @@ class Form1 : private CommandWindow {
   HWND window() const { return window_; }
   HWND button(design::Button which) const { return buttons_[which]; }
   UINT dpi() const { return dpi_; }
+  // The program's exit status once the window is gone.
+  int ExitStatus() const { return commands_.ExitStatus(); }
   // Shows the window centred on the work area and runs the message loop
   // until the window is gone.
   int Run(int show);
@@ -54,6 +56,7 @@ class Form1 : private CommandWindow {
   void Wake() override;
   void ServeDroppingInput(const std::function<bool()>& done) override;
   void ShowProgress(const TaskProgress& progress) override;
+  void Tell(const Notice& notice) override;
   void Focus(design::Button button) override;
   void End() override;
   // Dispatches every queued message but the window's clicks and keys.

@@ -207,7 +207,7 @@ class HeldUntilShown : public FileSystemWrapper {
     for (int i = 0; i < 1000 && !seen_.anything; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     return FileSystemWrapper::List(folder);
   }
-  bool CopyFile(const GamePath& source, const GamePath& target_folder, Replace replace) override {
+  FileResult CopyFile(const GamePath& source, const GamePath& target_folder, Replace replace) override {
     for (int i = 0; i < 15 && !seen_.fraction; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     return FileSystemWrapper::CopyFile(source, target_folder, replace);
   }

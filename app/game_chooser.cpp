@@ -4,6 +4,18 @@
 
 namespace velmora {
 
+std::string NearestExistingFolder(std::string path, const std::function<bool(const std::string&)>& is_folder) {
+  while (!path.empty() && !is_folder(path)) {
+    const std::size_t cut = path.find_last_of("/\\");
+    if (cut == std::string::npos) return "";
+    // A root keeps its separator ("/", "C:\\").
+    const std::size_t keep = cut == 0 || (cut == 2 && path[1] == ':') ? cut + 1 : cut;
+    if (keep == path.size()) return "";  // a root that is no folder
+    path.resize(keep);
+  }
+  return path;
+}
+
 std::string FirstExistingFolder(const std::vector<std::string>& candidates, const std::string& fallback) {
   std::error_code error;
   for (const std::string& candidate : candidates)

@@ -3,6 +3,7 @@
 // Where to look for the game folder when the utility was started elsewhere
 // (from the application menu, in the home folder, say): the words the
 // system's folder chooser shows, and where it opens.
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,11 @@ inline constexpr const char* kChooserTitle = "Choose the game folder (the folder
 inline constexpr const char* kNoGameHere =
     "This folder holds no game: neither Dromvik.exe, Config.ini nor season02 is in it. "
     "Choose the game folder, or Cancel.";
+
+// `path` when it is a folder, else its nearest parent that is one (a
+// folder given on the command line that is gone: the chooser opens near
+// it); empty when none is. Paths may be separated by "/" or "\\".
+std::string NearestExistingFolder(std::string path, const std::function<bool(const std::string&)>& is_folder);
 
 // The first of `candidates` that is a folder, else `fallback`.
 std::string FirstExistingFolder(const std::vector<std::string>& candidates, const std::string& fallback);

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "platform/testing/temp_game.h"
 
 namespace velmora {
@@ -17,6 +19,17 @@ TEST(GameChooserTest, OpensInSteamsLibraryThenGamesThenBottlesElseHome) {
   EXPECT_EQ(LinuxChooserStart(root), root + "/Games");
   home.MakeFolder(".local/share/Steam/steamapps/common");
   EXPECT_EQ(LinuxChooserStart(root), root + "/.local/share/Steam/steamapps/common");
+}
+
+TEST(GameChooserTest, AFolderThatIsGoneOpensTheChooserAtItsNearestExistingParent) {
+  testing::TempGame home;
+  const std::string root = home.root().string();
+  const auto is_folder = [](const std::string& path) { return std::filesystem::is_directory(path); };
+  home.MakeFolder("Games/Dromvik");
+  EXPECT_EQ(NearestExistingFolder(root + "/Games/Dromvik", is_folder), root + "/Games/Dromvik");
+  EXPECT_EQ(NearestExistingFolder(root + "/Games/Dromvk/season02", is_folder), root + "/Games");
+  EXPECT_EQ(NearestExistingFolder("/no-such-folder-here/at/all", is_folder), "/");
+  EXPECT_EQ(NearestExistingFolder("nowhere", is_folder), "");
 }
 
 }  // namespace

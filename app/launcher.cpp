@@ -1,8 +1,11 @@
 #include "app/launcher.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <optional>
+#include <vector>
 
 #ifndef _WIN32
 #include <fcntl.h>
@@ -52,27 +55,80 @@ bool SameFolder(const std::string& a, const std::string& b) {
          sa.st_ino == sb.st_ino;
 }
 
-// The prefix of the game folder, found along its resolved path or along the
-// path the user went by ($PWD, when it names the game folder): a game folder
-// that is a link to another disk still belongs to the prefix it was reached in.
-std::optional<fs::path> WinePrefixOf(const GameFolder& game) {
-  if (auto prefix = WinePrefixAlong(fs::absolute(game.Root()))) return prefix;
+// The paths the game folder goes by: its resolved path, and the path the
+// user went by ($PWD, when it names the game folder).
+std::vector<fs::path> PathsOf(const GameFolder& game) {
+  std::vector<fs::path> paths{fs::absolute(game.Root())};
   const char* pwd = std::getenv("PWD");
-  if (pwd && *pwd == '/' && SameFolder(pwd, game.Root())) return WinePrefixAlong(fs::path(pwd).lexically_normal());
+  if (pwd && *pwd == '/' && SameFolder(pwd, game.Root())) paths.push_back(fs::path(pwd).lexically_normal());
+  return paths;
+}
+
+// The prefix of the game folder, found along either of its paths: a game
+// folder that is a link to another disk still belongs to the prefix it was
+// reached in.
+std::optional<fs::path> WinePrefixOf(const GameFolder& game) {
+  for (const fs::path& path : PathsOf(game))
+    if (auto prefix = WinePrefixAlong(path)) return prefix;
   return std::nullopt;
 }
 
-// A prefix that the system's wine must not run in: another user's (wine
-// refuses it), or one that Steam's Proton made and keeps in step with its own
-// wine ("pfx" beside Proton's "version", "pfx.lock" or "config_info").
-bool IsForeignPrefix(const fs::path& prefix) {
-  struct stat st;
-  if (stat(prefix.c_str(), &st) != 0 || st.st_uid != geteuid()) return true;
+// A prefix that Steam's Proton made and keeps in step with its own wine
+// ("pfx" beside Proton's "version", "pfx.lock" or "config_info").
+bool IsProtonPrefix(const fs::path& prefix) {
   std::error_code error;
   const fs::path parent = prefix.parent_path();
   return prefix.filename() == "pfx" &&
          (fs::exists(parent / "version", error) || fs::exists(parent / "pfx.lock", error) ||
           fs::exists(parent / "config_info", error));
+}
+
+bool IsOtherUsers(const fs::path& prefix) {
+  struct stat st;
+  return stat(prefix.c_str(), &st) != 0 || st.st_uid != geteuid();
+}
+
+// A game below a Steam library's "steamapps/common" runs in Proton's prefix
+// (kept in "steamapps/compatdata"), whatever prefix lies around it.
+bool InSteamLibrary(const fs::path& folder) {
+  bool after_steamapps = false;
+  for (const fs::path& part : folder) {
+    if (after_steamapps && part == "common") return true;
+    after_steamapps = part == "steamapps";
+  }
+  return false;
+}
+
+// Bottles' own flatpak keeps its bottles below this folder.
+constexpr std::string_view kBottlesFlatpak = "com.usebottles.bottles";
+
+bool IsBottle(const fs::path& prefix) {
+  std::error_code error;
+  return fs::is_regular_file(prefix / "bottle.yml", error) ||
+         prefix.string().find("/.var/app/" + std::string(kBottlesFlatpak) + "/") != std::string::npos;
+}
+
+// The bottle's name, as its bottle.yml gives it ("Name: ..."), else its folder's.
+std::string BottleName(const fs::path& prefix) {
+  std::ifstream yml(prefix / "bottle.yml");
+  std::string line;
+  while (std::getline(yml, line)) {
+    if (line.rfind("Name:", 0) != 0) continue;
+    std::string name = line.substr(5);
+    name.erase(0, name.find_first_not_of(" \t\"'"));
+    while (!name.empty() && std::string_view(" \t\r\"'").find(name.back()) != std::string_view::npos) name.pop_back();
+    if (!name.empty()) return name;
+  }
+  return prefix.filename().string();
+}
+
+// Bottles' command line, which runs a program inside a bottle with the
+// bottle's own runner: installed, or inside Bottles' flatpak.
+std::optional<std::vector<std::string>> BottlesCommand() {
+  if (const auto cli = FindOnPath("bottles-cli")) return std::vector<std::string>{*cli};
+  if (const auto flatpak = FindOnPath("flatpak"))
+    return std::vector<std::string>{*flatpak, "run", "--command=bottles-cli", std::string(kBottlesFlatpak)};
+  return std::nullopt;
 }
 
 // The wine to run: $WINE, as winetricks takes it, or wine from PATH.
@@ -83,42 +139,64 @@ std::optional<std::string> FindWine() {
   return FindOnPath(wine);
 }
 
-std::optional<ProgramStart> GameStart(const GameFolder& game) {
+using Result = LaunchOutcome::Result;
+
+// How the game is started, or why it is not.
+Result GameStart(const GameFolder& game, ProgramStart& start) {
   const std::optional<std::string> program = OpenFileSystem(game)->NativePath({kGameProgram});
   const ProgramKind kind = program ? KindOfProgram(*program) : ProgramKind::kNone;
-  if (kind == ProgramKind::kNone) return std::nullopt;
-  ProgramStart start{{}, game.Root(), {}};
-  if (kind == ProgramKind::kWindows) {
-    const std::optional<std::string> wine = FindWine();
-    if (!wine) return std::nullopt;
-    start.arguments = {*wine, fs::path(*program).filename().string(), kGameArgument};
-    const bool prefix_set = std::getenv("WINEPREFIX") && *std::getenv("WINEPREFIX");
-    if (const std::optional<fs::path> prefix = WinePrefixOf(game); prefix && !prefix_set) {
+  if (kind == ProgramKind::kNone) return Result::kNoProgram;
+  start = {{}, game.Root(), {}};
+  if (kind == ProgramKind::kNative) {
+    start.arguments = {*program, kGameArgument};
+    return Result::kStarted;
+  }
+  const std::string exe = fs::path(*program).filename().string();
+  // A prefix named by the player is theirs to choose.
+  const bool prefix_set = std::getenv("WINEPREFIX") && *std::getenv("WINEPREFIX");
+  if (!prefix_set) {
+    const std::vector<fs::path> paths = PathsOf(game);
+    if (std::any_of(paths.begin(), paths.end(), InSteamLibrary)) return Result::kSteamPrefix;
+    if (const std::optional<fs::path> prefix = WinePrefixOf(game)) {
       // Rather nothing than the system's wine rewriting a prefix not its own.
-      if (IsForeignPrefix(*prefix)) return std::nullopt;
+      if (IsProtonPrefix(*prefix)) return Result::kSteamPrefix;
+      if (IsBottle(*prefix)) {
+        std::optional<std::vector<std::string>> bottles = BottlesCommand();
+        if (!bottles) return Result::kBottlesPrefix;
+        start.arguments = std::move(*bottles);
+        start.arguments.insert(start.arguments.end(),
+                               {"run", "-b", BottleName(*prefix), "-e", *program, "--args", kGameArgument});
+        return Result::kStarted;
+      }
+      if (IsOtherUsers(*prefix)) return Result::kForeignPrefix;
       start.extra_environment.push_back("WINEPREFIX=" + prefix->string());
     }
-  } else {
-    start.arguments = {*program, kGameArgument};
   }
-  return start;
+  const std::optional<std::string> wine = FindWine();
+  if (!wine) return Result::kNoWine;
+  start.arguments = {*wine, exe, kGameArgument};
+  return Result::kStarted;
 }
 #else
-std::optional<ProgramStart> GameStart(const GameFolder& game) {
+LaunchOutcome::Result GameStart(const GameFolder& game, ProgramStart& start) {
   // The game folder's own program, not one that happens to lie beside the
-  // utility, which is where Windows would look first; only without one there
-  // is it left to Windows' search.
-  ProgramStart start{{kGameProgram, kGameArgument}, game.Root(), {}};
-  start.program_file = OpenFileSystem(game)->NativePath({kGameProgram}).value_or("");
-  return start;
+  // utility, which is where Windows would look first.
+  const std::unique_ptr<FileSystem> fs = OpenFileSystem(game);
+  if (!fs->FileExists({kGameProgram})) return LaunchOutcome::Result::kNoProgram;
+  start = {{kGameProgram, kGameArgument}, game.Root(), {}};
+  start.program_file = fs->NativePath({kGameProgram}).value_or("");
+  return LaunchOutcome::Result::kStarted;
 }
 #endif
 
 }  // namespace
 
-bool LaunchGame(const GameFolder& game) {
-  const std::optional<ProgramStart> start = GameStart(game);
-  return start && StartDetached(*start);
+LaunchOutcome LaunchGame(const GameFolder& game) {
+  ProgramStart start;
+  LaunchOutcome outcome{GameStart(game, start)};
+  if (outcome.result == LaunchOutcome::Result::kStarted && !StartDetached(start, &outcome.reason))
+    outcome.result = LaunchOutcome::Result::kStartFailed;
+  return outcome;
 }
 
 }  // namespace velmora

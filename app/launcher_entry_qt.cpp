@@ -20,7 +20,8 @@ void LauncherEntry::Show(const TaskProgress& progress) {
                                                    QStringLiteral("Update"));
   // A dock has no "amount unknown": the bar waits for its first fraction.
   const bool visible = progress.state == TaskProgress::State::kPart;
-  QVariantMap properties{{QStringLiteral("progress-visible"), visible}};
+  QVariantMap properties{{QStringLiteral("progress-visible"), visible},
+                         {QStringLiteral("urgent"), progress.state == TaskProgress::State::kError}};
   if (visible) properties.insert(QStringLiteral("progress"), progress.fraction);
   update << QString::fromLatin1(kApplication) << properties;
   bus.send(update);

@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <string.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
@@ -79,16 +81,18 @@ TEST_F(LauncherTest, FindsTheProgramInAnotherLetterCase) {
   EXPECT_NE(WaitForRecord(record_).find("-config=Qorvane.INI"), std::string::npos);
 }
 
-TEST_F(LauncherTest, AMissingProgramStartsNothing) {
-  EXPECT_FALSE(LaunchGame(temp_.game()));
+using Result = LaunchOutcome::Result;
+
+TEST_F(LauncherTest, AMissingProgramStartsNothingAndSaysSo) {
+  EXPECT_EQ(LaunchGame(temp_.game()).result, Result::kNoProgram);
 }
 
 TEST_F(LauncherTest, APipeOrADeviceAtTheGamesNameStartsNothingAndHoldsNothingUp) {
   ASSERT_EQ(mkfifo(temp_.At("Dromvik.exe").c_str(), 0700), 0);
-  EXPECT_FALSE(LaunchGame(temp_.game()));  // would block on the pipe if it were read
+  EXPECT_EQ(LaunchGame(temp_.game()).result, Result::kNoProgram);  // would block on the pipe if it were read
   fs::remove(temp_.At("Dromvik.exe"));
   fs::create_symlink("/dev/zero", temp_.At("Dromvik.exe"));
-  EXPECT_FALSE(LaunchGame(temp_.game()));
+  EXPECT_EQ(LaunchGame(temp_.game()).result, Result::kNoProgram);
 }
 
 // Swaps fork for one that fails in the process that calls it first
@@ -110,17 +114,21 @@ class FailingFork {
   testing::Injected<PosixProcessCalls> injected_{CurrentPosixProcessCalls()};
 };
 
-TEST_F(LauncherTest, AFailedForkIsReportedAndLeavesNoDescriptorOpen) {
+TEST_F(LauncherTest, AFailedForkIsReportedWithTheSystemsReasonAndLeavesNoDescriptorOpen) {
   WriteProgram(temp_.At("Dromvik.exe"), kRecorder);
   const std::size_t before = OpenDescriptors();
   {
     FailingFork failing(/*first=*/true);
-    EXPECT_FALSE(LaunchGame(temp_.game()));
+    const LaunchOutcome outcome = LaunchGame(temp_.game());
+    EXPECT_EQ(outcome.result, Result::kStartFailed);
+    EXPECT_EQ(outcome.reason, strerror(EAGAIN));
   }
   EXPECT_EQ(OpenDescriptors(), before);
   {
     FailingFork failing(/*first=*/false);
-    EXPECT_FALSE(LaunchGame(temp_.game()));
+    const LaunchOutcome outcome = LaunchGame(temp_.game());
+    EXPECT_EQ(outcome.result, Result::kStartFailed);
+    EXPECT_EQ(outcome.reason, strerror(EAGAIN));
   }
   EXPECT_EQ(OpenDescriptors(), before);
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
@@ -159,10 +167,10 @@ struct PrefixedGame {
 TEST_F(LauncherTest, AProtonPrefixOrAnotherUsersIsNeverRunByTheSystemsWineUnlessWinePrefixIsSet) {
   PrefixedGame proton(old_path_, "pfx");
   proton.outer.Write("version", "proton");
-  EXPECT_FALSE(LaunchGame(proton.game()));
+  EXPECT_EQ(LaunchGame(proton.game()).result, Result::kSteamPrefix);
   PrefixedGame others(old_path_);
   ASSERT_EQ(chown(others.prefix.c_str(), 12345, 12345), 0);
-  EXPECT_FALSE(LaunchGame(others.game()));
+  EXPECT_EQ(LaunchGame(others.game()).result, Result::kForeignPrefix);
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
   EXPECT_FALSE(fs::exists(record_));
   // The player's own choice of prefix is theirs to make.
@@ -188,7 +196,7 @@ TEST_F(LauncherTest, AGameFolderLinkedFromAPrefixRunsInThatPrefixFoundThroughPwd
   const char* old_pwd = getenv("PWD");
   const std::string saved = old_pwd ? old_pwd : "";
   setenv("PWD", linked.c_str(), 1);
-  const bool started = LaunchGame(GameFolder(fs::canonical(linked).string()));
+  const bool started = bool(LaunchGame(GameFolder(fs::canonical(linked).string())));
   setenv("PWD", saved.c_str(), 1);
   ASSERT_TRUE(started);
   EXPECT_NE(WaitForRecord(record_).find("prefix=" + game.prefix.string() + "\n"), std::string::npos);
@@ -197,7 +205,26 @@ TEST_F(LauncherTest, AGameFolderLinkedFromAPrefixRunsInThatPrefixFoundThroughPwd
 TEST_F(LauncherTest, AWindowsProgramWithoutWineStartsNothing) {
   WriteProgram(temp_.At("Dromvik.exe"), "MZ");
   setenv("PATH", temp_.At("nothing-here").c_str(), 1);
-  EXPECT_FALSE(LaunchGame(temp_.game()));
+  EXPECT_EQ(LaunchGame(temp_.game()).result, Result::kNoWine);
+}
+
+TEST_F(LauncherTest, AGameInASteamLibraryIsProtonsAndAGameInABottleStartsThroughBottlesOwnCommandLine) {
+  // Below steamapps/common, whatever prefix ~/.wine is, the game is Proton's.
+  TempGame steam;
+  WriteProgram(steam.At("steamapps/common/F1/Dromvik.exe"), "MZ");
+  WriteProgram(steam.At("bin/wine"), kRecorder);
+  setenv("PATH", (steam.At("bin").string() + ":" + old_path_).c_str(), 1);
+  EXPECT_EQ(LaunchGame(GameFolder(steam.At("steamapps/common/F1").string())).result, Result::kSteamPrefix);
+
+  PrefixedGame bottle(old_path_, "My Bottle");
+  bottle.outer.Write("My Bottle/bottle.yml", "Arch: win32\nName: 'F1 Season'\nRunner: soda\n");
+  EXPECT_EQ(LaunchGame(bottle.game()).result, Result::kBottlesPrefix);
+  WriteProgram(bottle.outer.At("bin/bottles-cli"), kRecorder);
+  ASSERT_TRUE(LaunchGame(bottle.game()));
+  const std::string record = WaitForRecord(record_);
+  EXPECT_EQ(record.substr(0, record.find("cwd=")),
+            "run\n-b\nF1 Season\n-e\n" + (bottle.prefix / "drive_c/Games/F1/dromvik.exe").string() +
+                "\n--args\n-config=Qorvane.INI\n");
 }
 
 // The real thing: a Windows stand-in for the game (built by the Windows

@@ -31,10 +31,10 @@ bool EnterGameFolder(const std::string& folder) {
   return true;
 }
 
-// Asks for the game folder with the system's folder chooser until the one
-// chosen holds a game; empty when the player cancels.
-std::string ChooseGameFolder() {
-  QString start = QString::fromStdString(velmora::LinuxChooserStart(QDir::homePath().toStdString()));
+// Asks for the game folder with the system's folder chooser, opening in
+// `start`, until the one chosen holds a game; empty when the player cancels.
+std::string ChooseGameFolder(const std::string& start_in) {
+  QString start = QString::fromStdString(start_in);
   for (;;) {
     const QString chosen = QFileDialog::getExistingDirectory(nullptr, velmora::kChooserTitle, start);
     if (chosen.isEmpty()) return "";
@@ -62,7 +62,13 @@ int main(int argc, char** argv) {
     case CommandLine::Action::kRun:
       break;
   }
-  if (!line.folder.empty() && !EnterGameFolder(line.folder)) return 1;
+  // A folder named that holds no game, or is gone, is asked for again.
+  const auto is_folder = [](const std::string& path) {
+    std::error_code error;
+    return std::filesystem::is_directory(path, error);
+  };
+  const bool named_game = !line.folder.empty() && is_folder(line.folder) && velmora::HoldsGame(line.folder);
+  if (named_game && !EnterGameFolder(line.folder)) return 1;
   const velmora::PlatformChoice platforms =
       velmora::ChoosePlatforms(QLibraryInfo::path(QLibraryInfo::PluginsPath).toStdString() + "/platforms");
   if (platforms.platforms.empty()) {
@@ -74,9 +80,12 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   app.setWindowIcon(velmora::AppIcon());
   // Started where no game is (from the application menu, in the home
-  // folder), it asks for the game folder before its window opens.
-  if (line.folder.empty() && !velmora::HoldsGame(velmora::GameFolder::Current().Root())) {
-    const std::string chosen = ChooseGameFolder();
+  // folder), or named a folder without one, it asks for the game folder
+  // before its window opens.
+  if (!named_game && (!line.folder.empty() || !velmora::HoldsGame(velmora::GameFolder::Current().Root()))) {
+    std::string start = line.folder.empty() ? "" : velmora::NearestExistingFolder(line.folder, is_folder);
+    if (start.empty()) start = velmora::LinuxChooserStart(QDir::homePath().toStdString());
+    const std::string chosen = ChooseGameFolder(start);
     if (chosen.empty()) return 0;  // cancelled: nothing done
     if (!EnterGameFolder(chosen)) return 1;
   }
@@ -85,5 +94,6 @@ int main(int argc, char** argv) {
   if (const QScreen* screen = app.primaryScreen())
     form.move(screen->availableGeometry().center() - form.rect().center());
   form.show();
-  return app.exec();
+  const int status = app.exec();
+  return status != 0 ? status : form.ExitStatus();
 }

@@ -91,16 +91,25 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
     case CommandLine::Action::kRun:
       break;
   }
-  if (!line.folder.empty() && !SetCurrentDirectoryW(velmora::Widen(line.folder).c_str()))
+  // A folder named that holds no game, or is gone, is asked for again.
+  const auto is_folder = [](const std::string& path) {
+    const DWORD attributes = GetFileAttributesW(velmora::Widen(path).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+  };
+  const bool named_game = !line.folder.empty() && is_folder(line.folder) && velmora::HoldsGame(line.folder);
+  if (named_game && !SetCurrentDirectoryW(velmora::Widen(line.folder).c_str()))
     return Tell("velmora: cannot work in " + line.folder, 1);
   // Started where no game is (the zip's own folder, a shortcut without
-  // "Start in"), it asks for the game folder before its window opens.
-  if (line.folder.empty() && !velmora::HoldsGame(velmora::GameFolder::Current().Root())) {
+  // "Start in"), or named a folder without one, it asks for the game folder
+  // before its window opens.
+  if (!named_game && (!line.folder.empty() || !velmora::HoldsGame(velmora::GameFolder::Current().Root()))) {
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
-    const std::wstring chosen = ChooseGameFolder(ParentOfCurrentFolder());
+    std::string start = line.folder.empty() ? "" : velmora::NearestExistingFolder(line.folder, is_folder);
+    const std::wstring chosen = ChooseGameFolder(start.empty() ? ParentOfCurrentFolder() : velmora::Widen(start));
     if (chosen.empty()) return 0;  // cancelled: nothing done
     if (!SetCurrentDirectoryW(chosen.c_str())) return Tell("velmora: cannot work in " + velmora::Narrow(chosen), 1);
   }
   velmora::Form1 form(instance, velmora::GameFolder::Current());
-  return form.Run(show);
+  const int status = form.Run(show);
+  return status != 0 ? status : form.ExitStatus();
 }

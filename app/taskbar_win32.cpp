@@ -22,6 +22,11 @@ class ShellTaskbarButton final : public TaskbarButton {
         list_->SetProgressState(window, TBPF_NORMAL);
         list_->SetProgressValue(window, ULONGLONG(progress.fraction * kSteps), kSteps);
         break;
+      case TaskProgress::State::kError:
+        // A full red bar until the player has read why.
+        list_->SetProgressState(window, TBPF_ERROR);
+        list_->SetProgressValue(window, kSteps, kSteps);
+        break;
     }
   }
 

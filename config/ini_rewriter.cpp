@@ -70,18 +70,20 @@ std::string JoinLines(const StringList& lines) {
   return text;
 }
 
-void CreateConfigIni(FileSystem& fs, StringList& new_ini, Progress& progress) {
+IniOutcome CreateConfigIni(FileSystem& fs, StringList& new_ini, Progress& progress) {
   new_ini.Clear();
   if (progress.Wanted()) progress.Report(0, 0);
   const GamePath game_config{std::string(kGameConfig)};
-  if (!fs.FileExists(game_config)) return;
+  if (!fs.FileExists(game_config)) return {IniOutcome::Result::kNoGameConfig};
   // A configuration that cannot be read whole writes nothing.
   const std::optional<std::string> text = fs.ReadFile(game_config);
-  if (!text) return;
-  fs.WriteFile({std::string(kAddonConfig)}, [&](const auto& put) {
+  if (!text) return {IniOutcome::Result::kUnreadable};
+  const FileResult written = fs.WriteFile({std::string(kAddonConfig)}, [&](const auto& put) {
     return ForEachRewrittenLine(
         *text, [&](std::string_view line) { return put(line) && put("\r\n"); }, progress);
   });
+  if (!written) return {IniOutcome::Result::kNotWritten, written.cause};
+  return {};
 }
 
 }  // namespace velmora

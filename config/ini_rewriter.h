@@ -32,12 +32,24 @@ void AddRewrittenLines(std::string_view text, StringList& lines);
 // The lines, each followed by CR LF.
 std::string JoinLines(const StringList& lines);
 
+// What "Create INI-file" came to.
+struct IniOutcome {
+  enum class Result {
+    kWritten,
+    kNoGameConfig,    // Config.ini is missing, or is no file
+    kUnreadable,      // Config.ini could not be read whole, or kept changing
+    kNotWritten,      // Qorvane.ini could not be written: `cause` says why
+  };
+  Result result = Result::kWritten;
+  Cause cause = Cause::kNone;
+};
+
 // Builds the add-on's configuration from the game's and writes it, each
 // line as it is built: no more than the game's configuration is held in
 // memory, so `new_ini` is emptied and stays so. Without a readable game
 // configuration nothing is written; the old file stays as it was whenever
 // the new one cannot be written whole. Tells `progress` how many bytes of
 // the game's configuration are done.
-void CreateConfigIni(FileSystem& fs, StringList& new_ini, Progress& progress = NoProgress());
+IniOutcome CreateConfigIni(FileSystem& fs, StringList& new_ini, Progress& progress = NoProgress());
 
 }  // namespace velmora

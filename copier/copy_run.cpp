@@ -67,8 +67,48 @@ void VisitPlan(const GameFolder& game, FileSystem& fs, const PlanLists& plan, Fi
   VisitFolderReplacing(fs, *SplitRelative(kPitsSource), *SplitRelative(kPitsTarget), visit);
 }
 
-void CopySeasonFiles(const GameFolder& game, FileSystem& fs, const CopyLists& lists, Progress& progress,
-                     FileSystem* sizing_fs) {
+namespace {
+
+// Counts each file the plan takes where it ended up.
+class OutcomeCount {
+ public:
+  void Met(const GamePath& file, const GamePath& target_folder, FileResult result) {
+    if (result) {
+      ++outcome_.copied;
+    } else if (result.cause == Cause::kAlreadyThere) {
+      ++outcome_.already_there;
+    } else {
+      GamePath target = target_folder;
+      target.push_back(file.back());
+      outcome_.failures.push_back({std::move(target), result.cause});
+    }
+  }
+  // Copies handed on that failed later count as failed, not as copied.
+  void Settled(std::vector<Failure> late) {
+    for (Failure& failure : late) {
+      if (outcome_.copied > 0) --outcome_.copied;
+      if (failure.cause == Cause::kAlreadyThere) ++outcome_.already_there;
+      else outcome_.failures.push_back(std::move(failure));
+    }
+  }
+  CopyOutcome Take(FileSystem& fs) {
+    const bool folder_missing = std::any_of(outcome_.failures.begin(), outcome_.failures.end(),
+                                            [](const Failure& failure) { return failure.cause == Cause::kFolderMissing; });
+    if (folder_missing) {
+      outcome_.season_folder_missing = !fs.NativePath(*SplitRelative(kSeasonFolder)).has_value();
+    }
+    return std::move(outcome_);
+  }
+
+ private:
+  CopyOutcome outcome_;
+};
+
+}  // namespace
+
+CopyOutcome CopySeasonFiles(const GameFolder& game, FileSystem& fs, const CopyLists& lists, Progress& progress,
+                            FileSystem* sizing_fs) {
+  OutcomeCount count;
   if (progress.Wanted()) progress.Report(0, 0);
   // A fresh plan every run: the lists would otherwise grow with each one.
   lists.not_copy.Clear();
@@ -85,7 +125,7 @@ void CopySeasonFiles(const GameFolder& game, FileSystem& fs, const CopyLists& li
   std::size_t visited = 0;
   VisitPlan(game, fs, plan, lists.file1,
             {[&](const GamePath& file, const GamePath& to, Replace replace) {
-               fs.CopyFile(file, to, replace);
+               count.Met(file, to, fs.CopyFile(file, to, replace));
                ++visited;
                if (sizing_fs && progress.Wanted()) {
                  if (!sizes && std::chrono::steady_clock::now() >= size_from) sizes.emplace(game, *sizing_fs, plan);
@@ -95,11 +135,13 @@ void CopySeasonFiles(const GameFolder& game, FileSystem& fs, const CopyLists& li
                return true;
              },
              [&](const GamePath& folder) { fs.CreateFolder(folder); }});
+  count.Settled(fs.Settle());
   // The end is told, however long after the last figure it comes.
   if (sizes) {
     const PlanSizes::Sum sum = sizes->Through(visited);
     if (sum.total != 0) progress.Report(sum.done, sum.total);
   }
+  return count.Take(fs);
 }
 
 void CopyFolderReplacing(FileSystem& fs, const GamePath& from, const GamePath& to) {

@@ -19,16 +19,27 @@ struct CopyLists {
   FileListing& file1;
 };
 
+// What a copy run came to: every file the plan takes is copied now, was
+// there already, or failed for the cause given.
+struct CopyOutcome {
+  std::size_t copied = 0;
+  std::size_t already_there = 0;
+  std::vector<Failure> failures;  // in the order the files were met
+  // The add-on's season folder is not in the game folder at all.
+  bool season_folder_missing = false;
+};
+
 // Fills the add-on's season folder: builds a fresh plan in `lists`, copies
 // every file of every folder pair that the plan does not leave out into the
 // pair's target folder without replacing anything there, then copies the
-// pits folder whole, replacing files. A copy that fails is passed over.
+// pits folder whole, replacing files. A copy that fails is passed over and
+// told in the outcome; every copy is written and named before it returns.
 // Tells `progress` how far it has come: the amount unknown while the plan is
 // made, then bytes, once another thread has sized the plan's files through
 // `sizing_fs` (without it the amount stays unknown). Files already there
 // count as done when they are passed.
-void CopySeasonFiles(const GameFolder& game, FileSystem& fs, const CopyLists& lists,
-                     Progress& progress = NoProgress(), FileSystem* sizing_fs = nullptr);
+CopyOutcome CopySeasonFiles(const GameFolder& game, FileSystem& fs, const CopyLists& lists,
+                            Progress& progress = NoProgress(), FileSystem* sizing_fs = nullptr);
 
 // A made plan: the names never copied file by file and the folder pairs.
 struct PlanLists {

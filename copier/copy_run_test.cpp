@@ -154,7 +154,7 @@ TEST_F(CopyRunTest, ThePitsFolderIsCreatedOnlyBelowAnExistingSeasonTrackFolder) 
 class CountingFileSystem : public FileSystemWrapper {
  public:
   using FileSystemWrapper::FileSystemWrapper;
-  bool CopyFile(const GamePath& source, const GamePath& target_folder, Replace replace) override {
+  FileResult CopyFile(const GamePath& source, const GamePath& target_folder, Replace replace) override {
     ++copies[source.back() + (replace == Replace::kYes ? " replacing" : " not replacing")];
     return FileSystemWrapper::CopyFile(source, target_folder, replace);
   }

@@ -42,11 +42,14 @@ std::size_t CopyWriter::HelpersFor(std::size_t free_descriptors) {
   return helpers;
 }
 
-CopyWriter::CopyWriter(std::size_t free_descriptors, mode_t umask, DurableBatch& batch)
+CopyWriter::CopyWriter(std::size_t free_descriptors, mode_t umask, DurableBatch& batch, LateFailures& late)
     : umask_(umask),
       unnamed_files_(access("/proc/self/fd", X_OK) == 0),
       batch_(batch),
-      writers_(HelpersFor(free_descriptors), [this](PendingCopy& copy) { Write(copy); }) {}
+      late_(late),
+      writers_(HelpersFor(free_descriptors), [this](PendingCopy& copy) {
+        if (const Status written = Write(copy); !written.ok()) late_.Add(std::move(copy.target), CauseOf(written));
+      }) {}
 
 Status CopyWriter::Write(PendingCopy& pending) {
   DurableBatch::Copy copy{UniqueFd(), pending.folder, pending.device, "", std::move(pending.name), pending.replace};
@@ -70,6 +73,7 @@ Status CopyWriter::Write(PendingCopy& pending) {
     copy.Discard();
     return written;
   }
+  copy.target = std::move(pending.target);
   // What the batch's flush will write: a file's holes cost it nothing, nor
   // does a copy flushed already.
   const off_t data = copy.flushed ? 0 : std::min<off_t>(pending.status.st_size, off_t(pending.status.st_blocks) * 512);

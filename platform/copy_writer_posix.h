@@ -12,6 +12,7 @@
 #include <string>
 
 #include "platform/durable_batch_posix.h"
+#include "platform/failures.h"
 #include "platform/file_system.h"
 #include "platform/posix_status.h"
 #include "platform/unique_fd.h"
@@ -29,12 +30,14 @@ struct PendingCopy {
   Replace replace;
   std::atomic<bool>* clone;  // whether this pair of file systems may still clone
   bool flush_alone;          // flushed by itself before it goes to the batch
+  GamePath target;           // the file it becomes, for telling a failure
 };
 
 class CopyWriter {
  public:
   // Helpers as the descriptors free allow; files made with `umask` applied.
-  CopyWriter(std::size_t free_descriptors, mode_t umask, DurableBatch& batch);
+  // Copies that fail on a helper are told to `late`.
+  CopyWriter(std::size_t free_descriptors, mode_t umask, DurableBatch& batch, LateFailures& late);
 
   // Writes the copy, here or on a helper; one that fails leaves nothing.
   void Post(PendingCopy copy) { writers_.Post(std::move(copy)); }
@@ -56,6 +59,7 @@ class CopyWriter {
   const mode_t umask_;
   const bool unnamed_files_;  // O_TMPFILE copies can be linked in through /proc
   DurableBatch& batch_;
+  LateFailures& late_;
   WorkSharing<PendingCopy> writers_;  // last: done writing before anything they use goes
 };
 

@@ -10,10 +10,12 @@
 #include <utility>
 
 #include "platform/posix_calls.h"
+#include "platform/posix_status.h"
 
 namespace velmora {
 namespace {
 
+// Gives the copy its name; on failure errno says why.
 bool Name(const DurableBatch::Copy& copy) {
   const int folder = copy.folder->get();
   if (copy.temporary.empty()) {
@@ -29,39 +31,67 @@ bool Name(const DurableBatch::Copy& copy) {
   const bool named = copy.replace == Replace::kYes
                          ? renameat(folder, copy.temporary.c_str(), folder, copy.name.c_str()) == 0
                          : RenameNoReplace(folder, copy.temporary, copy.name);
-  if (!named) unlinkat(folder, copy.temporary.c_str(), 0);
+  if (!named) {
+    const int why = errno;
+    unlinkat(folder, copy.temporary.c_str(), 0);
+    errno = why;
+  }
   return named;
+}
+
+// What a copy that could not be named means to the player: a name taken
+// meanwhile by a file leaves that file there, as a copy that never replaces
+// would.
+Cause CauseOfNaming(const DurableBatch::Copy& copy, int error) {
+  if (error != EEXIST) return CauseOf(Status("rename", error));
+  struct stat there;
+  const bool file = fstatat(copy.folder->get(), copy.name.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0 &&
+                    S_ISREG(there.st_mode);
+  return file ? Cause::kAlreadyThere : Cause::kNameTaken;
 }
 
 // Makes the batches' data durable, but for copies flushed alone already: by
 // default with one flush of each file system they lie on; or as dpkg does,
 // writeback started on every file, then each file flushed alone, which
-// waits for nobody else's data.
-bool MakeDurable(const std::vector<std::vector<DurableBatch::Copy>>& batches) {
+// waits for nobody else's data. 0 when it is all on the disk, else the
+// error of a flush that failed.
+int MakeDurable(const std::vector<std::vector<DurableBatch::Copy>>& batches) {
   const PosixFileCalls& calls = CurrentPosixFileCalls();
-  bool durable = true;
+  int failure = 0;
+  const auto note = [&](int result) {
+    if (result != 0 && failure == 0) failure = errno ? errno : EIO;
+  };
   if (calls.flush_each_file) {
     for (const auto& batch : batches)
       for (const DurableBatch::Copy& copy : batch)
         if (!copy.flushed) sync_file_range(copy.file.get(), 0, 0, SYNC_FILE_RANGE_WRITE);
     for (const auto& batch : batches)
       for (const DurableBatch::Copy& copy : batch)
-        if (!copy.flushed) durable &= fdatasync(copy.file.get()) == 0;
-    return durable;
+        if (!copy.flushed) note(fdatasync(copy.file.get()));
+    return failure;
   }
   std::set<dev_t> flushed;
   for (const auto& batch : batches)
     for (const DurableBatch::Copy& copy : batch)
-      if (!copy.flushed && flushed.insert(copy.device).second) durable &= calls.sync_file_system(copy.file.get()) == 0;
-  return durable;
+      if (!copy.flushed && flushed.insert(copy.device).second) note(calls.sync_file_system(copy.file.get()));
+  return failure;
 }
 
 // Flushes the batches together, then names each copy or, when the flush
-// failed, discards it.
-void FlushBatches(std::vector<std::vector<DurableBatch::Copy>>& batches) {
-  const bool durable = MakeDurable(batches);
+// failed, discards it; what could not be named is told to `late`.
+void FlushBatches(std::vector<std::vector<DurableBatch::Copy>>& batches, LateFailures* late) {
+  const int failure = MakeDurable(batches);
   for (const auto& batch : batches)
-    for (const DurableBatch::Copy& copy : batch) durable ? (void)Name(copy) : copy.Discard();
+    for (const DurableBatch::Copy& copy : batch) {
+      Cause cause = Cause::kNone;
+      if (failure != 0) {
+        copy.Discard();
+        cause = CauseOf(Status("fsync", failure));
+      } else if (!Name(copy)) {
+        cause = CauseOfNaming(copy, errno);
+      }
+      if (cause != Cause::kNone && late) late->Add(copy.target, cause);
+    }
 }
 
 }  // namespace
@@ -76,8 +106,9 @@ DurableBatch::Limits DurableBatch::LimitsFor(std::size_t descriptors) {
   return {std::clamp<std::size_t>(copies / (queued + 2), 1, kCapacity), queued, kCapacityBytes};
 }
 
-DurableBatch::DurableBatch(Limits limits)
+DurableBatch::DurableBatch(Limits limits, LateFailures* late)
     : limits_(limits),
+      late_(late),
       // Every batch waiting is flushed at once: while a flush is slow, the
       // queue fills, and the next flush covers more files.
       flush_("flush", 1, limits.queued + 1, ThreadQueue<Batch>::Take::kAll,
@@ -125,7 +156,7 @@ void DurableBatch::Submit() {
 }
 
 void DurableBatch::FlushAndName(std::vector<Batch>& batches) {
-  FlushBatches(batches);
+  FlushBatches(batches, late_);
   std::lock_guard lock(spare_mutex_);
   for (Batch& batch : batches) {
     batch.clear();  // the files closed before the next batches are taken

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/failures.h"
 #include "platform/file_system.h"
 #include "platform/thread_queue.h"
 #include "platform/unique_fd.h"
@@ -34,6 +35,7 @@ class DurableBatch {
     std::string name;                        // the name it is to get
     Replace replace;                         // with kNo only if that name is still free
     bool flushed = false;                    // its data already flushed alone
+    GamePath target = {};                    // the file it becomes, for telling a failure
 
     // Removes the temporary of a copy that will not be named.
     void Discard() const;
@@ -59,7 +61,8 @@ class DurableBatch {
   // folder open, stay within `descriptors`.
   static Limits LimitsFor(std::size_t descriptors);
 
-  explicit DurableBatch(Limits limits);
+  // Copies that cannot be named are told to `late`, if given.
+  explicit DurableBatch(Limits limits, LateFailures* late = nullptr);
   // Flushes and names what it holds.
   ~DurableBatch();
   DurableBatch(const DurableBatch&) = delete;
@@ -81,6 +84,7 @@ class DurableBatch {
   void FlushAndName(std::vector<Batch>& batches);
 
   const Limits limits_;
+  LateFailures* const late_;
   std::mutex mutex_;  // held while a batch is filled or handed over
   Batch filling_;
   std::uintmax_t filling_bytes_ = 0;

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/failures.h"
 #include "platform/game_folder.h"
 
 #ifdef CopyFile
@@ -42,13 +43,17 @@ class FileSystem {
   // Copies a file under its own name into an existing folder, keeping its
   // modification time and permission bits. The target name only ever holds
   // the complete copy. With Replace::kNo an entry of that name already there
-  // (any letter case, any kind, a link too) is left alone and the copy fails.
-  // Once the source is open, the copy may be written on another thread and
-  // get its name later (on Linux once a batch of copies is on the disk), at
-  // the latest when this object is dropped; a copy that fails then, or whose
-  // name was taken meanwhile, is left out silently.
-  virtual bool CopyFile(const GamePath& source, const GamePath& target_folder,
-                        Replace replace) = 0;
+  // (any letter case, any kind, a link too) is left alone: a file gives
+  // Cause::kAlreadyThere, a folder or a link Cause::kNameTaken. Once the
+  // source is open, the copy may be written on another thread and get its
+  // name later (on Linux once a batch of copies is on the disk), at the
+  // latest by Settle(), which tells a copy that failed then, or whose name
+  // was taken meanwhile.
+  virtual FileResult CopyFile(const GamePath& source, const GamePath& target_folder, Replace replace) = 0;
+  // Returns once every copy handed on is written and named, or has failed:
+  // the failures since the last call, each under the path of the file that
+  // was to be written.
+  virtual std::vector<Failure> Settle() { return {}; }
   // The size of an existing file (not a folder); empty for anything else.
   virtual std::optional<std::uint64_t> FileSize(const GamePath& file) = 0;
   // True for an existing file (not a folder).
@@ -63,9 +68,9 @@ class FileSystem {
   // Gives the file the content `pieces` hands over, written as it comes,
   // entirely or not at all: the old file stays as it was on any failure. A
   // read-only file is not replaced.
-  virtual bool WriteFile(const GamePath& file, const Pieces& pieces) = 0;
+  virtual FileResult WriteFile(const GamePath& file, const Pieces& pieces) = 0;
   // The same, for content at hand.
-  bool WriteFile(const GamePath& file, std::string_view content) {
+  FileResult WriteFile(const GamePath& file, std::string_view content) {
     return WriteFile(file, [content](const auto& put) { return put(content); });
   }
   // The operating system's path of an existing entry.
@@ -90,15 +95,18 @@ class FileSystemWrapper : public FileSystem {
     return target_.List(folder);
   }
   bool CreateFolder(const GamePath& folder) override { return target_.CreateFolder(folder); }
-  bool CopyFile(const GamePath& source, const GamePath& target_folder, Replace replace) override {
+  FileResult CopyFile(const GamePath& source, const GamePath& target_folder, Replace replace) override {
     return target_.CopyFile(source, target_folder, replace);
   }
+  std::vector<Failure> Settle() override { return target_.Settle(); }
   std::optional<std::uint64_t> FileSize(const GamePath& file) override { return target_.FileSize(file); }
   std::optional<std::string> ReadFile(const GamePath& file) override {
     return target_.ReadFile(file);
   }
   using FileSystem::WriteFile;
-  bool WriteFile(const GamePath& file, const Pieces& pieces) override { return target_.WriteFile(file, pieces); }
+  FileResult WriteFile(const GamePath& file, const Pieces& pieces) override {
+    return target_.WriteFile(file, pieces);
+  }
   std::optional<std::string> NativePath(const GamePath& path) override {
     return target_.NativePath(path);
   }

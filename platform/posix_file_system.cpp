@@ -75,8 +75,8 @@ class PosixFileSystem : public FileSystem {
         resolver_(root_),
         folders_(root_, resolver_, std::max<std::size_t>(free_descriptors / 4, 1)),
         sources_(resolver_),
-        batch_(DurableBatch::LimitsFor(free_descriptors / 2)),
-        writer_(free_descriptors, ProcessUmask(), batch_) {}
+        batch_(DurableBatch::LimitsFor(free_descriptors / 2), &late_),
+        writer_(free_descriptors, ProcessUmask(), batch_, late_) {}
 
   // Pending copies are written and get their names before the command ends.
   ~PosixFileSystem() override {
@@ -92,8 +92,15 @@ class PosixFileSystem : public FileSystem {
   bool CreateFolder(const GamePath& folder) override {
     return WithDescriptors([&] { return CreateFolderOnce(folder); }).ok();
   }
-  bool CopyFile(const GamePath& source, const GamePath& target_folder, Replace replace) override {
-    return WithDescriptors([&] { return CopyFileOnce(source, target_folder, replace); }).ok();
+  FileResult CopyFile(const GamePath& source, const GamePath& target_folder, Replace replace) override {
+    Cause cause = Cause::kNone;
+    const Status status = WithDescriptors([&] { return CopyFileOnce(source, target_folder, replace, cause); });
+    return status.ok() ? Cause::kNone : cause;
+  }
+  std::vector<Failure> Settle() override {
+    writer_.Drain();
+    batch_.Flush();
+    return late_.Take();
   }
   std::optional<std::string> ReadFile(const GamePath& file) override {
     Result<std::string> content = WithDescriptors([&] { return ReadFileOnce(file); });
@@ -101,8 +108,8 @@ class PosixFileSystem : public FileSystem {
     return std::move(*content);
   }
   using FileSystem::WriteFile;
-  bool WriteFile(const GamePath& file, const Pieces& pieces) override {
-    return WithDescriptors([&] { return WriteFileOnce(file, pieces); }).ok();
+  FileResult WriteFile(const GamePath& file, const Pieces& pieces) override {
+    return CauseOf(WithDescriptors([&] { return WriteFileOnce(file, pieces); }));
   }
 
   std::optional<std::uint64_t> FileSize(const GamePath& file) override {
@@ -161,20 +168,34 @@ class PosixFileSystem : public FileSystem {
     return Status();
   }
 
-  Status CopyFileOnce(const GamePath& source, const GamePath& target_folder, Replace replace) {
+  // Sets `cause` to what a failure means to the player.
+  Status CopyFileOnce(const GamePath& source, const GamePath& target_folder, Replace replace, Cause& cause) {
+    cause = Cause::kOther;
     if (source.empty()) return Status("open", EINVAL);
     const Result<WriteFolders::Indexed> target = folders_.OpenWithIndex(target_folder);
-    if (!target) return target.status();
+    if (!target) {
+      cause = CauseOf(target.status());
+      return target.status();
+    }
     const OpenFolder& into = target->folder;
     CaseResolver::FolderIndex& index = *target->index;
     sweep_.SweepOnce(into.path, into.fd->get(), index);
     const std::optional<std::string> existing = index.Find(source.back());
-    if (existing && replace == Replace::kNo) return Status("linkat", EEXIST);
+    if (existing && replace == Replace::kNo) {
+      struct stat there;
+      const bool file = fstatat(into.fd->get(), existing->c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0 &&
+                        S_ISREG(there.st_mode);
+      cause = file ? Cause::kAlreadyThere : Cause::kNameTaken;
+      return Status("linkat", EEXIST);
+    }
     std::string name = existing.value_or(source.back());
 
     struct stat st;
     Result<UniqueFd> in = sources_.Open(source, st);
-    if (!in) return in.status();
+    if (!in) {
+      cause = CauseOfSource(in.status());
+      return in.status();
+    }
     // Replacing a file with its own exact copy would change nothing on disk
     // but cost a new file; a repeated run meets many such.
     if (existing && IsExactCopy(in->get(), st, into.fd->get(), name)) return Status();
@@ -182,7 +203,10 @@ class PosixFileSystem : public FileSystem {
     // The rest is written beside this thread; a copy that fails there
     // leaves nothing, as one that fails here.
     index.Add(name, DT_REG);
-    writer_.Post({std::move(*in), st, into.fd, into.device, std::move(name), replace, &clone, into.flush_alone});
+    GamePath written = target_folder;
+    written.push_back(source.back());
+    writer_.Post({std::move(*in), st, into.fd, into.device, std::move(name), replace, &clone, into.flush_alone,
+                  std::move(written)});
     return Status();
   }
 
@@ -242,6 +266,7 @@ class PosixFileSystem : public FileSystem {
   SourceFiles sources_;
   TemporarySweep sweep_;
   CloneCapability clones_;
+  LateFailures late_;  // told by the writer's helpers and the batch's flush
   DurableBatch batch_;  // flushed before the folders it needs are closed
   CopyWriter writer_;   // last: done writing before anything it uses goes
 };

@@ -11,6 +11,8 @@
 #include <type_traits>
 #include <utility>
 
+#include "platform/failures.h"
+
 namespace velmora {
 
 class Status {
@@ -58,5 +60,53 @@ class Result {
   std::optional<T> value_;
   Status status_;
 };
+
+// What a failure writing a file, or opening the folder it goes into, means
+// to the player.
+inline Cause CauseOf(const Status& status) {
+  if (status.ok()) return Cause::kNone;
+  switch (status.code()) {
+    case ENOSPC:
+    case EDQUOT:
+    case EFBIG:
+      return Cause::kDiskFull;
+    case EROFS:
+      return Cause::kReadOnlyDisk;
+    case EACCES:
+    case EPERM:
+      return Cause::kNotAllowed;
+    case EIO:
+      return Cause::kDiskError;
+    case EAGAIN:
+      return Cause::kChanged;  // a source written to while it was read
+    case ETXTBSY:
+    case EBUSY:
+      return Cause::kInUse;
+    case ELOOP:
+      return Cause::kLinked;
+    case ENOENT:
+    case ENOTDIR:
+      return Cause::kFolderMissing;
+    case EEXIST:
+    case EISDIR:
+      return Cause::kNameTaken;
+    default:
+      return Cause::kOther;
+  }
+}
+
+// The same for a failure opening or reading a source file.
+inline Cause CauseOfSource(const Status& status) {
+  switch (status.code()) {
+    case ENOENT:
+      return Cause::kVanished;
+    case EAGAIN:
+      return Cause::kChanged;
+    case EIO:
+      return Cause::kDiskError;
+    default:
+      return status.ok() ? Cause::kNone : Cause::kUnreadable;
+  }
+}
 
 }  // namespace velmora

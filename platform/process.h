@@ -21,8 +21,9 @@ struct ProgramStart {
 };
 
 // Starts a program that runs on by itself: in its own session, not waited
-// for, and never left behind as a zombie of ours.
-bool StartDetached(const ProgramStart& start);
+// for, and never left behind as a zombie of ours. When it cannot be started,
+// `why`, if given, gets the system's reason.
+bool StartDetached(const ProgramStart& start, std::string* why = nullptr);
 
 #ifndef _WIN32
 // The call that forks, which a test may swap for one that fails.

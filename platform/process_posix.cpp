@@ -4,6 +4,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <string.h>
+
 #include <cstdlib>
 
 #include "platform/process.h"
@@ -17,8 +19,17 @@ PosixProcessCalls& CurrentPosixProcessCalls() {
   return calls;
 }
 
-bool StartDetached(const ProgramStart& start) {
-  if (start.arguments.empty()) return false;
+namespace {
+
+bool Refused(int error, std::string* why) {
+  if (why) *why = strerror(error);
+  return false;
+}
+
+}  // namespace
+
+bool StartDetached(const ProgramStart& start, std::string* why) {
+  if (start.arguments.empty()) return Refused(ENOENT, why);
   // Everything the child needs is built before fork: after it, in a process
   // with other threads, only async-signal-safe calls are allowed.
   std::vector<char*> argv;
@@ -30,41 +41,44 @@ bool StartDetached(const ProgramStart& start) {
   envp.push_back(nullptr);
   const auto fork_process = CurrentPosixProcessCalls().fork_process;
   // The game's end of the pipe closes without a byte once exec has
-  // succeeded; a byte says that something on the way failed.
+  // succeeded; an errno written there says what failed on the way.
   int ready[2];
-  if (pipe2(ready, O_CLOEXEC) != 0) return false;
+  if (pipe2(ready, O_CLOEXEC) != 0) return Refused(errno, why);
 
   const pid_t child = fork_process();
   if (child < 0) {
+    const int error = errno;
     close(ready[0]);
     close(ready[1]);
-    return false;
+    return Refused(error, why);
   }
   if (child == 0) {
     close(ready[0]);
-    const char failed = 1;
     // The middle process leaves at once, so the game is adopted by init.
     setsid();
     const pid_t game = fork_process();
     if (game < 0) {
-      (void)!write(ready[1], &failed, 1);
+      const int error = errno;
+      (void)!write(ready[1], &error, sizeof error);
       _exit(1);
     }
     if (game > 0) _exit(0);
     if (chdir(start.working_folder.c_str()) == 0) execve(argv[0], argv.data(), envp.data());
-    (void)!write(ready[1], &failed, 1);
+    const int error = errno;
+    (void)!write(ready[1], &error, sizeof error);
     _exit(127);
   }
   close(ready[1]);
   int status = 0;
   while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
   }
-  char failed = 0;
+  int error = 0;
   ssize_t got;
-  while ((got = read(ready[0], &failed, 1)) < 0 && errno == EINTR) {
+  while ((got = read(ready[0], &error, sizeof error)) < 0 && errno == EINTR) {
   }
   close(ready[0]);
-  return got == 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  if (got != 0) return Refused(got == ssize_t(sizeof error) && error != 0 ? error : EIO, why);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? true : Refused(ECHILD, why);
 }
 
 std::optional<std::string> FindOnPath(std::string_view program) {

@@ -43,8 +43,29 @@ bool StartElevated(const ProgramStart& start) {
 
 }  // namespace
 
-bool StartDetached(const ProgramStart& start) {
-  if (start.arguments.empty()) return false;
+namespace {
+
+// The system's own words for an error, in one line.
+std::string Describe(DWORD error) {
+  wchar_t* text = nullptr;
+  const DWORD length = FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
+      reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  std::wstring described = length ? std::wstring(text, length) : L"error " + std::to_wstring(error);
+  if (text) LocalFree(text);
+  while (!described.empty() && (described.back() == L'\n' || described.back() == L'\r' || described.back() == L' '))
+    described.pop_back();
+  return Narrow(described);
+}
+
+}  // namespace
+
+bool StartDetached(const ProgramStart& start, std::string* why) {
+  const auto refused = [why](DWORD error) {
+    if (why) *why = Describe(error);
+    return false;
+  };
+  if (start.arguments.empty()) return refused(ERROR_FILE_NOT_FOUND);
   std::wstring command_line = CommandLine(start.arguments.begin(), start.arguments.end());
   const std::wstring program = ExtendedLengthPath(Widen(start.program_file));
   const std::wstring folder = Widen(start.working_folder);
@@ -54,8 +75,11 @@ bool StartDetached(const ProgramStart& start) {
   startup.wShowWindow = SW_SHOWNORMAL;
   PROCESS_INFORMATION process{};
   if (!CurrentWin32Calls().create_process(program.empty() ? nullptr : program.c_str(), command_line.data(),
-                                          folder.c_str(), &startup, &process))
-    return GetLastError() == kElevationRequired && StartElevated(start);
+                                          folder.c_str(), &startup, &process)) {
+    const DWORD error = GetLastError();
+    if (error != kElevationRequired) return refused(error);
+    return StartElevated(start) || refused(GetLastError());
+  }
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
   return true;

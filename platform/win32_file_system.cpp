@@ -143,6 +143,54 @@ bool IsPassingHold(DWORD error, const std::wstring& path) {
   return !probe && GetLastError() == ERROR_SHARING_VIOLATION;
 }
 
+// What a failed call's error means to the player.
+Cause CauseOfError(DWORD error) {
+  switch (error) {
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+    case ERROR_DISK_QUOTA_EXCEEDED:
+      return Cause::kDiskFull;
+    case ERROR_WRITE_PROTECT:
+      return Cause::kReadOnlyDisk;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_PRIVILEGE_NOT_HELD:
+      return Cause::kNotAllowed;
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+    case ERROR_USER_MAPPED_FILE:
+      return Cause::kInUse;
+    case ERROR_CRC:
+    case ERROR_IO_DEVICE:
+    case ERROR_READ_FAULT:
+    case ERROR_WRITE_FAULT:
+    case ERROR_SECTOR_NOT_FOUND:
+    case ERROR_NOT_READY:
+      return Cause::kDiskError;
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+      return Cause::kFolderMissing;
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS:
+      return Cause::kNameTaken;
+    default:
+      return Cause::kOther;
+  }
+}
+
+// The same for a source file that could not be opened or read.
+Cause CauseOfSourceError(DWORD error) {
+  switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+      return Cause::kVanished;
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+      return Cause::kInUse;
+    default:
+      return CauseOfError(error) == Cause::kDiskError ? Cause::kDiskError : Cause::kUnreadable;
+  }
+}
+
 bool WriteAll(HANDLE file, const char* data, std::size_t size) {
   while (size > 0) {
     DWORD written = 0;
@@ -199,9 +247,10 @@ class Win32FileSystem : public FileSystem {
                                     FILE_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT);
   }
 
-  bool CopyFile(const GamePath& source, const GamePath& target_folder, Replace replace) override {
-    const std::shared_ptr<const HeldFolder> held = source.empty() ? nullptr : HoldShared(target_folder);
-    if (!held) return false;
+  FileResult CopyFile(const GamePath& source, const GamePath& target_folder, Replace replace) override {
+    if (source.empty()) return Cause::kOther;
+    const std::shared_ptr<const HeldFolder> held = HoldShared(target_folder);
+    if (!held) return WhyNotHeld(target_folder);
     const std::wstring folder = Path(target_folder);
     std::unordered_set<std::string>& taken = NamesIn(folder);
     const std::wstring name = Widen(source.back());
@@ -210,24 +259,33 @@ class Win32FileSystem : public FileSystem {
     // A name taken since the listing is refused by the rename that does not replace.
     DWORD existing = INVALID_FILE_ATTRIBUTES;
     if (!key || taken.count(*key)) {
-      if (replace == Replace::kNo) return false;
       existing = AttributesOf(target);  // as it is now: read-only, a link, a folder
-      if (existing != INVALID_FILE_ATTRIBUTES && (IsLink(target, existing) || (existing & FILE_ATTRIBUTE_DIRECTORY)))
-        return false;
+      const bool file = existing != INVALID_FILE_ATTRIBUTES && !IsLink(target, existing) &&
+                        !(existing & FILE_ATTRIBUTE_DIRECTORY);
+      if (!file && existing != INVALID_FILE_ATTRIBUTES) return Cause::kNameTaken;
+      if (replace == Replace::kNo) return file ? Cause::kAlreadyThere : Cause::kNameTaken;
     }
 
+    GamePath written = target_folder;
+    written.push_back(source.back());
     PendingCopy copy{OpenToRead(Path(source)), {}, nullptr, nullptr, name, target, replace == Replace::kYes,
-                     existing};
-    if (!copy.in || !GetFileInformationByHandleEx(copy.in.get(), FileBasicInfo, &copy.info, sizeof copy.info) ||
+                     existing, std::move(written)};
+    if (!copy.in) return CauseOfSourceError(GetLastError());
+    if (!GetFileInformationByHandleEx(copy.in.get(), FileBasicInfo, &copy.info, sizeof copy.info) ||
         (copy.info.FileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-      return false;
+      return Cause::kUnreadable;
     copy.folder = held;
     copy.temporaries = TemporariesIn(target_folder, folder, *held);
-    if (!copy.temporaries) return false;
+    if (!copy.temporaries) return CauseOfError(GetLastError());
     // Taken from now on: a second copy of the name is refused here, not by the rename.
     if (key) taken.insert(*key);
     writers_->Post(std::move(copy));
-    return true;
+    return Cause::kNone;
+  }
+
+  std::vector<Failure> Settle() override {
+    writers_->Drain();
+    return late_.Take();
   }
 
   std::optional<std::uint64_t> FileSize(const GamePath& file) override {
@@ -252,30 +310,42 @@ class Win32FileSystem : public FileSystem {
   }
 
   using FileSystem::WriteFile;
-  bool WriteFile(const GamePath& file, const Pieces& pieces) override {
-    const HeldFolder* held = file.empty() ? nullptr : Hold(GamePath(file.begin(), file.end() - 1));
-    if (!held) return false;
+  FileResult WriteFile(const GamePath& file, const Pieces& pieces) override {
+    if (file.empty()) return Cause::kOther;
+    const GamePath parent(file.begin(), file.end() - 1);
+    const HeldFolder* held = Hold(parent);
+    if (!held) return WhyNotHeld(parent);
     const std::wstring target = Path(file);
     const std::wstring folder = target.substr(0, target.rfind(L'\\'));
     const DWORD attributes = AttributesOf(target);
-    if (attributes != INVALID_FILE_ATTRIBUTES &&
-        ((attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) || IsLink(target, attributes)))
-      return false;
+    if (attributes != INVALID_FILE_ATTRIBUTES) {
+      if ((attributes & FILE_ATTRIBUTE_DIRECTORY) || IsLink(target, attributes)) return Cause::kNameTaken;
+      if (attributes & FILE_ATTRIBUTE_READONLY) return Cause::kNotAllowed;
+    }
     SweepStaleTemporaries(folder);
     std::wstring temporary;
     Handle out = CreateTemporary(*held, temporary);
-    if (!out) return false;
+    if (!out) return CauseOfError(GetLastError());
     // On disk before it takes the name: a power cut leaves the old file or the new one.
-    PieceBuffer buffer([&](std::string_view data) { return WriteAll(out.get(), data.data(), data.size()); });
-    const bool whole = pieces([&](std::string_view piece) { return buffer.Put(piece); }) && buffer.Drain();
-    if (!whole || !FlushFileBuffers(out.get()) ||
-        !Name(*held, *held, out, temporary, Widen(file.back()), target, true)) {
-      Discard(out);
+    DWORD error = ERROR_SUCCESS;
+    bool elsewhere = false;  // a link took the temporary somewhere else
+    PieceBuffer buffer([&](std::string_view data) {
+      if (WriteAll(out.get(), data.data(), data.size())) return true;
+      error = GetLastError();
       return false;
+    });
+    const bool whole = pieces([&](std::string_view piece) { return buffer.Put(piece); }) && buffer.Drain();
+    if (whole && !FlushFileBuffers(out.get())) error = GetLastError();
+    else if (whole && !Name(*held, *held, out, temporary, Widen(file.back()), target, true))
+      elsewhere = (error = GetLastError()) == ERROR_SUCCESS;
+    if (!whole || error != ERROR_SUCCESS || elsewhere) {
+      Discard(out);
+      if (elsewhere) return Cause::kLinked;
+      return error != ERROR_SUCCESS ? CauseOfError(error) : Cause::kUnreadable;
     }
     // The new file is no temporary any more: it shows like the one it replaced.
     SetAttributes(out.get(), attributes == INVALID_FILE_ATTRIBUTES ? FILE_ATTRIBUTE_ARCHIVE : attributes);
-    return out.Close();
+    return out.Close() ? Cause::kNone : CauseOfError(GetLastError());
   }
 
   std::optional<std::string> NativePath(const GamePath& path) override {
@@ -316,34 +386,75 @@ class Win32FileSystem : public FileSystem {
     std::wstring name, target;
     bool replace;
     DWORD existing;  // the attributes of the file it replaces, if any
+    GamePath path;   // the file it becomes, for telling a failure
   };
+
+  // Why `folder` cannot be held for writing: missing on the way, a link on
+  // the way, or refused.
+  Cause WhyNotHeld(const GamePath& folder) const {
+    const DWORD error = GetLastError();
+    std::wstring path = root_;
+    for (std::size_t depth = 0;; ++depth) {
+      const DWORD attributes = AttributesOf(path);
+      if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return Cause::kFolderMissing;
+      if (IsLink(path, attributes) && depth > 0) return Cause::kLinked;
+      if (depth == folder.size()) break;
+      path += L"\\" + Widen(folder[depth]);
+    }
+    // Every folder is there: the refusal was the system's, or a Unix link
+    // that Windows does not show as one.
+    return error == ERROR_ACCESS_DENIED ? Cause::kNotAllowed : Cause::kLinked;
+  }
 
   // Writes a copy on a helper thread, or on the deciding one; a copy that
   // fails leaves nothing.
   void Write(PendingCopy& copy) {
+    const Cause cause = WriteOnce(copy);
+    if (cause != Cause::kNone) late_.Add(std::move(copy.path), cause);
+  }
+
+  Cause WriteOnce(PendingCopy& copy) {
     std::wstring temporary;
     Handle out = CreateTemporary(*copy.temporaries, temporary);
-    if (!out) return;
+    if (!out) return CauseOfError(GetLastError());
     const HeldFolder& held = *copy.folder;
     const FILETIME written{copy.info.LastWriteTime.LowPart, DWORD(copy.info.LastWriteTime.HighPart)};
     bool ok = CopyData(copy.in.get(), out.get()) && SetFileTime(out.get(), nullptr, nullptr, &written) &&
               (!CurrentWin32Calls().flush_each_copy || CurrentWin32Calls().flush_file(out.get()));
+    DWORD error = ok ? ERROR_SUCCESS : GetLastError();
     copy.in.Close();
     // A pits file copied from a CD is read-only, and so is its earlier copy:
     // replacing it means lifting that attribute first, and putting it back
     // when the replacement fails.
     const DWORD existing = copy.existing;
     const bool read_only = existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_READONLY);
-    if (ok && read_only) ok = SetAttributes(held, copy.name, existing & ~FILE_ATTRIBUTE_READONLY);
+    if (ok && read_only && !(ok = SetAttributes(held, copy.name, existing & ~FILE_ATTRIBUTE_READONLY)))
+      error = GetLastError();
     // Without replacing, the rename fails if the name was taken meanwhile.
     const bool renamed = ok && Name(*copy.temporaries, held, out, temporary, copy.name, copy.target, copy.replace);
     if (!renamed) {
+      if (ok) error = GetLastError();
       if (ok && read_only) SetAttributes(held, copy.name, existing);
       Discard(out);
-      return;
+      return CauseOfCopyError(error, copy);
     }
     // The copy takes the source's attributes (read-only, archive) once it has its name.
     SetAttributes(out.get(), copy.info.FileAttributes & ~FILE_ATTRIBUTE_DIRECTORY);
+    return Cause::kNone;
+  }
+
+  // A name taken meanwhile by a file leaves that file there, as a copy that
+  // never replaces would; a write that failed says why.
+  static Cause CauseOfCopyError(DWORD error, const PendingCopy& copy) {
+    if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) {
+      const DWORD there = AttributesOf(copy.target);
+      const bool file = there != INVALID_FILE_ATTRIBUTES && !(there & FILE_ATTRIBUTE_DIRECTORY) &&
+                        !IsLink(copy.target, there);
+      return file ? Cause::kAlreadyThere : Cause::kNameTaken;
+    }
+    // A temporary that landed elsewhere through a link, which Windows does not call an error.
+    return error == ERROR_SUCCESS ? Cause::kLinked : CauseOfError(error);
   }
 
   // As many helpers as processors beside the deciding thread, at most three:
@@ -389,7 +500,10 @@ class Win32FileSystem : public FileSystem {
   // `target`) is waited out.
   bool Name(const HeldFolder& made_in, const HeldFolder& folder, const Handle& temporary,
             const std::wstring& temporary_name, const std::wstring& name, const std::wstring& target, bool replace) {
-    if (!made_in.Holds(temporary.get(), temporary_name)) return false;
+    if (!made_in.Holds(temporary.get(), temporary_name)) {
+      SetLastError(ERROR_SUCCESS);  // no error: the temporary is somewhere else
+      return false;
+    }
     return WaitingOutHolds(target, [&] { return folder.Rename(temporary.get(), name, replace); });
   }
 
@@ -507,6 +621,7 @@ class Win32FileSystem : public FileSystem {
   std::shared_ptr<const HeldFolder> held_;
   GamePath held_path_;
   std::atomic<DWORD> hold_budget_ms_{2000};
+  LateFailures late_;  // told by the helpers
   // Last: its helpers are done before the folders they write into go.
   std::unique_ptr<WorkSharing<PendingCopy>> writers_ =
       std::make_unique<WorkSharing<PendingCopy>>(Helpers(), [this](PendingCopy& copy) { Write(copy); });

@@ -1,0 +1,62 @@
+#pragma once
+
+// Why a file operation was not done, in terms a player can act on, and the
+// record of operations that failed after the call asking for them returned
+// (a copy written on a helper, or named once its batch was flushed).
+#include <cstdint>
+#include <mutex>
+#include <utility>
+#include <vector>
+
+#include "platform/game_folder.h"
+
+namespace velmora {
+
+enum class Cause : std::uint8_t {
+  kNone,           // done
+  kAlreadyThere,   // a file of that name is there already and stays as it is
+  kFolderMissing,  // the folder it goes into is not there
+  kLinked,         // the way to it passes a link, which is never written through
+  kNameTaken,      // a folder or a link holds its name
+  kDiskFull,
+  kNotAllowed,     // the system does not let this user write there
+  kReadOnlyDisk,
+  kInUse,          // another program holds it
+  kUnreadable,     // the source cannot be read
+  kDiskError,      // the disk failed a read or a write
+  kChanged,        // the source was written to while it was copied
+  kVanished,       // the source went away before it was copied
+  kOther,
+};
+
+// What a file operation came to: done, or the reason it was not.
+struct FileResult {
+  Cause cause = Cause::kNone;
+  FileResult() = default;
+  FileResult(Cause why) : cause(why) {}
+  explicit operator bool() const { return cause == Cause::kNone; }
+};
+
+struct Failure {
+  GamePath path;  // the file that was to be written
+  Cause cause;
+};
+
+// Failures told by any thread, taken once the work has settled.
+class LateFailures {
+ public:
+  void Add(GamePath path, Cause cause) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    failures_.push_back({std::move(path), cause});
+  }
+  std::vector<Failure> Take() {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return std::exchange(failures_, {});
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<Failure> failures_;
+};
+
+}  // namespace velmora
