@@ -1,7 +1,7 @@
 #include "app/command_runner.h"
 
+#include <cstdio>
 #include <exception>
-#include <iostream>
 #include <thread>
 #include <utility>
 
@@ -70,7 +70,7 @@ bool CommandRunner::Press(design::Button pressed, const Command& command) {
     notice = RunOnWorker(command, QuietFor(pressed));
     if (copying) window_.ShowCopying(false);
   }
-  if (notice && close_requested_) std::cerr << "velmora: " << notice->text << '\n';
+  if (notice && close_requested_) std::fprintf(stderr, "velmora: %s\n", notice->text.c_str());
   else if (notice) Tell(*notice);
   running_ = false;
   // A greyed button hands the focus on; it comes back to the one pressed,

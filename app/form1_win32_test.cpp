@@ -263,5 +263,61 @@ TEST(Form1TaskbarTest, WithoutTheTaskbarInterfaceACopyRunsAsBefore) {
   EXPECT_TRUE(IsWindowEnabled(window.button(design::kEndProgram)));
 }
 
+// Reads the notice a window shows, as a player would: the popup it owns,
+// closed with OK; records its title and what the taskbar showed meanwhile.
+struct NoticeRead {
+  static inline HWND owner = nullptr;
+  static inline std::vector<std::wstring> titles;
+  static inline std::vector<TaskProgress>* shown = nullptr;
+  static inline std::vector<std::size_t> shown_while_read;
+
+  static BOOL CALLBACK FindOwned(HWND candidate, LPARAM found) {
+    if (GetWindow(candidate, GW_OWNER) != owner) return TRUE;
+    *reinterpret_cast<HWND*>(found) = candidate;
+    return FALSE;
+  }
+  static void CALLBACK Poll(HWND, UINT, UINT_PTR, DWORD) {
+    HWND popup = nullptr;
+    EnumThreadWindows(GetCurrentThreadId(), FindOwned, LPARAM(&popup));
+    if (!popup) return;
+    wchar_t title[128] = {};
+    GetWindowTextW(popup, title, 128);
+    titles.push_back(title);
+    shown_while_read.push_back(shown ? shown->size() : 0);
+    PostMessageW(popup, WM_COMMAND, IDOK, 0);
+  }
+};
+
+TEST(Form1NoticeTest, AFailedCopyIsToldOnceInAPopupOfTheWindowWithTheTaskbarRedMeanwhileAndASuccessIsNot) {
+  // A quit left queued by an earlier window's end would close any box at once.
+  MSG left;
+  while (PeekMessageW(&left, nullptr, 0, 0, PM_REMOVE)) {
+  }
+  testing::TempGame temp;
+  temp.Write("season02/tracks/Monaco/Monaco.gdb", "x");
+  std::vector<TaskProgress> shown;
+  RecordedTaskbar::Seen seen;
+  const auto saved = TaskbarButtonOpener();
+  TaskbarButtonOpener() = [&] { return std::make_unique<RecordedTaskbar>(shown, seen); };
+  Form1 window(GetModuleHandleW(nullptr), temp.game());
+  ASSERT_TRUE(window.window());
+  SendMessageW(window.window(), RegisterWindowMessageW(L"TaskbarButtonCreated"), 0, 0);
+  NoticeRead::owner = window.window();
+  NoticeRead::shown = &shown;
+  const UINT_PTR timer = SetTimer(nullptr, 0, 20, NoticeRead::Poll);
+  SendMessageW(window.button(design::kCpyFls), BM_CLICK, 0, 0);  // no add-on folder: nothing copied
+  temp.MakeFolder("ZENTOSEASON/tracks/Monaco");
+  SendMessageW(window.button(design::kCpyFls), BM_CLICK, 0, 0);  // copied: nothing told
+  KillTimer(nullptr, timer);
+  TaskbarButtonOpener() = saved;
+  ASSERT_EQ(NoticeRead::titles.size(), 1u);
+  EXPECT_EQ(NoticeRead::titles[0], L"Tamsel Velmora - Config");
+  ASSERT_GE(NoticeRead::shown_while_read[0], 1u);
+  EXPECT_EQ(shown[NoticeRead::shown_while_read[0] - 1].state, TaskProgress::State::kError);
+  EXPECT_EQ(shown.back().state, TaskProgress::State::kNone);
+  EXPECT_TRUE(temp.Exists("ZENTOSEASON/tracks/Monaco/Monaco.gdb"));
+  EXPECT_TRUE(IsWindowEnabled(window.button(design::kCpyFls)));
+}
+
 }  // namespace
 }  // namespace velmora

@@ -1,6 +1,8 @@
 #include "app/game_chooser.h"
 
+#ifndef _WIN32
 #include <filesystem>
+#endif
 
 namespace velmora {
 
@@ -16,6 +18,7 @@ std::string NearestExistingFolder(std::string path, const std::function<bool(con
   return path;
 }
 
+#ifndef _WIN32
 std::string FirstExistingFolder(const std::vector<std::string>& candidates, const std::string& fallback) {
   std::error_code error;
   for (const std::string& candidate : candidates)
@@ -28,5 +31,7 @@ std::string LinuxChooserStart(const std::string& home) {
                               home + "/Games", home + "/.var/app/com.usebottles.bottles/data/bottles/bottles"},
                              home);
 }
+
+#endif
 
 }  // namespace velmora

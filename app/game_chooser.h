@@ -19,6 +19,7 @@ inline constexpr const char* kNoGameHere =
 // it); empty when none is. Paths may be separated by "/" or "\\".
 std::string NearestExistingFolder(std::string path, const std::function<bool(const std::string&)>& is_folder);
 
+#ifndef _WIN32
 // The first of `candidates` that is a folder, else `fallback`.
 std::string FirstExistingFolder(const std::vector<std::string>& candidates, const std::string& fallback);
 
@@ -26,5 +27,6 @@ std::string FirstExistingFolder(const std::vector<std::string>& candidates, cons
 // (Lutris, Heroic), and Bottles' bottles; the chooser opens in the first
 // there, else in `home`.
 std::string LinuxChooserStart(const std::string& home);
+#endif
 
 }  // namespace velmora

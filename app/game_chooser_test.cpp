@@ -9,6 +9,7 @@
 namespace velmora {
 namespace {
 
+#ifndef _WIN32
 TEST(GameChooserTest, OpensInSteamsLibraryThenGamesThenBottlesElseHome) {
   testing::TempGame home;
   const std::string root = home.root().string();
@@ -20,6 +21,8 @@ TEST(GameChooserTest, OpensInSteamsLibraryThenGamesThenBottlesElseHome) {
   home.MakeFolder(".local/share/Steam/steamapps/common");
   EXPECT_EQ(LinuxChooserStart(root), root + "/.local/share/Steam/steamapps/common");
 }
+
+#endif
 
 TEST(GameChooserTest, AFolderThatIsGoneOpensTheChooserAtItsNearestExistingParent) {
   testing::TempGame home;

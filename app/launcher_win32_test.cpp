@@ -37,7 +37,7 @@ class LauncherTest : public ::testing::Test {
   std::string Launch() {
     const fs::path before = fs::current_path();
     fs::current_path(temp_.root());
-    const bool started = LaunchGame(GameFolder::Current());
+    const bool started = bool(LaunchGame(GameFolder::Current()));
     fs::current_path(before);
     EXPECT_TRUE(started);
     for (int i = 0; i < 600 && !temp_.Exists("launch-record.txt"); ++i)
@@ -103,6 +103,24 @@ TEST_F(LauncherTest, AGameThatNeedsElevationIsStartedThroughTheShell) {
     return FALSE;
   };
   EXPECT_EQ(Launch(), Expected());
+}
+
+TEST_F(LauncherTest, AGameThatIsMissingOrThatWindowsRefusesIsToldWithWindowsReason) {
+  testing::Injected injected(CurrentWin32Calls());
+  injected.calls().create_process = [](auto...) {
+    SetLastError(ERROR_BAD_EXE_FORMAT);
+    return FALSE;
+  };
+  const fs::path before = fs::current_path();
+  fs::current_path(temp_.root());
+  const LaunchOutcome refused = LaunchGame(GameFolder::Current());
+  fs::remove(temp_.At("Dromvik.exe"));
+  const LaunchOutcome missing = LaunchGame(GameFolder::Current());
+  fs::current_path(before);
+  EXPECT_EQ(refused.result, LaunchOutcome::Result::kStartFailed);
+  EXPECT_FALSE(refused.reason.empty());
+  EXPECT_EQ(refused.reason.find_first_of("\r\n"), std::string::npos) << refused.reason;
+  EXPECT_EQ(missing.result, LaunchOutcome::Result::kNoProgram);
 }
 
 }  // namespace

@@ -27,6 +27,8 @@ std::string FolderOf(const GamePath& path) { return Shown(path, path.empty() ? 0
 
 std::string Files(std::size_t count) { return Counted(count) + (count == 1 ? " file" : " files"); }
 std::string FilesWere(std::size_t count) { return Files(count) + (count == 1 ? " was" : " were"); }
+std::string Them(std::size_t count) { return count == 1 ? "it" : "them"; }
+std::string Their(std::size_t count) { return count == 1 ? "its" : "their"; }
 
 // The player's words for a cause: what happened to `n` files, the first of
 // them `first`.
@@ -38,10 +40,10 @@ std::string CopyGroup(Cause cause, std::size_t n, const GamePath& first, const G
       return "The folder " + FolderOf(first) + " is not in the add-on: " + FilesWere(n) + " not copied" + example +
              ". Make that folder, or install Velmora again," + again;
     case Cause::kLinked:
-      return FilesWere(n) + " not copied because the way to them passes a link" + example +
+      return FilesWere(n) + " not copied because the way to " + Them(n) + " passes a link" + example +
              ": the utility writes only into real folders of the game folder.";
     case Cause::kNameTaken:
-      return FilesWere(n) + " not copied because a folder or a link has their name" + example + ".";
+      return FilesWere(n) + " not copied because a folder or a link has " + Their(n) + " name" + example + ".";
     case Cause::kDiskFull:
       return "The disk is full: " + FilesWere(n) + " not copied" + example + ". Free some space," + again;
     case Cause::kNotAllowed: {
@@ -53,7 +55,7 @@ std::string CopyGroup(Cause cause, std::size_t n, const GamePath& first, const G
     case Cause::kReadOnlyDisk:
       return "The disk is read-only: " + FilesWere(n) + " not copied" + example + ".";
     case Cause::kInUse:
-      return FilesWere(n) + " not copied because another program holds them open" + example +
+      return FilesWere(n) + " not copied because another program holds " + Them(n) + " open" + example +
              ". Close the game and wait a moment," + again;
     case Cause::kUnreadable:
       return FilesWere(n) + " not copied because the game's file could not be read" + example + ".";
@@ -61,7 +63,7 @@ std::string CopyGroup(Cause cause, std::size_t n, const GamePath& first, const G
       return "The disk failed to read or write " + Files(n) + example + ". Check the disk," + again;
     case Cause::kChanged:
       return Files(n) + " changed while " + (n == 1 ? "it was" : "they were") +
-             " copied: press Copy files again to copy " + (n == 1 ? "it." : "them.");
+             " copied: press Copy files again to copy " + Them(n) + ".";
     case Cause::kVanished:
       return FilesWere(n) + " removed from the game's folders before " + (n == 1 ? "it" : "they") +
              " could be copied" + example + ".";

@@ -16,10 +16,22 @@ namespace velmora {
 // A temporary game folder and the window's work lists, for running copies.
 class CopyRunTest : public ::testing::Test {
  protected:
-  void Run() {
+  CopyOutcome Run() {
     auto file_system = OpenFileSystem(temp_.game());
-    CopySeasonFiles(temp_.game(), *file_system, {not_copy_, dirs_, dirs2_, dir1_, file1_});
+    return CopySeasonFiles(temp_.game(), *file_system, {not_copy_, dirs_, dirs2_, dir1_, file1_});
   }
+  // The failures of a run as "path: cause number", in the order met.
+  static std::vector<std::string> Failures(const CopyOutcome& outcome) {
+    std::vector<std::string> failures;
+    for (const Failure& failure : outcome.failures) {
+      std::string path;
+      for (const std::string& name : failure.path) path += (path.empty() ? "" : "/") + name;
+      failures.push_back(path + ": " + std::to_string(int(failure.cause)));
+    }
+    std::sort(failures.begin(), failures.end());
+    return failures;
+  }
+  static std::string Failed(const char* path, Cause cause) { return std::string(path) + ": " + std::to_string(int(cause)); }
   // The folder pairs, source and target after each other.
   std::vector<std::string> Plan() {
     std::vector<std::string> plan;

@@ -23,7 +23,9 @@ TEST_F(CopyRunTest, CopiesWhatThePlanKeepsIntoExistingTargetFolders) {
   temp_.Write("season02/tracks/Monaco/MONACO.AIW", "line");
   temp_.Write("season02/tracks/Monaco/deeper/deep.gdb", "deep");
   temp_.MakeFolder("ZENTOSEASON/tracks/Monaco");
-  Run();
+  const CopyOutcome outcome = Run();
+  EXPECT_EQ(outcome.copied, 3u);
+  EXPECT_TRUE(outcome.failures.empty());
   EXPECT_EQ(Names("ZENTOSEASON/tracks"), (std::vector<std::string>{"Monaco", "season.trk"}));
   EXPECT_EQ(Names("ZENTOSEASON/tracks/Monaco"), (std::vector<std::string>{"Monaco.gdb", "monaco.mas.old"}));
   EXPECT_EQ(temp_.Read("ZENTOSEASON/tracks/Monaco/Monaco.gdb"), "geometry");
@@ -51,7 +53,9 @@ TEST_F(CopyRunTest, NeverReplacesAFileAlreadyThereInAnyLetterCase) {
   temp_.Write("ZENTOSEASON/tracks/brazil/same.cam", "old");
   const auto old_time = fs::last_write_time(temp_.At("ZENTOSEASON/tracks/brazil/same.cam")) - std::chrono::hours(1);
   fs::last_write_time(temp_.At("ZENTOSEASON/tracks/brazil/same.cam"), old_time);
-  Run();
+  const CopyOutcome outcome = Run();
+  EXPECT_EQ(outcome.already_there, 2u) << "a file already there is no failure";
+  EXPECT_TRUE(outcome.failures.empty());
   EXPECT_EQ(Names("ZENTOSEASON/tracks/brazil"), (std::vector<std::string>{"same.cam", "track.gdb"}));
   EXPECT_EQ(temp_.Read("ZENTOSEASON/tracks/brazil/track.gdb"), "old");
   EXPECT_EQ(temp_.Read("ZENTOSEASON/tracks/brazil/same.cam"), "old");
@@ -83,11 +87,20 @@ TEST_F(CopyRunTest, ASourceNamedInAnotherLetterCaseIsFoundAndCopiedUnderTheNameG
   EXPECT_EQ(temp_.Read("ZENTOSEASON/tracks/Monaco/MONACO.GDB"), "geometry");
 }
 
-TEST_F(CopyRunTest, AMissingTargetFolderCopiesNothingAndCreatesNothing) {
+TEST_F(CopyRunTest, AMissingTargetFolderCopiesNothingCreatesNothingAndSaysWhichAndWhetherTheAddOnIsThere) {
   temp_.Write("season02/tracks/Japan/Japan.gdb", "x");
+  temp_.Write("season02/tracks/season.trk", "x");
+  CopyOutcome outcome = Run();
+  EXPECT_TRUE(outcome.season_folder_missing);
+  EXPECT_EQ(Failures(outcome), (std::vector<std::string>{Failed("ZENTOSEASON/TRACKS/JAPAN/Japan.gdb", Cause::kFolderMissing),
+                                                         Failed("ZENTOSEASON/tracks/season.trk", Cause::kFolderMissing)}));
   temp_.MakeFolder("ZENTOSEASON/tracks");
-  Run();
-  EXPECT_TRUE(Names("ZENTOSEASON/tracks").empty());
+  outcome = Run();
+  EXPECT_TRUE(Names("ZENTOSEASON/tracks").empty() || Names("ZENTOSEASON/tracks") == std::vector<std::string>{"season.trk"});
+  EXPECT_FALSE(outcome.season_folder_missing);
+  EXPECT_EQ(outcome.copied, 1u);
+  EXPECT_EQ(Failures(outcome),
+            (std::vector<std::string>{Failed("ZENTOSEASON/TRACKS/JAPAN/Japan.gdb", Cause::kFolderMissing)}));
 }
 
 TEST_F(CopyRunTest, WithoutATrackFolderNothingIsCopiedAndThePlanHasOnePair) {

@@ -50,7 +50,7 @@ TEST_F(CopyRunTest, ALinkAtATargetNameIsNeverWrittenThrough) {
   temp_.MakeFolder("ZENTOSEASON/tracks/Pits");
   fs::create_symlink(outside.At("precious"), temp_.At("ZENTOSEASON/tracks/Monaco/a.gdb"));
   fs::create_symlink(outside.At("also"), temp_.At("ZENTOSEASON/tracks/Pits/b.pit"));
-  Run();
+  EXPECT_EQ(Failures(Run()), std::vector<std::string>{Failed("ZENTOSEASON/TRACKS/MONACO/a.gdb", Cause::kNameTaken)});
   EXPECT_EQ(outside.Read("precious"), "untouched");
   EXPECT_EQ(outside.Read("also"), "untouched");
   // The file loop leaves the link as it is; the pits copy replaces the link itself.
@@ -68,7 +68,8 @@ TEST_F(CopyRunTest, ATargetFolderThatIsALinkToOutsideIsNotWrittenInto) {
   temp_.MakeFolder("ZENTOSEASON/tracks");
   fs::create_directory_symlink(outside.At("monaco"), temp_.At("ZENTOSEASON/tracks/Monaco"));
   fs::create_directory_symlink(outside.At("pits"), temp_.At("ZENTOSEASON/tracks/Pits"));
-  Run();
+  EXPECT_EQ(Failures(Run()), (std::vector<std::string>{Failed("ZENTOSEASON/TRACKS/MONACO/a.gdb", Cause::kLinked),
+                                                        Failed("ZENTOSeason/tracks/Pits/crews/b.pit", Cause::kLinked)}));
   EXPECT_TRUE(outside.Names("monaco").empty());
   EXPECT_TRUE(outside.Names("pits").empty());
 }
@@ -272,7 +273,10 @@ TEST_F(CopyRunTest, WhenTheFlushFailsNoCopyGetsItsNameAndNoTemporaryIsLeft) {
     errno = EIO;
     return -1;
   };
-  Run();
+  const CopyOutcome outcome = Run();
+  EXPECT_EQ(outcome.copied, 0u);
+  EXPECT_EQ(Failures(outcome), (std::vector<std::string>{Failed("ZENTOSEASON/TRACKS/MONACO/a.gdb", Cause::kDiskError),
+                                                         Failed("ZENTOSeason/tracks/Pits/ORDER.PIT", Cause::kDiskError)}));
   EXPECT_TRUE(Names("ZENTOSEASON/tracks/Monaco").empty());
   EXPECT_EQ(Names("ZENTOSEASON/tracks/Pits"), std::vector<std::string>{"ORDER.PIT"});
   EXPECT_EQ(temp_.Read("ZENTOSEASON/tracks/Pits/ORDER.PIT"), "old");
@@ -296,12 +300,15 @@ TEST_F(CopyRunTest, ASourceWrittenToOrCutWhileCopiedIsNotNamedAndTheNextRunCopie
                       +[](int fd) { EXPECT_EQ(ftruncate(fd, 50000), 0); }}) {
     testing::Injected injected(CurrentPosixFileCalls());
     ChangeSourcesOnCopy(injected.calls(), change);
-    Run();
+    const CopyOutcome outcome = Run();
+    EXPECT_EQ(outcome.copied, 0u);
+    EXPECT_EQ(outcome.failures.size(), 3u);
+    for (const Failure& failure : outcome.failures) EXPECT_EQ(failure.cause, Cause::kChanged);
     EXPECT_TRUE(Names("ZENTOSEASON/tracks/Monaco").empty());
     EXPECT_EQ(temp_.Read("ZENTOSEASON/tracks/Pits/ORDER.PIT"), "old");
     EXPECT_EQ(Names("ZENTOSEASON/tracks/Pits"), std::vector<std::string>{"ORDER.PIT"});
   }
-  Run();
+  EXPECT_TRUE(Run().failures.empty());
   EXPECT_EQ(temp_.Read("ZENTOSEASON/tracks/Monaco/a.gdb"), "new" + std::string(49997, 'a'));
   EXPECT_EQ(temp_.Read("ZENTOSEASON/tracks/Monaco/b.gdb"), "new" + std::string(49997, 'b'));
   EXPECT_EQ(temp_.Read("ZENTOSEASON/tracks/Pits/ORDER.PIT"), "new" + std::string(49997, 'D'));
@@ -324,7 +331,9 @@ TEST_F(CopyRunTest, OfManyCopiesWrittenOnSeveralThreadsOnlyThoseWhoseSourceChang
       EXPECT_EQ(pwrite(fd, "new", 3, 0), 3);
     }
   });
-  Run();
+  const CopyOutcome outcome = Run();
+  EXPECT_EQ(outcome.copied, std::size_t(kFiles - kFiles / 10));
+  EXPECT_EQ(outcome.failures.size(), std::size_t(kFiles / 10));
   const std::vector<std::string> copied = Names("ZENTOSEASON/tracks/Monaco");
   EXPECT_EQ(copied.size(), std::size_t(kFiles - kFiles / 10)) << "temporaries left, or copies lost";
   for (const std::string& name : copied) {
@@ -603,7 +612,10 @@ TEST_F(CopyRunTest, AFullDiskLeavesNoPartialFileAndTheRunGoesOn) {
   SmallDisk monaco(temp_.At("ZENTOSEASON/tracks/Monaco"));
   SmallDisk pits(temp_.At("ZENTOSEASON/tracks/Pits"));
   if (!monaco.mounted() || !pits.mounted()) GTEST_SKIP() << "cannot mount a tmpfs here (needs root)";
-  Run();
+  const CopyOutcome outcome = Run();
+  EXPECT_EQ(outcome.copied, 2u);
+  EXPECT_EQ(Failures(outcome), (std::vector<std::string>{Failed("ZENTOSEASON/TRACKS/MONACO/a_big.dat", Cause::kDiskFull),
+                                                         Failed("ZENTOSeason/tracks/Pits/c_big.dat", Cause::kDiskFull)}));
   EXPECT_EQ(Names("ZENTOSEASON/tracks/Monaco"), std::vector<std::string>{"b_small.dat"});
   EXPECT_EQ(Names("ZENTOSEASON/tracks/Pits"), std::vector<std::string>{"d_small.dat"});
 }

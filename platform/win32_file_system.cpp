@@ -143,12 +143,15 @@ bool IsPassingHold(DWORD error, const std::wstring& path) {
   return !probe && GetLastError() == ERROR_SHARING_VIOLATION;
 }
 
+// "The disk quota has been exceeded"; MinGW's headers lack it.
+constexpr DWORD kDiskQuotaExceeded = 1295;
+
 // What a failed call's error means to the player.
 Cause CauseOfError(DWORD error) {
   switch (error) {
     case ERROR_DISK_FULL:
     case ERROR_HANDLE_DISK_FULL:
-    case ERROR_DISK_QUOTA_EXCEEDED:
+    case kDiskQuotaExceeded:
       return Cause::kDiskFull;
     case ERROR_WRITE_PROTECT:
       return Cause::kReadOnlyDisk;

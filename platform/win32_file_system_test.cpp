@@ -74,13 +74,15 @@ TEST(Win32FileSystemTest, NothingIsWrittenIntoALinkedFolderOrOverALinkedFile) {
   testing::Injected injected(CurrentWin32Calls());
   PretendLinked(injected.calls(), temp.At("ZENTOSEASON/tracks/Monaco"));
   auto file_system = OpenFileSystem(temp.game());
-  EXPECT_FALSE(file_system->CopyFile({"season02", "tracks", "Monaco", "Monaco.gdb"},
-                                     {"ZENTOSEASON", "tracks", "Monaco"}, Replace::kYes));
+  EXPECT_EQ(file_system->CopyFile({"season02", "tracks", "Monaco", "Monaco.gdb"},
+                                  {"ZENTOSEASON", "tracks", "Monaco"}, Replace::kYes)
+                .cause,
+            Cause::kLinked);
   EXPECT_FALSE(file_system->CreateFolder({"ZENTOSEASON", "tracks", "Monaco", "Pits"}));
   EXPECT_TRUE(temp.Names("ZENTOSEASON/tracks/Monaco").empty());
 
   PretendLinked(injected.calls(), temp.At("Qorvane.ini"));
-  EXPECT_FALSE(OpenFileSystem(temp.game())->WriteFile({"Qorvane.ini"}, "new"));
+  EXPECT_EQ(OpenFileSystem(temp.game())->WriteFile({"Qorvane.ini"}, "new").cause, Cause::kNameTaken);
   EXPECT_EQ(temp.Read("Qorvane.ini"), "old");
 }
 
@@ -99,8 +101,9 @@ TEST(Win32FileSystemTest, OneDrivePlaceholdersAreReadAndWrittenIntoButJunctionsA
     const bool ordinary = tag == kOneDrive;
     EXPECT_EQ(listed->size(), ordinary ? 1u : 0u) << std::hex << tag;  // a linked file is left out
     EXPECT_EQ(file_system->CopyFile({"season02", "tracks", "Monaco", "Monaco.gdb"},
-                                    {"ZENTOSEASON", "tracks", "Monaco"}, Replace::kNo),
-              ordinary)
+                                    {"ZENTOSEASON", "tracks", "Monaco"}, Replace::kNo)
+                  .cause,
+              ordinary ? Cause::kNone : Cause::kLinked)
         << std::hex << tag;
     file_system.reset();  // every copy named
     EXPECT_EQ(temp.Exists("ZENTOSEASON/tracks/Monaco/Monaco.gdb"), ordinary);

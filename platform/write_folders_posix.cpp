@@ -55,7 +55,15 @@ Result<OpenFolder> WriteFolders::Open(const GamePath& folder) {
     const std::optional<std::string> found = (*index)->Find(name);
     if (!found) return Status("openat", ENOENT);
     auto fd = std::make_shared<UniqueFd>(openat(at.fd->get(), found->c_str(), kFolderFlags));
-    if (!*fd) return Status::Failed("openat");
+    if (!*fd) {
+      const Status failure = Status::Failed("openat");
+      // O_DIRECTORY answers ENOTDIR before O_NOFOLLOW's ELOOP: a link is told as one.
+      struct stat st;
+      if (failure.code() == ENOTDIR && fstatat(at.fd->get(), found->c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+          S_ISLNK(st.st_mode))
+        return Status("openat", ELOOP);
+      return failure;
+    }
     at = {std::move(fd), at.path + "/" + *found};
     if (!Describe(at)) return Status::Failed("fstat");
     if (const auto& told = CurrentPosixFileCalls().folder_opened) told(at.path);

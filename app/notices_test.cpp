@@ -1,0 +1,73 @@
+#include "app/notices.h"
+
+#include <gtest/gtest.h>
+
+namespace velmora {
+namespace {
+
+#ifdef _WIN32
+constexpr const char* kSpa = "ZENTOSEASON\\tracks\\Spa\\spa.gdb";
+#else
+constexpr const char* kSpa = "ZENTOSEASON/tracks/Spa/spa.gdb";
+#endif
+
+std::size_t Count(const std::string& text, const std::string& part) {
+  std::size_t count = 0;
+  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+  return count;
+}
+
+TEST(NoticesTest, ACopyIsToldOncePerCauseWithItsCountAndFirstFileAndEveryFileInTheDetails) {
+  const GameFolder game("/games/Dromvik");
+  CopyOutcome outcome;
+  outcome.copied = 5388;
+  outcome.already_there = 12;
+  EXPECT_FALSE(NoticeOf(outcome, game)) << "a complete copy tells nothing";
+  for (int i = 0; i < 212; ++i)
+    outcome.failures.push_back({{"ZENTOSEASON", "tracks", "Spa", i ? "f" + std::to_string(i) : "spa.gdb"}, Cause::kDiskFull});
+  for (int i = 0; i < 3; ++i) outcome.failures.push_back({{"ZENTOSEASON", "tracks", "c" + std::to_string(i)}, Cause::kChanged});
+  outcome.failures.insert(outcome.failures.begin() + 5, {{"ZENTOSEASON", "tracks", "one"}, Cause::kInUse});
+  const std::optional<Notice> notice = NoticeOf(outcome, game);
+  ASSERT_TRUE(notice);
+  EXPECT_EQ(notice->text.substr(0, notice->text.find('\n')), "Copy files copied 5,388 files; 216 could not be copied.");
+  EXPECT_NE(notice->text.find(std::string("The disk is full: 212 files were not copied (first: ") + kSpa + ")."),
+            std::string::npos)
+      << notice->text;
+  EXPECT_NE(notice->text.find("3 files changed while they were copied: press Copy files again to copy them."),
+            std::string::npos);
+  EXPECT_NE(notice->text.find("1 file was not copied because another program holds it open"), std::string::npos);
+  EXPECT_EQ(Count(notice->text, "disk is full"), 1u);
+  EXPECT_EQ(Count(notice->details, "\n"), 217u);  // a heading and every file
+  EXPECT_EQ(Count(notice->details, "(disk full)"), 212u);
+
+  // Without the add-on, the missing folders come down to one word: install it.
+  CopyOutcome uninstalled;
+  uninstalled.season_folder_missing = true;
+  uninstalled.failures = {{{"ZENTOSEASON", "tracks", "a"}, Cause::kFolderMissing},
+                          {{"ZENTOSEASON", "TRACKS", "SPA", "b"}, Cause::kFolderMissing}};
+  const std::string told = NoticeOf(uninstalled, game)->text;
+  EXPECT_EQ(told.substr(told.find("\n\n") + 2),
+#ifdef _WIN32
+            "The add-on's folder ZENTOSEASON\\tracks is not in this game folder: install Velmora first, then press "
+#else
+            "The add-on's folder ZENTOSEASON/tracks is not in this game folder: install Velmora first, then press "
+#endif
+            "Copy files again.");
+}
+
+TEST(NoticesTest, EachOtherCommandTellsOnlyWhenItDidNotDoItsWork) {
+  const GameFolder game("/games/Dromvik");
+  EXPECT_FALSE(NoticeOf(IniOutcome{}));
+  EXPECT_NE(NoticeOf(IniOutcome{IniOutcome::Result::kNoGameConfig})->text.find("Config.ini is not in the game folder"),
+            std::string::npos);
+  EXPECT_NE(NoticeOf(IniOutcome{IniOutcome::Result::kNotWritten, Cause::kDiskFull})->text.find("the disk is full"),
+            std::string::npos);
+  EXPECT_FALSE(NoticeOf(LaunchOutcome{}, game));
+  EXPECT_NE(NoticeOf(LaunchOutcome{LaunchOutcome::Result::kNoWine}, game)->text.find("wine32:i386"), std::string::npos);
+  EXPECT_NE(NoticeOf(LaunchOutcome{LaunchOutcome::Result::kStartFailed, "Exec format error"}, game)->text.find(
+                "Exec format error"),
+            std::string::npos);
+}
+
+}  // namespace
+}  // namespace velmora
