@@ -70,8 +70,9 @@ bool CommandRunner::Press(design::Button pressed, const Command& command) {
     notice = RunOnWorker(command, QuietFor(pressed));
     if (copying) window_.ShowCopying(false);
   }
-  if (notice && close_requested_) std::fprintf(stderr, "velmora: %s\n", notice->text.c_str());
-  else if (notice) Tell(*notice);
+  // Also on the standard error, for a player who started it from a terminal.
+  if (notice) std::fprintf(stderr, "velmora: %s\n", notice->text.c_str());
+  if (notice && !close_requested_) Tell(*notice);
   running_ = false;
   // A greyed button hands the focus on; it comes back to the one pressed,
   // so the next Space or Enter does not reach another command.

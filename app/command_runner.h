@@ -88,9 +88,9 @@ class CommandRunner {
   // the command reports to its Progress is shown on the taskbar while it
   // runs, and cleared when it ends, however it ends. What it tells is shown
   // once it has ended, the taskbar showing a failure meanwhile; no other
-  // command runs until the player has closed that. A request to end the
-  // program made meanwhile is carried out then, and what the command would
-  // have told goes to the standard error instead.
+  // command runs until the player has closed that. It goes to the standard
+  // error too. A request to end the program made meanwhile is carried out
+  // then, and nothing is shown.
   bool Press(design::Button pressed, const Command& command);
   // The same for a command that tells nothing, with or without progress.
   template <typename Silent>

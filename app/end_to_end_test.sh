@@ -46,11 +46,13 @@ make_game() {  # FOLDER FILES: a demo game folder whose copy lasts with FILES mo
   (cd "$game/season02/tracks/Bulk" && seq -f 'part%g.dat' "$bulk_files" | xargs touch)
 }
 
-start() {  # starts the program in the game folder and finds its window
+start() {  # starts the program in the game folder and finds its window; its standard error in $said
+  said="$work/said.log"
+  : >"$said"
   if [ "$kind" = windows ]; then
-    (cd "$game" && exec wine "$program") &
+    (cd "$game" && exec wine "$program") 2>>"$said" &
   else
-    (cd "$game" && exec "$program") &
+    (cd "$game" && exec "$program") 2>>"$said" &
   fi
   pid=$!
   find_window
@@ -74,23 +76,46 @@ alive() {
   fi
 }
 
-wait_for_end() {  # [SECONDS]
+wait_for_end() {  # [SECONDS [STATUS]]
   wait_until "${1:-10}" '! alive' || fail "the program is still running"
-  wait "$pid" || fail "exit status $?"
+  local status=0
+  wait "$pid" || status=$?
+  [ "$status" = "${2:-0}" ] || fail "exit status $status"
   pid=""
+}
+
+# The windows with the caption: the utility's own, and a notice it shows.
+captioned() { xdotool search --onlyvisible --name '^Tamsel Velmora - Config$' 2>/dev/null | wc -l; }
+# A notice appears over the window, once, saying TEXT (also on the standard
+# error); a screenshot is kept as NAME; Return closes it and the window stays.
+expect_notice() {  # NAME TEXT
+  local text=$2
+  wait_until 120 '[ "$(captioned)" -ge 2 ]' || fail "no notice appeared; expected: $text"
+  import -window root "$work/notice-$1.png"
+  echo "screenshot: $work/notice-$1.png"
+  check 'grep -qF -- "$text" "$said"' "the notice does not say \"$text\": $(cat "$said")"
+  check '[ "$(grep -c "^velmora: " "$said")" = 1 ]' "told more than once: $(cat "$said")"
+  xdotool key Return
+  wait_until 10 '[ "$(captioned)" = 1 ]' || fail "Return did not close the notice"
+  check 'alive' "closing the notice ended the program"
+  : >"$said"
+}
+# Nothing was told.
+expect_silence() {
+  check '[ "$(captioned)" = 1 ] && ! grep -q "^velmora: " "$said"' "a success was told: $(cat "$said")"
 }
 
 # Clicks a button that ends the program, right after "Create INI-file": a
 # click is dropped while that command still ends, which nothing shows, so
 # while the program goes on the click came too early and is made again.
-click_until_ended() {  # BUTTON (left top width height)
+click_until_ended() {  # LEFT TOP WIDTH HEIGHT [STATUS]: a button, and the exit status expected
   for _ in 1 2 3 4 5; do
     alive || break
-    click_button "$@" || true  # the window may go while the click is made
+    click_button "$1" "$2" "$3" "$4" || true  # the window may go while the click is made
     # Without a window manager, Wine's window takes 2 s to go.
     wait_until 5 '! alive' && break
   done
-  wait_for_end
+  wait_for_end 10 "${5:-0}"
 }
 
 pixel() {  # the colour of one pixel of the window's last screenshot
@@ -270,7 +295,8 @@ one_round() {  # KEY: the key that clicks "Close" at the end
   wait_until 10 '[ -s "$game/Qorvane.ini" ]' || fail "Create INI-file wrote nothing"
   check 'grep -q "^SEASONDIR=ZENTOSEASON\\\\.$" "$game/Qorvane.ini"' \
     "Qorvane.ini was not written: $(cat "$game/Qorvane.ini" 2>/dev/null)"
-  echo "PASS: Copy files and Create INI-file wrote what they should"
+  expect_silence
+  echo "PASS: Copy files and Create INI-file wrote what they should, and said nothing"
   click_until_ended $run_velmora
   echo "PASS: Run Velmora ended the program"
 
@@ -340,6 +366,79 @@ one_round() {  # KEY: the key that clicks "Close" at the end
   echo "PASS: started on the game folder named, it works there; Close ends the program"
 }
 
+# Each way a command can fall short is told once, when it ends, and why: the
+# add-on not installed, a full disk, a read-only disk (Linux, on tmpfs),
+# Config.ini missing, Dromvik.exe missing and no wine (Linux); then Close
+# ends the program with status 3, as the game could not be started.
+failure_round() {
+  make_game "$work" 10
+  local sep=/ addon="$game/ZENTOSEASON"
+  [ "$kind" = windows ] && sep='\\'
+  mv "$addon" "$work/addon-aside"
+  start
+  click_button $copy_files
+  expect_notice addon-missing "The add-on's folder ZENTOSEASON${sep}tracks is not in this game folder: install Velmora first, then press Copy files again."
+  check '[ ! -e "$addon" ]' "Copy files made the add-on's folder"
+  echo "PASS: Copy files without the add-on said to install it first"
+  if [ "$kind" = linux ]; then
+    # The add-on's folders on a disk too small for the textures, then read-only.
+    mkdir -p "$addon"
+    mount -t tmpfs -o size=300k tmpfs "$addon" || { echo "SKIP: cannot mount a tmpfs here"; exit 77; }
+    on_exit+=("umount -l '$addon' 2>/dev/null")
+    (cd "$work/addon-aside" && find . -type d -exec mkdir -p "$addon/{}" \;)
+    click_button $copy_files
+    expect_notice full "The disk is full: "
+    mount -o remount,ro "$addon"
+    rm -f "$season/Bulk/part1.dat" 2>/dev/null || true
+    click_button $copy_files
+    expect_notice read-only "The disk is read-only: "
+    umount "$addon"
+    echo "PASS: a full disk and a read-only disk were told as such"
+  fi
+  rmdir "$addon" 2>/dev/null || true
+  mv "$work/addon-aside" "$addon"
+  click_button $copy_files
+  wait_until 60 '[ -f "$season/Pits/pits.mas" ]' || fail "Copy files did not copy once the add-on was there"
+  wait_until 10 '[ "$(ls "$season/Bulk" | wc -l)" = "$bulk_files" ]' || fail "Copy files did not copy every file"
+  # Everything there but one pit file: the copy that brings it back says
+  # nothing. A notice would hold the next click, which writes Qorvane.ini.
+  rm "$season/Pits/pits.mas"
+  click_button $copy_files
+  wait_until 60 '[ -f "$season/Pits/pits.mas" ]' || fail "Copy files did not copy the pit file"
+  for _ in 1 2 3 4 5; do
+    click_button $create_ini
+    wait_until 5 '[ -s "$game/Qorvane.ini" ]' && break
+  done
+  check '[ -s "$game/Qorvane.ini" ]' "Create INI-file did not follow the copy"
+  expect_silence
+  echo "PASS: a complete copy, and one with everything there, said nothing"
+
+  rm "$game/Config.ini" "$game/Qorvane.ini"
+  click_button $create_ini
+  expect_notice no-config "Config.ini is not in the game folder, so Qorvane.ini was not made."
+  check '[ ! -e "$game/Qorvane.ini" ]' "Create INI-file wrote Qorvane.ini without Config.ini"
+  echo "PASS: Create INI-file without Config.ini said so"
+
+  rm "$game/Dromvik.exe"
+  click_button $run_velmora
+  expect_notice no-game "The game was not started: Dromvik.exe is not in the game folder"
+  echo "PASS: Run Velmora without Dromvik.exe kept the window and said why"
+  if [ "$kind" = linux ]; then
+    click_until_ended $close 3
+    printf 'MZ not really a program' >"$game/Dromvik.exe"
+    : >"$said"
+    (cd "$game" && PATH=/nonexistent exec "$program") 2>>"$said" &
+    pid=$!
+    find_window
+    click_button $run_velmora
+    expect_notice no-wine "no Wine was found to run it. Install 32-bit Wine:"
+    echo "PASS: Run Velmora without wine said how to install it"
+  fi
+  click_until_ended $close 3
+  echo "PASS: closed after the game could not be started, the program ended with status 3"
+  rm -rf "$game"
+}
+
 # Types PATH into the folder chooser: the window then opens, "Copy files"
 # copies into that game folder, and "Close" ends the program.
 choose_game_and_copy() {  # PATH
@@ -398,6 +497,7 @@ if [ "$kind" = windows ]; then
   wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 96 /f >/dev/null 2>&1
   wineserver -w  # the next start reads the new setting
   live_round "$work" 4000 alt+F4
+  failure_round
   chooser_round_windows
   close_request_round close
   close_request_round syscommand-close
@@ -426,6 +526,7 @@ else
   live_round "$ntfs" 20000
   check_taskbar_progress "$work/launcher-entry.log"
   one_round Return
+  failure_round
   chooser_round
 fi
 echo "PASS: all"
