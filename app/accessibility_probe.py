@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """The window as a screen reader sees it, through AT-SPI: a frame named by
 its caption, holding four push buttons with their captions and a Press
-action; a Press on "Create INI-file" writes Qorvane.ini and one on "Close"
-ends the program. Run inside a session bus (dbus-run-session) with
+action; a Press on "Create INI-file" writes Qorvane.ini, one on "Copy
+files" without the add-on brings an alert with the reason, closed by a
+Press on its OK, and one on "Close" ends the program. Run inside a session bus (dbus-run-session) with
 QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1.
 
 Usage: accessibility_probe.py VELMORA GAME_FOLDER
@@ -35,6 +36,42 @@ def find_frame():
     return None
 
 
+def texts(accessible, depth=0):
+    """Every name and text below an accessible object."""
+    found = [accessible.name or "", accessible.description or ""]
+    try:
+        text = accessible.queryText()
+        found.append(text.getText(0, text.characterCount))
+    except NotImplementedError:
+        pass
+    if depth < 6:
+        for child in accessible:
+            if child is not None:
+                found += texts(child, depth + 1)
+    return found
+
+
+def find_alert():
+    for application in pyatspi.Registry.getDesktop(0):
+        for child in application or []:
+            if child is not None and child.getRoleName() == "alert":
+                return child
+    return None
+
+
+def press_named(accessible, name):
+    for child in accessible:
+        if child is None:
+            continue
+        if child.getRoleName() == "push button" and child.name == name:
+            action = child.queryAction()
+            action.doAction([action.getName(i) for i in range(action.nActions)].index("Press"))
+            return True
+        if press_named(child, name):
+            return True
+    return False
+
+
 def main():
     program, game = sys.argv[1], sys.argv[2]
     velmora = subprocess.Popen([program], cwd=game)
@@ -56,6 +93,20 @@ def main():
         action, press = buttons["Create INI-file"]
         action.doAction(press)
         wait_for(lambda: os.path.exists(os.path.join(game, "Qorvane.ini")), 20, "Press on Create INI-file wrote nothing")
+        # Without the add-on, Copy files tells why in an alert a screen reader reads.
+        addon = os.path.join(game, "ZENTOSEASON")
+        os.rename(addon, addon + ".aside")
+        action, press = buttons["Copy files"]
+        action.doAction(press)
+        alert = wait_for(find_alert, 20, "no alert appeared after Copy files without the add-on")
+        said = " ".join(texts(alert))
+        if "install Velmora first" not in said:
+            sys.exit("FAIL: the alert says %r" % said)
+        if not press_named(alert, "OK"):
+            sys.exit("FAIL: the alert has no OK button to press")
+        wait_for(lambda: find_alert() is None, 10, "Press on OK did not close the alert")
+        os.rename(addon + ".aside", addon)
+        print("PASS: Copy files without the add-on told why in an alert with its text, closed by Press on OK")
         # A Press made while the command still ends is refused: pressed until it takes.
         action, press = buttons["Close"]
         for _ in range(50):
