@@ -12,10 +12,8 @@ namespace velmora {
 std::optional<Notice> RunCopyFiles(const GameFolder& game, const FileSystemOpener& open, WorkLists& lists,
                                    Progress& progress) {
   const std::unique_ptr<FileSystem> fs = open(game);
-  // The thread that sizes the plan only reads, through its own view of the disk.
-  const std::unique_ptr<FileSystem> sizing_fs = &progress == &NoProgress() ? nullptr : OpenFileSystem(game);
-  const CopyOutcome outcome = CopySeasonFiles(
-      game, *fs, {lists.NotCopy, lists.Dirs, lists.Dirs2, lists.Dir1, lists.File1}, progress, sizing_fs.get());
+  const CopyOutcome outcome =
+      CopySeasonFiles(game, *fs, {lists.NotCopy, lists.Dirs, lists.Dirs2, lists.Dir1, lists.File1}, progress);
   return NoticeOf(outcome, game);
 }
 

@@ -373,7 +373,7 @@ one_round() {  # KEY: the key that clicks "Close" at the end
 failure_round() {
   make_game "$work" 10
   local sep=/ addon="$game/ZENTOSEASON"
-  [ "$kind" = windows ] && sep='\\'
+  [ "$kind" = windows ] && sep='\'
   mv "$addon" "$work/addon-aside"
   start
   click_button $copy_files
@@ -397,9 +397,11 @@ failure_round() {
   fi
   rmdir "$addon" 2>/dev/null || true
   mv "$work/addon-aside" "$addon"
+  keep_look idle
   click_button $copy_files
   wait_until 60 '[ -f "$season/Pits/pits.mas" ]' || fail "Copy files did not copy once the add-on was there"
   wait_until 10 '[ "$(ls "$season/Bulk" | wc -l)" = "$bulk_files" ]' || fail "Copy files did not copy every file"
+  wait_until 60 'looks_like idle' || fail "Copy files did not come back"
   # Everything there but one pit file: the copy that brings it back says
   # nothing. A notice would hold the next click, which writes Qorvane.ini.
   rm "$season/Pits/pits.mas"

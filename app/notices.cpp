@@ -58,7 +58,8 @@ std::string CopyGroup(Cause cause, std::size_t n, const GamePath& first, const G
       return FilesWere(n) + " not copied because another program holds " + Them(n) + " open" + example +
              ". Close the game and wait a moment," + again;
     case Cause::kUnreadable:
-      return FilesWere(n) + " not copied because the game's file could not be read" + example + ".";
+      return Files(n) + " of the game could not be read" + example + ", so " + (n == 1 ? "it was" : "they were") +
+             " not copied.";
     case Cause::kDiskError:
       return "The disk failed to read or write " + Files(n) + example + ". Check the disk," + again;
     case Cause::kChanged:

@@ -13,7 +13,8 @@
 // Usage: copy_bench [WORK_FOLDER [SHAPE]]   (default: ./copy-bench, removed
 // afterwards; SHAPE: realistic, many or one-folder, else all three; or
 // "flush": syncfs against fdatasync on each file, with and without another
-// program writing meanwhile)
+// program writing meanwhile; or "progress": the copier with its progress
+// told and without, on the realistic and the many-files shape)
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -130,7 +131,7 @@ void MakeEmptyTargets(const fs::path& work) {
   Sync();
 }
 
-Measure RunCopier(const fs::path& work, bool flush_each_file = false) {
+Measure RunCopier(const fs::path& work, bool flush_each_file = false, bool with_progress = true) {
   return TimeInChild([&] {
     CurrentPosixFileCalls().flush_each_file = flush_each_file;
     fs::current_path(work / "game");
@@ -138,7 +139,7 @@ Measure RunCopier(const fs::path& work, bool flush_each_file = false) {
     WorkLists lists(game);
     // Progress figured out and reported as the window has it, minus the window.
     CommandProgress progress([] {}, CommandProgress::Clock::duration::zero());
-    RunCopyFiles(game, OpenFileSystem, lists, progress);
+    RunCopyFiles(game, OpenFileSystem, lists, with_progress ? static_cast<Progress&>(progress) : NoProgress());
   });
 }
 
@@ -231,9 +232,38 @@ void MeasureFlushStyles(const fs::path& work, const Shape& shape) {
   std::fflush(stdout);
 }
 
+// What telling the progress costs: the copier with and without it, in turn.
+void MeasureProgressCost(const fs::path& work, const Shape& shape) {
+  fs::remove_all(work);
+  MakeGame(work, shape);
+  std::vector<double> times[2];
+  long peak[2] = {0, 0};
+  for (int trial = 0; trial < kTrials; ++trial) {
+    for (int turn = 0; turn < 2; ++turn) {
+      const bool told = (trial + turn) % 2 == 0;
+      MakeEmptyTargets(work);
+      const Measure measure = RunCopier(work, false, told);
+      times[told].push_back(measure.seconds);
+      peak[told] = std::max(peak[told], measure.peak_kib);
+      Sync();
+    }
+  }
+  std::printf("%s: %d files, with progress %.3f s, without %.3f s, ratio %.3f; peak memory %ld KiB, %ld KiB, "
+              "%+ld KiB\n",
+              shape.name, shape.Files(), Median(times[1]), Median(times[0]), Median(times[1]) / Median(times[0]),
+              peak[1], peak[0], peak[1] - peak[0]);
+  std::fflush(stdout);
+}
+
 int main(int argc, char** argv) {
   const fs::path work = fs::absolute(argc > 1 ? argv[1] : "copy-bench");
   const std::string only = argc > 2 ? argv[2] : "";
+  if (only == "progress") {
+    MeasureProgressCost(work, kShapes[0]);
+    MeasureProgressCost(work, kShapes[1]);
+    fs::remove_all(work);
+    return 0;
+  }
   if (only == "flush") {
     MeasureFlushStyles(work, kShapes[0]);
     MeasureFlushStyles(work, {"small", 17, 600, 16 << 10});

@@ -1,5 +1,6 @@
 #include "copier/copy_plan.h"
 
+#include <algorithm>
 #include <array>
 
 #include "platform/ascii.h"
@@ -36,6 +37,14 @@ bool IsLeftOut(std::string_view name, const StringList& not_copy) {
     if (NamesEqualIgnoringCase(item, name)) return true;
   }
   return false;
+}
+
+bool IsPitsPair(const GamePath& source, const GamePath& target) {
+  const auto same = [](const GamePath& a, std::string_view relative) {
+    const GamePath b = *SplitRelative(relative);
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), NamesEqualIgnoringCase);
+  };
+  return same(source, kPitsSource) && same(target, kPitsTarget);
 }
 
 std::string TargetFolder(const GameFolder& game, std::string_view source) {

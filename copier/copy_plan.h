@@ -25,6 +25,10 @@ void AddSkipNames(StringList& not_copy);
 // characters are ".AIW", or that equals a skip name, ignoring letter case.
 bool IsLeftOut(std::string_view name, const StringList& not_copy);
 
+// True for the pits folder's own pair among the track folder's pairs: the
+// pits copy replaces every file it would copy, so it is left to that.
+bool IsPitsPair(const GamePath& source, const GamePath& target);
+
 // The add-on's folder for a sub-folder of the game's track folder: the part
 // below the game folder upper-cased, with "SEASON02" made "ZENTOSEASON".
 std::string TargetFolder(const GameFolder& game, std::string_view source);

@@ -1,11 +1,10 @@
 #include "copier/copy_run.h"
 
 #include <algorithm>
-#include <chrono>
 #include <optional>
 
 #include "copier/copy_plan.h"
-#include "copier/plan_sizes.h"
+#include "copier/copy_progress.h"
 #include "platform/name_case.h"
 
 namespace velmora {
@@ -16,23 +15,14 @@ GamePath Below(GamePath folder, const std::string& name) {
   return folder;
 }
 
-// How long a copy runs before its files are sized.
-constexpr std::chrono::milliseconds kSizeAfter(500);
-
-bool SameIgnoringCase(const GamePath& a, const GamePath& b) {
-  return std::equal(a.begin(), a.end(), b.begin(), b.end(), NamesEqualIgnoringCase);
-}
-
 // Visits the listed files of one folder pair that the plan does not leave out.
 bool VisitPair(const GameFolder& game, FileSystem& fs, const PlanLists& plan, std::size_t j,
                FileListing& files, const PlanVisitor& visit) {
   const std::optional<GamePath> source = game.Parse(plan.dirs.List(j));
   const std::optional<GamePath> target = game.Parse(plan.dirs2.List(j));
   if (!source || !target) return true;
-  // The pits folder's own pair: the pits copy that follows replaces every
-  // file it would copy, so each pit file is copied once, by that.
-  if (SameIgnoringCase(*source, *SplitRelative(kPitsSource)) && SameIgnoringCase(*target, *SplitRelative(kPitsTarget)))
-    return true;
+  // Each pit file is copied once, by the pits copy.
+  if (IsPitsPair(*source, *target)) return true;
   // A folder that cannot be listed is passed over, not mistaken for the last one listed.
   if (!files.SetPath(fs, plan.dirs.List(j))) return true;
   GamePath file = Below(*source, "");  // one path, its last name changed for each file
@@ -77,6 +67,8 @@ class OutcomeCount {
       ++outcome_.copied;
     } else if (result.cause == Cause::kAlreadyThere) {
       ++outcome_.already_there;
+    } else if (result.cause == Cause::kUnreadable || result.cause == Cause::kVanished) {
+      outcome_.failures.push_back({file, result.cause});  // the game's own file is at fault
     } else {
       GamePath target = target_folder;
       target.push_back(file.back());
@@ -106,10 +98,9 @@ class OutcomeCount {
 
 }  // namespace
 
-CopyOutcome CopySeasonFiles(const GameFolder& game, FileSystem& fs, const CopyLists& lists, Progress& progress,
-                            FileSystem* sizing_fs) {
-  OutcomeCount count;
-  if (progress.Wanted()) progress.Report(0, 0);
+CopyOutcome CopySeasonFiles(const GameFolder& game, FileSystem& fs, const CopyLists& lists, Progress& progress) {
+  const bool told = progress.Wanted();
+  if (told) progress.Report(0, 0);
   // A fresh plan every run: the lists would otherwise grow with each one.
   lists.not_copy.Clear();
   lists.dirs.Clear();
@@ -117,30 +108,19 @@ CopyOutcome CopySeasonFiles(const GameFolder& game, FileSystem& fs, const CopyLi
   AddSkipNames(lists.not_copy);
   AddFolderPairs(game, fs, lists.dir1, lists.dirs, lists.dirs2);
   const PlanLists plan{lists.not_copy, lists.dirs, lists.dirs2};
-  // Sized on another thread, so that progress is told in bytes; only once
-  // the copy has lasted long enough for a player to watch it, so that a
-  // short run, as one with everything there already is, never pays for it.
-  std::optional<PlanSizes> sizes;
-  const auto size_from = std::chrono::steady_clock::now() + kSizeAfter;
-  std::size_t visited = 0;
+  std::optional<CopyProgress> tracked;
+  if (told) tracked.emplace(game, plan, fs.Counters(), progress);
+  OutcomeCount count;
   VisitPlan(game, fs, plan, lists.file1,
             {[&](const GamePath& file, const GamePath& to, Replace replace) {
-               count.Met(file, to, fs.CopyFile(file, to, replace));
-               ++visited;
-               if (sizing_fs && progress.Wanted()) {
-                 if (!sizes && std::chrono::steady_clock::now() >= size_from) sizes.emplace(game, *sizing_fs, plan);
-                 const PlanSizes::Sum sum = sizes ? sizes->Through(visited) : PlanSizes::Sum{0, 0};
-                 progress.Report(sum.done, sum.total);
-               }
+               const FileResult result = fs.CopyFile(file, to, replace);
+               if (tracked && result.cause == Cause::kAlreadyThere) tracked->AlreadyThere(fs.FileSize(file).value_or(0));
+               count.Met(file, to, result);
                return true;
              },
              [&](const GamePath& folder) { fs.CreateFolder(folder); }});
   count.Settled(fs.Settle());
-  // The end is told, however long after the last figure it comes.
-  if (sizes) {
-    const PlanSizes::Sum sum = sizes->Through(visited);
-    if (sum.total != 0) progress.Report(sum.done, sum.total);
-  }
+  if (tracked) tracked->Finish();
   return count.Take(fs);
 }
 

@@ -24,7 +24,9 @@ struct CopyLists {
 struct CopyOutcome {
   std::size_t copied = 0;
   std::size_t already_there = 0;
-  std::vector<Failure> failures;  // in the order the files were met
+  // In the order the files were met, each by the file that was to be
+  // written, or by the game's file when that could not be read or was gone.
+  std::vector<Failure> failures;
   // The add-on's season folder is not in the game folder at all.
   bool season_folder_missing = false;
 };
@@ -34,12 +36,12 @@ struct CopyOutcome {
 // pair's target folder without replacing anything there, then copies the
 // pits folder whole, replacing files. A copy that fails is passed over and
 // told in the outcome; every copy is written and named before it returns.
-// Tells `progress` how far it has come: the amount unknown while the plan is
-// made, then bytes, once another thread has sized the plan's files through
-// `sizing_fs` (without it the amount stays unknown). Files already there
-// count as done when they are passed.
+// Tells `progress`, when it wants figures, how far it has come: the amount
+// unknown while the plan is made and summed, then bytes (files already
+// there count as done when they are passed), the whole once the last copy
+// has its name.
 CopyOutcome CopySeasonFiles(const GameFolder& game, FileSystem& fs, const CopyLists& lists,
-                            Progress& progress = NoProgress(), FileSystem* sizing_fs = nullptr);
+                            Progress& progress = NoProgress());
 
 // A made plan: the names never copied file by file and the folder pairs.
 struct PlanLists {

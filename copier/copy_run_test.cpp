@@ -5,7 +5,10 @@
 #include <chrono>
 #include <filesystem>
 #include <map>
+#include <mutex>
+#include <thread>
 
+#include "copier/copy_progress.h"
 #include "copier/copy_run_fixture.h"
 #include "platform/testing/refused_threads.h"
 
@@ -192,29 +195,39 @@ TEST_F(CopyRunTest, APitsFolderThatIsAlsoATrackSubFolderPairHasEachFileCopiedOnc
   EXPECT_EQ(temp_.Read("ZENTOSeason/tracks/Pits/lane.aiw"), "line");
 }
 
-// Wants every figure, and records them. Once the plan is made, each figure
-// while the sizes are unknown slows the copy down, so that it lasts long
-// enough to be sized.
+// Wants every figure, and records them, from whichever thread tells them.
 class RecordedProgress : public Progress {
  public:
   bool Wanted() override { return true; }
   void Report(std::uint64_t done, std::uint64_t total) override {
-    if (total == 0 && !figures.empty() && waits_ < 100) {
-      ++waits_;
-      std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    figures.push_back({done, total});
+    const std::lock_guard<std::mutex> lock(mutex_);
+    figures_.push_back({done, total});
   }
-  std::vector<std::pair<std::uint64_t, std::uint64_t>> figures;
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> figures() {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return figures_;
+  }
 
  private:
-  int waits_ = 0;
+  std::mutex mutex_;
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> figures_;
+};
+
+// Takes its time over each copy, so that a run lasts long enough to be summed.
+class SlowCopies : public FileSystemWrapper {
+ public:
+  using FileSystemWrapper::FileSystemWrapper;
+  FileResult CopyFile(const GamePath& source, const GamePath& target_folder, Replace replace) override {
+    std::this_thread::sleep_for(std::chrono::milliseconds(80));
+    return FileSystemWrapper::CopyFile(source, target_folder, replace);
+  }
 };
 
 void MakeSizedGame(testing::TempGame& temp) {
   temp.Write("season02/tracks/Monaco/a.gdb", std::string(1000, 'a'));
   temp.Write("season02/tracks/Monaco/b.gdb", std::string(2000, 'b'));
   temp.Write("season02/tracks/Monaco/Monaco.aiw", std::string(50000, 'l'));  // never copied
+  temp.Write("season02/tracks/Monaco/.hidden", std::string(70000, 'h'));     // never listed
   temp.Write("season02/tracks/pits/lane.txt", std::string(300, 'p'));
   for (int i = 0; i < 10; ++i) temp.Write("season02/tracks/Monaco/c" + std::to_string(i) + ".gdb", std::string(100, 'c'));
   temp.Write("ZENTOSEASON/tracks/Monaco/b.gdb", "already there");
@@ -222,31 +235,38 @@ void MakeSizedGame(testing::TempGame& temp) {
 
 TEST_F(CopyRunTest, ProgressIsToldInBytesOfTheFilesTheRunTakesUpWithFilesAlreadyThereCountedAsDone) {
   MakeSizedGame(temp_);
-  const auto sizing = OpenFileSystem(temp_.game());
+  EXPECT_EQ(PlanBytes(temp_.game(), {not_copy_, dirs_, dirs2_}), 300u) << "before a plan: the pits alone";
   RecordedProgress progress;
-  CopySeasonFiles(temp_.game(), *OpenFileSystem(temp_.game()), {not_copy_, dirs_, dirs2_, dir1_, file1_},
-                  progress, sizing.get());
-  ASSERT_FALSE(progress.figures.empty());
-  EXPECT_EQ(progress.figures.front(), std::make_pair(std::uint64_t(0), std::uint64_t(0))) << "before the plan";
+  {
+    auto real = OpenFileSystem(temp_.game());
+    SlowCopies slow(*real);
+    CopySeasonFiles(temp_.game(), slow, {not_copy_, dirs_, dirs2_, dir1_, file1_}, progress);
+  }
+  const auto figures = progress.figures();
+  ASSERT_GE(figures.size(), 2u);
+  EXPECT_EQ(figures.front(), std::make_pair(std::uint64_t(0), std::uint64_t(0))) << "before the plan";
   std::uint64_t done = 0;
-  for (const auto& [now_done, total] : progress.figures) {
-    if (total == 0) continue;
-    EXPECT_EQ(total, 4300u);
+  for (std::size_t i = 1; i < figures.size(); ++i) {
+    const auto [now_done, total] = figures[i];
+    ASSERT_EQ(total, 4300u) << "at " << i;
     EXPECT_GE(now_done, done);
+    if (i + 1 < figures.size()) EXPECT_LT(now_done, total) << "the whole told before the end";
     done = now_done;
   }
-  EXPECT_EQ(progress.figures.back(), std::make_pair(std::uint64_t(4300), std::uint64_t(4300)));
+  EXPECT_EQ(figures.back(), std::make_pair(std::uint64_t(4300), std::uint64_t(4300)));
   EXPECT_EQ(temp_.Read("ZENTOSEASON/tracks/Monaco/b.gdb"), "already there");
 }
 
-TEST_F(CopyRunTest, WithoutAThreadToSizeThePlanTheAmountStaysUnknownAndTheCopyIsWhole) {
+TEST_F(CopyRunTest, WithoutAThreadToTellProgressTheAmountStaysUnknownAndTheCopyIsWhole) {
   MakeSizedGame(temp_);
-  testing::RefusedThreads refused({"sizer"});
-  const auto sizing = OpenFileSystem(temp_.game());
+  testing::RefusedThreads refused({"progress"});
   RecordedProgress progress;
-  CopySeasonFiles(temp_.game(), *OpenFileSystem(temp_.game()), {not_copy_, dirs_, dirs2_, dir1_, file1_},
-                  progress, sizing.get());
-  for (const auto& figure : progress.figures) EXPECT_EQ(figure.second, 0u);
+  {
+    auto real = OpenFileSystem(temp_.game());
+    SlowCopies slow(*real);
+    CopySeasonFiles(temp_.game(), slow, {not_copy_, dirs_, dirs2_, dir1_, file1_}, progress);
+  }
+  for (const auto& figure : progress.figures()) EXPECT_EQ(figure.second, 0u);
   EXPECT_EQ(temp_.Read("ZENTOSEASON/tracks/Monaco/a.gdb"), std::string(1000, 'a'));
   EXPECT_EQ(temp_.Read("ZENTOSEASON/tracks/Pits/lane.txt"), std::string(300, 'p'));
 }

@@ -31,15 +31,24 @@ bool CannotCopyInKernel() {
   return errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP || errno == EPERM;
 }
 
+// The kernel's copy moves at most this much at a time, so that a large
+// file's progress is told as it goes.
+constexpr off_t kKernelStep = 16 << 20;
+
+void Count(std::atomic<std::uint64_t>* written, off_t bytes) {
+  if (written) written->fetch_add(std::uint64_t(bytes), std::memory_order_relaxed);
+}
+
 // Copies the bytes from `at` to `end` to the same place in `to`: with the
 // kernel's copy while `kernel`, else through one fixed buffer. A source that
 // ends early has changed under the copy: that fails.
-bool CopyRange(int from, int to, off_t at, off_t end, bool& kernel) {
+bool CopyRange(int from, int to, off_t at, off_t end, bool& kernel, std::atomic<std::uint64_t>* written) {
   thread_local std::vector<char> buffer(1 << 20);
   while (at < end) {
     if (kernel) {
       loff_t in = at, out = at;
-      const ssize_t moved = copy_file_range(from, &in, to, &out, size_t(end - at), 0);
+      const ssize_t moved = copy_file_range(from, &in, to, &out, size_t(std::min(end - at, kKernelStep)), 0);
+      if (moved > 0) Count(written, moved);
       if (moved > 0) at += moved;
       else if (moved == 0) return false;
       else if (CannotCopyInKernel()) kernel = false;
@@ -50,11 +59,12 @@ bool CopyRange(int from, int to, off_t at, off_t end, bool& kernel) {
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) return false;
     for (ssize_t put = 0; put < got;) {
-      const ssize_t written = pwrite(to, buffer.data() + put, size_t(got - put), at + put);
-      if (written < 0 && errno == EINTR) continue;
-      if (written <= 0) return false;
-      put += written;
+      const ssize_t wrote = pwrite(to, buffer.data() + put, size_t(got - put), at + put);
+      if (wrote < 0 && errno == EINTR) continue;
+      if (wrote <= 0) return false;
+      put += wrote;
     }
+    Count(written, got);
     at += got;
   }
   return true;
@@ -62,15 +72,16 @@ bool CopyRange(int from, int to, off_t at, off_t end, bool& kernel) {
 
 // Copies only the parts of a file with holes that hold data; the holes stay
 // holes, as with cp.
-bool CopyDataExtents(int from, int to, off_t size, bool& kernel) {
+bool CopyDataExtents(int from, int to, off_t size, bool& kernel, std::atomic<std::uint64_t>* written) {
   for (off_t at = 0; at < size;) {
     const off_t data = lseek(from, at, SEEK_DATA);
     if (data < 0 && errno == ENXIO) break;  // only a hole is left
-    if (data < 0) return CopyRange(from, to, at, size, kernel);
+    if (data < 0) return CopyRange(from, to, at, size, kernel, written);
     if (data >= size) break;
     off_t hole = lseek(from, data, SEEK_HOLE);
     if (hole < 0 || hole > size) hole = size;
-    if (!CopyRange(from, to, data, hole, kernel)) return false;
+    Count(written, data - at);  // the hole before the data counts as done
+    if (!CopyRange(from, to, data, hole, kernel, written)) return false;
     at = hole;
   }
   return ftruncate(to, size) == 0;
@@ -98,15 +109,18 @@ bool IsExactCopy(int from, const struct stat& from_status, int folder, const std
   return true;
 }
 
-bool CopyData(int from, int to, const struct stat& from_status, bool& clone) {
+bool CopyData(int from, int to, const struct stat& from_status, bool& clone, std::atomic<std::uint64_t>* written) {
   const off_t size = from_status.st_size;
   if (clone && size > 0) {
-    if (ioctl(to, FICLONE, from) == 0) return true;
+    if (ioctl(to, FICLONE, from) == 0) {
+      Count(written, size);
+      return true;
+    }
     if (errno == EOPNOTSUPP || errno == EXDEV || errno == EINVAL || errno == ENOTTY) clone = false;
   }
   bool kernel = true;
-  if (off_t(from_status.st_blocks) * 512 < size) return CopyDataExtents(from, to, size, kernel);
-  return CopyRange(from, to, 0, size, kernel);
+  if (off_t(from_status.st_blocks) * 512 < size) return CopyDataExtents(from, to, size, kernel, written);
+  return CopyRange(from, to, 0, size, kernel, written);
 }
 
 }  // namespace velmora

@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
+#include <atomic>
+#include <cstdint>
 #include <string>
 
 namespace velmora {
@@ -13,8 +15,10 @@ namespace velmora {
 // `clone`; it turns false when the file systems cannot clone), then
 // copy_file_range, then plain reads and writes through one fixed buffer. Of
 // a file with holes, only the data is copied. False also when the source
-// turns out shorter than its status said.
-bool CopyData(int from, int to, const struct stat& from_status, bool& clone);
+// turns out shorter than its status said. Adds the bytes to `written`, if
+// given, as they are copied.
+bool CopyData(int from, int to, const struct stat& from_status, bool& clone,
+              std::atomic<std::uint64_t>* written = nullptr);
 
 // True when `name` in the open `folder` is a regular file (not a link) with
 // the same size, modification time, permission bits and bytes as the open

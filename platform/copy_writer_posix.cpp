@@ -19,8 +19,9 @@ namespace {
 // along, as with the system's own copy. A source written to while it was
 // copied fails: its copy could mix old bytes and new, and a copy that never
 // replaces would keep that mix for good; the next run copies it again.
-Status FillCopy(int in, const struct stat& st, int out, mode_t created_with, bool& clone) {
-  if (!CopyData(in, out, st, clone)) return Status::Failed("copy");
+Status FillCopy(int in, const struct stat& st, int out, mode_t created_with, bool& clone,
+                std::atomic<std::uint64_t>& written) {
+  if (!CopyData(in, out, st, clone, &written)) return Status::Failed("copy");
   if (const auto& told = CurrentPosixFileCalls().data_copied) told(in);
   struct stat after;
   if (fstat(in, &after) != 0) return Status::Failed("fstat");
@@ -42,11 +43,13 @@ std::size_t CopyWriter::HelpersFor(std::size_t free_descriptors) {
   return helpers;
 }
 
-CopyWriter::CopyWriter(std::size_t free_descriptors, mode_t umask, DurableBatch& batch, LateFailures& late)
+CopyWriter::CopyWriter(std::size_t free_descriptors, mode_t umask, DurableBatch& batch, LateFailures& late,
+                       CopyCounters& counters)
     : umask_(umask),
       unnamed_files_(access("/proc/self/fd", X_OK) == 0),
       batch_(batch),
       late_(late),
+      counters_(counters),
       writers_(HelpersFor(free_descriptors), [this](PendingCopy& copy) {
         if (const Status written = Write(copy); !written.ok()) late_.Add(std::move(copy.target), CauseOf(written));
       }) {}
@@ -60,7 +63,7 @@ Status CopyWriter::Write(PendingCopy& pending) {
   }
   if (!created) return created.status();
   bool clone = pending.clone->load(std::memory_order_relaxed);
-  Status written = FillCopy(pending.source.get(), pending.status, copy.file.get(), *created, clone);
+  Status written = FillCopy(pending.source.get(), pending.status, copy.file.get(), *created, clone, counters_.written);
   if (!clone) pending.clone->store(false, std::memory_order_relaxed);
   pending.source.Close();
   // Flushed here, on a helper, where the batch's flush does not reach the
@@ -74,6 +77,7 @@ Status CopyWriter::Write(PendingCopy& pending) {
     return written;
   }
   copy.target = std::move(pending.target);
+  copy.bytes = std::uint64_t(pending.status.st_size);
   // What the batch's flush will write: a file's holes cost it nothing, nor
   // does a copy flushed already.
   const off_t data = copy.flushed ? 0 : std::min<off_t>(pending.status.st_size, off_t(pending.status.st_blocks) * 512);

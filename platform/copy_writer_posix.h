@@ -36,8 +36,10 @@ struct PendingCopy {
 class CopyWriter {
  public:
   // Helpers as the descriptors free allow; files made with `umask` applied.
-  // Copies that fail on a helper are told to `late`.
-  CopyWriter(std::size_t free_descriptors, mode_t umask, DurableBatch& batch, LateFailures& late);
+  // Copies that fail on a helper are told to `late`; the bytes written are
+  // counted in `counters`.
+  CopyWriter(std::size_t free_descriptors, mode_t umask, DurableBatch& batch, LateFailures& late,
+             CopyCounters& counters);
 
   // Writes the copy, here or on a helper; one that fails leaves nothing.
   void Post(PendingCopy copy) { writers_.Post(std::move(copy)); }
@@ -60,6 +62,7 @@ class CopyWriter {
   const bool unnamed_files_;  // O_TMPFILE copies can be linked in through /proc
   DurableBatch& batch_;
   LateFailures& late_;
+  CopyCounters& counters_;
   WorkSharing<PendingCopy> writers_;  // last: done writing before anything they use goes
 };
 

@@ -78,8 +78,10 @@ int MakeDurable(const std::vector<std::vector<DurableBatch::Copy>>& batches) {
 }
 
 // Flushes the batches together, then names each copy or, when the flush
-// failed, discards it; what could not be named is told to `late`.
-void FlushBatches(std::vector<std::vector<DurableBatch::Copy>>& batches, LateFailures* late) {
+// failed, discards it; what could not be named is told to `late`, the bytes
+// of what was added to `named`.
+void FlushBatches(std::vector<std::vector<DurableBatch::Copy>>& batches, LateFailures* late,
+                  std::atomic<std::uint64_t>* named) {
   const int failure = MakeDurable(batches);
   for (const auto& batch : batches)
     for (const DurableBatch::Copy& copy : batch) {
@@ -89,6 +91,8 @@ void FlushBatches(std::vector<std::vector<DurableBatch::Copy>>& batches, LateFai
         cause = CauseOf(Status("fsync", failure));
       } else if (!Name(copy)) {
         cause = CauseOfNaming(copy, errno);
+      } else if (named) {
+        named->fetch_add(copy.bytes, std::memory_order_relaxed);
       }
       if (cause != Cause::kNone && late) late->Add(copy.target, cause);
     }
@@ -106,9 +110,10 @@ DurableBatch::Limits DurableBatch::LimitsFor(std::size_t descriptors) {
   return {std::clamp<std::size_t>(copies / (queued + 2), 1, kCapacity), queued, kCapacityBytes};
 }
 
-DurableBatch::DurableBatch(Limits limits, LateFailures* late)
+DurableBatch::DurableBatch(Limits limits, LateFailures* late, std::atomic<std::uint64_t>* named)
     : limits_(limits),
       late_(late),
+      named_(named),
       // Every batch waiting is flushed at once: while a flush is slow, the
       // queue fills, and the next flush covers more files.
       flush_("flush", 1, limits.queued + 1, ThreadQueue<Batch>::Take::kAll,
@@ -156,7 +161,7 @@ void DurableBatch::Submit() {
 }
 
 void DurableBatch::FlushAndName(std::vector<Batch>& batches) {
-  FlushBatches(batches, late_);
+  FlushBatches(batches, late_, named_);
   std::lock_guard lock(spare_mutex_);
   for (Batch& batch : batches) {
     batch.clear();  // the files closed before the next batches are taken

@@ -11,6 +11,7 @@
 // had, the thread that fills a batch flushes it.
 #include <sys/types.h>
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -36,6 +37,7 @@ class DurableBatch {
     Replace replace;                         // with kNo only if that name is still free
     bool flushed = false;                    // its data already flushed alone
     GamePath target = {};                    // the file it becomes, for telling a failure
+    std::uint64_t bytes = 0;                 // its size, counted once it is named
 
     // Removes the temporary of a copy that will not be named.
     void Discard() const;
@@ -61,8 +63,9 @@ class DurableBatch {
   // folder open, stay within `descriptors`.
   static Limits LimitsFor(std::size_t descriptors);
 
-  // Copies that cannot be named are told to `late`, if given.
-  explicit DurableBatch(Limits limits, LateFailures* late = nullptr);
+  // Copies that cannot be named are told to `late`, if given; the bytes of
+  // those named are added to `named`, if given.
+  explicit DurableBatch(Limits limits, LateFailures* late = nullptr, std::atomic<std::uint64_t>* named = nullptr);
   // Flushes and names what it holds.
   ~DurableBatch();
   DurableBatch(const DurableBatch&) = delete;
@@ -85,6 +88,7 @@ class DurableBatch {
 
   const Limits limits_;
   LateFailures* const late_;
+  std::atomic<std::uint64_t>* const named_;
   std::mutex mutex_;  // held while a batch is filled or handed over
   Batch filling_;
   std::uintmax_t filling_bytes_ = 0;

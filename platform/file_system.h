@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -26,6 +27,13 @@ struct Entry {
 };
 
 enum class Replace { kNo, kYes };
+
+// Bytes of copies written so far, and of copies that have their names: the
+// threads writing and naming add, any thread may read while they do.
+struct CopyCounters {
+  std::atomic<std::uint64_t> written{0};
+  std::atomic<std::uint64_t> named{0};
+};
 
 // The commands' one way to the disk: every path lies below the game folder.
 // Abstract so that tests can make a single call fail.
@@ -54,6 +62,8 @@ class FileSystem {
   // the failures since the last call, each under the path of the file that
   // was to be written.
   virtual std::vector<Failure> Settle() { return {}; }
+  // How far the copies handed on have come; null where nobody counts.
+  virtual const CopyCounters* Counters() const { return nullptr; }
   // The size of an existing file (not a folder); empty for anything else.
   virtual std::optional<std::uint64_t> FileSize(const GamePath& file) = 0;
   // True for an existing file (not a folder).
@@ -99,6 +109,7 @@ class FileSystemWrapper : public FileSystem {
     return target_.CopyFile(source, target_folder, replace);
   }
   std::vector<Failure> Settle() override { return target_.Settle(); }
+  const CopyCounters* Counters() const override { return target_.Counters(); }
   std::optional<std::uint64_t> FileSize(const GamePath& file) override { return target_.FileSize(file); }
   std::optional<std::string> ReadFile(const GamePath& file) override {
     return target_.ReadFile(file);

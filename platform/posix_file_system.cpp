@@ -75,8 +75,8 @@ class PosixFileSystem : public FileSystem {
         resolver_(root_),
         folders_(root_, resolver_, std::max<std::size_t>(free_descriptors / 4, 1)),
         sources_(resolver_),
-        batch_(DurableBatch::LimitsFor(free_descriptors / 2), &late_),
-        writer_(free_descriptors, ProcessUmask(), batch_, late_) {}
+        batch_(DurableBatch::LimitsFor(free_descriptors / 2), &late_, &counters_.named),
+        writer_(free_descriptors, ProcessUmask(), batch_, late_, counters_) {}
 
   // Pending copies are written and get their names before the command ends.
   ~PosixFileSystem() override {
@@ -102,6 +102,7 @@ class PosixFileSystem : public FileSystem {
     batch_.Flush();
     return late_.Take();
   }
+  const CopyCounters* Counters() const override { return &counters_; }
   std::optional<std::string> ReadFile(const GamePath& file) override {
     Result<std::string> content = WithDescriptors([&] { return ReadFileOnce(file); });
     if (!content) return std::nullopt;
@@ -266,7 +267,8 @@ class PosixFileSystem : public FileSystem {
   SourceFiles sources_;
   TemporarySweep sweep_;
   CloneCapability clones_;
-  LateFailures late_;  // told by the writer's helpers and the batch's flush
+  LateFailures late_;     // told by the writer's helpers and the batch's flush
+  CopyCounters counters_;  // added to by the same
   DurableBatch batch_;  // flushed before the folders it needs are closed
   CopyWriter writer_;   // last: done writing before anything it uses goes
 };

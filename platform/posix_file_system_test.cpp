@@ -22,6 +22,7 @@
 #include <thread>
 
 #include "config/ini_rewriter.h"
+#include "copier/copy_progress.h"
 #include "copier/copy_run_fixture.h"
 #include "platform/durable_batch_posix.h"
 #include "platform/posix_calls.h"
@@ -223,6 +224,54 @@ TEST_F(CopyRunTest, ACopyIsNamedOnlyAfterAFlushThatBeganOnceItsDataWasWritten) {
   Run();
   EXPECT_EQ(Names("ZENTOSEASON/tracks/Monaco").size(), std::size_t(files));
   watch.ExpectEachNamedOnlyAfterAFlushThatCoversIt();
+}
+
+// Records every figure, from whichever thread tells it.
+class FiguresSeen : public Progress {
+ public:
+  bool Wanted() override { return true; }
+  void Report(std::uint64_t done, std::uint64_t total) override {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (total != 0) figures_.push_back({done, total});
+  }
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> figures() {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return figures_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> figures_;
+};
+
+TEST_F(CopyRunTest, TheBarCountsBytesAsTheyAreWrittenAndShowsTheWholeOnlyOnceTheLastCopyHasItsName) {
+  constexpr std::uint64_t kFile = 4 << 20;
+  for (int i = 0; i < 16; ++i)
+    temp_.Write("season02/tracks/Monaco/big" + std::to_string(i) + ".dat", std::string(kFile, char('a' + i)));
+  temp_.MakeFolder("ZENTOSEASON/tracks/Monaco");
+  testing::Injected injected(CurrentPosixFileCalls());
+  testing::HeldFlush held(injected.calls());
+  FiguresSeen progress;
+  std::thread run([&] {
+    auto file_system = OpenFileSystem(temp_.game());
+    CopySeasonFiles(temp_.game(), *file_system, {not_copy_, dirs_, dirs2_, dir1_, file1_}, progress);
+  });
+  // Every byte written, none named: half way, and no further while the flush is held.
+  const auto half_way = [&] {
+    const auto figures = progress.figures();
+    return !figures.empty() && figures.back().first >= 8 * kFile;
+  };
+  for (int i = 0; i < 1000 && !half_way(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  const auto held_figures = progress.figures();
+  held.Release();
+  run.join();
+  ASSERT_TRUE(half_way()) << "the written bytes were not told";
+  for (const auto& [done, total] : held_figures) {
+    EXPECT_EQ(total, 16 * kFile);
+    EXPECT_LT(done, total) << "the whole told before a copy had its name";
+  }
+  EXPECT_EQ(progress.figures().back(), std::make_pair(16 * kFile, 16 * kFile));
+  EXPECT_EQ(Names("ZENTOSEASON/tracks/Monaco").size(), 16u);
 }
 
 TEST_F(CopyRunTest, WhenItsHelperOrFlushThreadsCannotStartTheRunCopiesAndNamesEveryFileItself) {

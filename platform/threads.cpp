@@ -3,11 +3,8 @@
 #include <system_error>
 #include <utility>
 
-#ifdef _WIN32
-#include <windows.h>
-#else
+#ifndef _WIN32
 #include <pthread.h>
-#include <sched.h>
 #endif
 
 namespace velmora {
@@ -34,15 +31,6 @@ std::thread StartThread(const char* name, std::function<void()> body) {
   } catch (const std::bad_alloc&) {
     return std::thread();
   }
-}
-
-void LowerThisThreadsPriority() {
-#ifdef _WIN32
-  SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_IDLE);
-#elif defined(SCHED_IDLE)
-  const sched_param none{};
-  pthread_setschedparam(pthread_self(), SCHED_IDLE, &none);
-#endif
 }
 
 }  // namespace velmora

@@ -13,10 +13,6 @@ namespace velmora {
 // (not joinable) and `body` has not run.
 std::thread StartThread(const char* name, std::function<void()> body);
 
-// Lets the calling thread run only when the processors have nothing else to
-// do, for work nobody waits for.
-void LowerThisThreadsPriority();
-
 // How threads are made; a test replaces it to refuse some of them.
 struct ThreadCalls {
   std::function<std::thread(const char* name, std::function<void()> body)> create;

@@ -290,6 +290,7 @@ class Win32FileSystem : public FileSystem {
     writers_->Drain();
     return late_.Take();
   }
+  const CopyCounters* Counters() const override { return &counters_; }
 
   std::optional<std::uint64_t> FileSize(const GamePath& file) override {
     WIN32_FILE_ATTRIBUTE_DATA data;
@@ -423,7 +424,8 @@ class Win32FileSystem : public FileSystem {
     if (!out) return CauseOfError(GetLastError());
     const HeldFolder& held = *copy.folder;
     const FILETIME written{copy.info.LastWriteTime.LowPart, DWORD(copy.info.LastWriteTime.HighPart)};
-    bool ok = CopyData(copy.in.get(), out.get()) && SetFileTime(out.get(), nullptr, nullptr, &written) &&
+    std::uint64_t copied = 0;
+    bool ok = CopyData(copy.in.get(), out.get(), copied) && SetFileTime(out.get(), nullptr, nullptr, &written) &&
               (!CurrentWin32Calls().flush_each_copy || CurrentWin32Calls().flush_file(out.get()));
     DWORD error = ok ? ERROR_SUCCESS : GetLastError();
     copy.in.Close();
@@ -444,6 +446,7 @@ class Win32FileSystem : public FileSystem {
     }
     // The copy takes the source's attributes (read-only, archive) once it has its name.
     SetAttributes(out.get(), copy.info.FileAttributes & ~FILE_ATTRIBUTE_DIRECTORY);
+    counters_.named.fetch_add(copied, std::memory_order_relaxed);
     return Cause::kNone;
   }
 
@@ -531,13 +534,17 @@ class Win32FileSystem : public FileSystem {
     }
   }
 
-  static bool CopyData(HANDLE from, HANDLE to) {
+  // Copies the rest of `from` into `to`, counting the bytes in `copied` and
+  // in the written counter as they go.
+  bool CopyData(HANDLE from, HANDLE to, std::uint64_t& copied) {
     thread_local std::vector<char> buffer(1 << 20);
     for (;;) {
       DWORD got = 0;
       if (!::ReadFile(from, buffer.data(), DWORD(buffer.size()), &got, nullptr)) return false;
       if (got == 0) return true;
       if (!WriteAll(to, buffer.data(), got)) return false;
+      copied += got;
+      counters_.written.fetch_add(got, std::memory_order_relaxed);
     }
   }
 
@@ -624,7 +631,8 @@ class Win32FileSystem : public FileSystem {
   std::shared_ptr<const HeldFolder> held_;
   GamePath held_path_;
   std::atomic<DWORD> hold_budget_ms_{2000};
-  LateFailures late_;  // told by the helpers
+  LateFailures late_;      // told by the helpers
+  CopyCounters counters_;  // added to by the helpers
   // Last: its helpers are done before the folders they write into go.
   std::unique_ptr<WorkSharing<PendingCopy>> writers_ =
       std::make_unique<WorkSharing<PendingCopy>>(Helpers(), [this](PendingCopy& copy) { Write(copy); });
