@@ -327,9 +327,8 @@ void Form1::Tell(const Notice& notice) {
     config.pszMainIcon = TD_WARNING_ICON;
     config.pszContent = text.c_str();
     if (!details.empty()) {
+      // Behind the system's own "See details", in the player's language.
       config.pszExpandedInformation = details.c_str();
-      config.pszCollapsedControlText = L"Show the files";
-      config.pszExpandedControlText = L"Hide the files";
       config.dwFlags |= TDF_EXPAND_FOOTER_AREA;
     }
     if (SUCCEEDED(task_dialog(&config, nullptr, nullptr, nullptr))) return;

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <mutex>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -12,6 +14,24 @@
 #include "platform/testing/temp_game.h"
 
 namespace velmora {
+
+// Wants every figure, and records them, from whichever thread tells them.
+class RecordedProgress : public Progress {
+ public:
+  bool Wanted() override { return true; }
+  void Report(std::uint64_t done, std::uint64_t total) override {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    figures_.push_back({done, total});
+  }
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> figures() {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return figures_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> figures_;
+};
 
 // A temporary game folder and the window's work lists, for running copies.
 class CopyRunTest : public ::testing::Test {

@@ -195,24 +195,6 @@ TEST_F(CopyRunTest, APitsFolderThatIsAlsoATrackSubFolderPairHasEachFileCopiedOnc
   EXPECT_EQ(temp_.Read("ZENTOSeason/tracks/Pits/lane.aiw"), "line");
 }
 
-// Wants every figure, and records them, from whichever thread tells them.
-class RecordedProgress : public Progress {
- public:
-  bool Wanted() override { return true; }
-  void Report(std::uint64_t done, std::uint64_t total) override {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    figures_.push_back({done, total});
-  }
-  std::vector<std::pair<std::uint64_t, std::uint64_t>> figures() {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    return figures_;
-  }
-
- private:
-  std::mutex mutex_;
-  std::vector<std::pair<std::uint64_t, std::uint64_t>> figures_;
-};
-
 // Takes its time over each copy, so that a run lasts long enough to be summed.
 class SlowCopies : public FileSystemWrapper {
  public:

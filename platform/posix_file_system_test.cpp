@@ -226,24 +226,6 @@ TEST_F(CopyRunTest, ACopyIsNamedOnlyAfterAFlushThatBeganOnceItsDataWasWritten) {
   watch.ExpectEachNamedOnlyAfterAFlushThatCoversIt();
 }
 
-// Records every figure, from whichever thread tells it.
-class FiguresSeen : public Progress {
- public:
-  bool Wanted() override { return true; }
-  void Report(std::uint64_t done, std::uint64_t total) override {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    if (total != 0) figures_.push_back({done, total});
-  }
-  std::vector<std::pair<std::uint64_t, std::uint64_t>> figures() {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    return figures_;
-  }
-
- private:
-  std::mutex mutex_;
-  std::vector<std::pair<std::uint64_t, std::uint64_t>> figures_;
-};
-
 TEST_F(CopyRunTest, TheBarCountsBytesAsTheyAreWrittenAndShowsTheWholeOnlyOnceTheLastCopyHasItsName) {
   constexpr std::uint64_t kFile = 4 << 20;
   for (int i = 0; i < 16; ++i)
@@ -251,7 +233,7 @@ TEST_F(CopyRunTest, TheBarCountsBytesAsTheyAreWrittenAndShowsTheWholeOnlyOnceThe
   temp_.MakeFolder("ZENTOSEASON/tracks/Monaco");
   testing::Injected injected(CurrentPosixFileCalls());
   testing::HeldFlush held(injected.calls());
-  FiguresSeen progress;
+  RecordedProgress progress;
   std::thread run([&] {
     auto file_system = OpenFileSystem(temp_.game());
     CopySeasonFiles(temp_.game(), *file_system, {not_copy_, dirs_, dirs2_, dir1_, file1_}, progress);
@@ -267,6 +249,7 @@ TEST_F(CopyRunTest, TheBarCountsBytesAsTheyAreWrittenAndShowsTheWholeOnlyOnceThe
   run.join();
   ASSERT_TRUE(half_way()) << "the written bytes were not told";
   for (const auto& [done, total] : held_figures) {
+    if (total == 0) continue;  // before the plan was summed
     EXPECT_EQ(total, 16 * kFile);
     EXPECT_LT(done, total) << "the whole told before a copy had its name";
   }
