@@ -21,7 +21,7 @@ struct LaunchOutcome {
     kStartFailed,    // the system refused the start: `reason` says why
   };
   Result result = Result::kStarted;
-  std::string reason;
+  std::string reason = {};
   explicit operator bool() const { return result == Result::kStarted; }
 };
 

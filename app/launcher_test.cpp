@@ -52,6 +52,11 @@ class LauncherTest : public ::testing::Test {
     record_ = temp_.At("record.txt");
     setenv("RECORD", record_.c_str(), 1);
     old_path_ = getenv("PATH");
+    // The player's own choices, which the test run may carry (scripts/test
+    // sets a prefix for the real wine).
+    if (const char* prefix = getenv("WINEPREFIX")) inherited_prefix_ = prefix;
+    unsetenv("WINEPREFIX");
+    unsetenv("WINE");
   }
   void TearDown() override {
     setenv("PATH", old_path_.c_str(), 1);
@@ -62,6 +67,7 @@ class LauncherTest : public ::testing::Test {
   TempGame temp_;
   fs::path record_;
   std::string old_path_;
+  std::string inherited_prefix_;
 };
 
 TEST_F(LauncherTest, StartsTheGameWithOneArgumentInTheGameFolderDetached) {
@@ -233,6 +239,7 @@ TEST_F(LauncherTest, StartsAWindowsGameThroughRealWineOnTheFileTheRewriterWrote)
   const char* stand_in = std::getenv("VELMORA_WINDOWS_GAME");
   if (!stand_in || !FindOnPath("wine"))
     GTEST_SKIP() << "needs wine and VELMORA_WINDOWS_GAME (scripts/test sets both up)";
+  if (!inherited_prefix_.empty()) setenv("WINEPREFIX", inherited_prefix_.c_str(), 1);
   fs::copy_file(stand_in, temp_.At("Dromvik.exe"));
   temp_.Write("Config.ini", "[Game Options]\r\nSEASONDIR=season02\\\r\n");
   StringList new_ini;

@@ -25,9 +25,24 @@ void AddSkipNames(StringList& not_copy) {
   for (std::string_view name : kPitFiles) not_copy.AddItem(name);
 }
 
+namespace {
+
+// The last `count` characters of a UTF-8 name (all of it when shorter).
+std::string_view LastCharacters(std::string_view name, int count) {
+  std::size_t at = name.size();
+  while (at > 0 && count > 0) {
+    --at;
+    if ((static_cast<unsigned char>(name[at]) & 0xC0) != 0x80) --count;  // not a continuation byte
+  }
+  return name.substr(at);
+}
+
+}  // namespace
+
 bool IsLeftOut(std::string_view name, const StringList& not_copy) {
-  thread_local std::string upper;  // storage used again: asked for every file
-  ToUpperName(name, upper);
+  // Only the last four characters are upper-cased: letter case is mapped
+  // one character at a time, and this is asked for every file.
+  const std::string upper = ToUpperName(LastCharacters(name, 4));
   if (upper.size() >= 4 && std::string_view(upper).substr(upper.size() - 4) == ".AIW") return true;
   // Asked for every file: ASCII names of another length are passed over at once.
   const bool ascii = IsAsciiName(name);

@@ -232,7 +232,9 @@ TEST_F(CopyRunTest, ProgressIsToldInBytesOfTheFilesTheRunTakesUpWithFilesAlready
     const auto [now_done, total] = figures[i];
     ASSERT_EQ(total, 4300u) << "at " << i;
     EXPECT_GE(now_done, done);
-    if (i + 1 < figures.size()) EXPECT_LT(now_done, total) << "the whole told before the end";
+    if (i + 1 < figures.size()) {
+      EXPECT_LT(now_done, total) << "the whole told before the end";
+    }
     done = now_done;
   }
   EXPECT_EQ(figures.back(), std::make_pair(std::uint64_t(4300), std::uint64_t(4300)));
