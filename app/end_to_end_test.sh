@@ -409,8 +409,14 @@ failure_round() {
   fi
   rmdir "$addon" 2>/dev/null || true
   mv "$work/addon-aside" "$addon"
+  # A link named like a leftover temporaries' folder: the sweep never goes through it.
+  mkdir -p "$work/outside"
+  echo keep >"$work/outside/precious"
+  ln -s "$work/outside" "$season/.velmora-5-5.tmp"
   click_until '[ -f "$season/Pits/pits.mas" ]' $copy_files || fail "Copy files did not copy once the add-on was there"
   wait_until 10 '[ "$(ls "$season/Bulk" | wc -l)" = "$bulk_files" ]' || fail "Copy files did not copy every file"
+  check '[ -f "$work/outside/precious" ]' "the sweep of leftovers went through a link out of the game folder"
+  rm -rf "$season/.velmora-5-5.tmp" "$work/outside"
   # Everything there but one pit file: the copy that brings it back says
   # nothing. A notice would hold the next click, which writes Qorvane.ini.
   rm "$season/Pits/pits.mas"

@@ -3,6 +3,7 @@
 #include <utility>
 
 #include <commctrl.h>
+#include <objbase.h>
 
 #include "app/notices.h"
 #include "app/resources_win32.h"
@@ -85,6 +86,15 @@ bool IsDroppedInput(const MSG& message) {
 
 }  // namespace
 
+// Apartment-threaded, as a window's thread must be; never counted on being
+// done by someone else (an input method happens to, on some systems).
+Form1::ComOnThisThread::ComOnThisThread()
+    : initialised(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE))) {}
+
+Form1::ComOnThisThread::~ComOnThisThread() {
+  if (initialised) CoUninitialize();
+}
+
 Form1::Form1(HINSTANCE instance, GameFolder game, FileSystemOpener open_file_system)
     : instance_(instance),
       commands_(std::move(game), std::move(open_file_system), *this) {
@@ -106,6 +116,7 @@ Form1::Form1(HINSTANCE instance, GameFolder game, FileSystemOpener open_file_sys
 }
 
 Form1::~Form1() {
+  taskbar_.reset();  // its interface goes before COM does
   if (window_) DestroyWindow(window_);
   for (HGDIOBJ object : {HGDIOBJ(font_), HGDIOBJ(picture_)})
     if (object) DeleteObject(object);

@@ -26,6 +26,9 @@ class Form1 : private CommandWindow {
   HWND window() const { return window_; }
   HWND button(design::Button which) const { return buttons_[which]; }
   UINT dpi() const { return dpi_; }
+  // True once the shell has said the window's taskbar button exists and its
+  // interface could be had.
+  bool has_taskbar_button() const { return taskbar_ != nullptr; }
   // The program's exit status once the window is gone.
   int ExitStatus() const { return commands_.ExitStatus(); }
   // Shows the window centred on the work area and runs the message loop
@@ -62,6 +65,15 @@ class Form1 : private CommandWindow {
   // Dispatches every queued message but the window's clicks and keys.
   void DispatchDroppingInput();
 
+  // COM on the window's thread, for the taskbar's interface: first, so that
+  // it is there before the window and gone after it.
+  struct ComOnThisThread {
+    ComOnThisThread();
+    ~ComOnThisThread();
+    ComOnThisThread(const ComOnThisThread&) = delete;
+    ComOnThisThread& operator=(const ComOnThisThread&) = delete;
+    bool initialised;
+  } com_;
   HINSTANCE instance_;
   ButtonCommands commands_;
   HWND window_ = nullptr;

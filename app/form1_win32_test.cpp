@@ -263,6 +263,24 @@ TEST(Form1TaskbarTest, WithoutTheTaskbarInterfaceACopyRunsAsBefore) {
   EXPECT_TRUE(IsWindowEnabled(window.button(design::kEndProgram)));
 }
 
+// The window gets the taskbar's interface through COM that it set up itself
+// on its own thread: made on a fresh thread, where nothing else did so, the
+// real opener still finds it once the shell says the button exists.
+TEST(Form1TaskbarTest, TheWindowSetsUpComOnItsOwnThreadForTheRealTaskbarInterface) {
+  testing::TempGame temp;
+  bool window_made = false, button = false;
+  std::thread fresh([&] {
+    Form1 window(GetModuleHandleW(nullptr), temp.game());
+    window_made = window.window() != nullptr;
+    if (!window_made) return;
+    SendMessageW(window.window(), RegisterWindowMessageW(L"TaskbarButtonCreated"), 0, 0);
+    button = window.has_taskbar_button();
+  });
+  fresh.join();
+  ASSERT_TRUE(window_made);
+  EXPECT_TRUE(button) << "no taskbar interface: COM was not set up on the window's thread";
+}
+
 // Reads the notice a window shows, as a player would: the popup it owns,
 // closed with OK; records its title and what the taskbar showed meanwhile.
 struct NoticeRead {

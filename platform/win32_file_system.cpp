@@ -25,6 +25,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
@@ -381,6 +382,42 @@ class Win32FileSystem : public FileSystem {
     return held_;
   }
 
+  // The copy buffers of the helpers, owned here rather than by the threads:
+  // MinGW frees a thread's storage before the destructors of its
+  // thread_local objects have run, so a buffer that lived with a helper
+  // could be freed twice as the helper ends.
+  class BufferPool {
+   public:
+    using Buffer = std::unique_ptr<std::vector<char>>;
+    class Lent {
+     public:
+      Lent(BufferPool& pool, Buffer buffer) : pool_(pool), buffer_(std::move(buffer)) {}
+      ~Lent() { pool_.GiveBack(std::move(buffer_)); }
+      Lent(const Lent&) = delete;
+      Lent& operator=(const Lent&) = delete;
+      std::vector<char>& operator*() const { return *buffer_; }
+
+     private:
+      BufferPool& pool_;
+      Buffer buffer_;
+    };
+    Lent Lend() {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      if (free_.empty()) return Lent(*this, std::make_unique<std::vector<char>>(1 << 20));
+      Buffer buffer = std::move(free_.back());
+      free_.pop_back();
+      return Lent(*this, std::move(buffer));
+    }
+
+   private:
+    void GiveBack(Buffer buffer) {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      free_.push_back(std::move(buffer));
+    }
+    std::mutex mutex_;
+    std::vector<Buffer> free_;
+  };
+
   // A copy whose source is open and whose name is free, to be written,
   // flushed when asked, and named.
   struct PendingCopy {
@@ -537,7 +574,8 @@ class Win32FileSystem : public FileSystem {
   // Copies the rest of `from` into `to`, counting the bytes in `copied` and
   // in the written counter as they go.
   bool CopyData(HANDLE from, HANDLE to, std::uint64_t& copied) {
-    thread_local std::vector<char> buffer(1 << 20);
+    const BufferPool::Lent lent = buffers_.Lend();
+    std::vector<char>& buffer = *lent;
     for (;;) {
       DWORD got = 0;
       if (!::ReadFile(from, buffer.data(), DWORD(buffer.size()), &got, nullptr)) return false;
@@ -571,13 +609,33 @@ class Win32FileSystem : public FileSystem {
       if (!IsTemporaryName(found.cFileName)) {
         if (take) take(path, found);
       } else if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        DeleteFileW(Long(path).c_str());
-      } else {
+        DeleteFileW(Long(path).c_str());  // a link of that name goes, not what it leads to
+      } else if (IsFolderOfItsOwn(folder, found)) {
         ForEachEntry(path, nullptr);
         RemoveDirectoryW(Long(path).c_str());
       }
     } while (FindNextFileW(search, &found));
     FindClose(search);
+  }
+
+  // True when the entry `found` in `folder` is a folder that lies there, not
+  // a link or junction to somewhere else: a sweep never goes through one,
+  // whatever its tag (a Unix link under Wine shows none, but Windows names
+  // the folder it leads to).
+  static bool IsFolderOfItsOwn(const std::wstring& folder, const WIN32_FIND_DATAW& found) {
+    if (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return false;
+    constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    const Handle parent(CreateFileW(Long(folder).c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    const Handle entry(CreateFileW(Long(folder + L"\\" + found.cFileName).c_str(), FILE_READ_ATTRIBUTES, kShareAll,
+                                   nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                   nullptr));
+    if (!parent || !entry) return false;
+    const std::wstring parent_name = NativeNameOf(parent.get());
+    const std::wstring expected = parent_name + L"\\" + found.cFileName;
+    const std::wstring actual = NativeNameOf(entry.get());
+    return !parent_name.empty() && CompareStringOrdinal(actual.c_str(), int(actual.size()), expected.c_str(),
+                                                        int(expected.size()), TRUE) == CSTR_EQUAL;
   }
 
   // The names in `folder`, by their keys: listed once, with leftovers swept,
@@ -631,6 +689,7 @@ class Win32FileSystem : public FileSystem {
   std::shared_ptr<const HeldFolder> held_;
   GamePath held_path_;
   std::atomic<DWORD> hold_budget_ms_{2000};
+  BufferPool buffers_;     // lent to the helpers
   LateFailures late_;      // told by the helpers
   CopyCounters counters_;  // added to by the helpers
   // Last: its helpers are done before the folders they write into go.

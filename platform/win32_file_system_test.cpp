@@ -406,6 +406,21 @@ TEST(Win32FileSystemTest, EveryCopyIsWholeWithHelpersAndWhenNoHelperCanStart) {
   }
 }
 
+// Helpers that end with their command must leave nothing behind that their
+// thread's end frees twice: started and ended a hundred times over, as a
+// player's repeated copies would, the process lives on.
+TEST(Win32FileSystemTest, CopyHelpersStartedAndEndedManyTimesLeaveTheProcessWhole) {
+  TempGame temp;
+  for (int i = 0; i < 40; ++i) temp.Write("season02/tracks/pits/pit" + std::to_string(i), std::string(5000, 'p'));
+  temp.MakeFolder("ZENTOSEASON/tracks");
+  for (int round = 0; round < 100; ++round) {
+    auto file_system = OpenFileSystem(temp.game());
+    CopyFolderReplacing(*file_system, {"season02", "tracks", "pits"}, {"ZENTOSEASON", "tracks", "Pits"});
+    ASSERT_TRUE(file_system->Settle().empty()) << "round " << round;
+  }
+  EXPECT_EQ(temp.Names("ZENTOSEASON/tracks/Pits").size(), 40u);
+}
+
 // A copy named before its data is on the disk could be left full of zeros
 // by a power cut, and "Copy files" never replaces it: every copy's rename
 // comes after a flush of that very file, on whichever thread wrote it.

@@ -2,7 +2,9 @@
 
 #include <winternl.h>
 
+#include <algorithm>
 #include <cstddef>
+#include <vector>
 
 #include "platform/win32_calls.h"
 
@@ -27,11 +29,19 @@ std::wstring NativeNameOf(HANDLE file) {
   // The native name (\Device\HarddiskVolume3\... on Windows), asked for
   // directly: it needs no drive letter, and Wine's GetFinalPathNameByHandleW
   // gives up on paths longer than MAX_PATH.
-  thread_local std::vector<std::byte> buffer(sizeof(OBJECT_NAME_INFORMATION) + 65536);
-  auto* info = reinterpret_cast<OBJECT_NAME_INFORMATION*>(buffer.data());
+  // Asked on the copy helpers for every copy: a buffer of its own each time,
+  // on the stack while the name fits, never one that lives with the thread
+  // (MinGW frees thread-local storage before such a buffer's destructor runs).
+  alignas(OBJECT_NAME_INFORMATION) std::byte small[sizeof(OBJECT_NAME_INFORMATION) + 2048];
+  std::vector<std::byte> large;
+  auto* info = reinterpret_cast<OBJECT_NAME_INFORMATION*>(small);
   ULONG size = 0;
-  if (NtQueryObject(file, ObjectNameInformation, info, ULONG(buffer.size()), &size) < 0 || !info->Name.Buffer)
-    return {};
+  if (NtQueryObject(file, ObjectNameInformation, info, ULONG(sizeof small), &size) < 0) {
+    large.resize(std::max<std::size_t>(size, sizeof(OBJECT_NAME_INFORMATION) + 65536));
+    info = reinterpret_cast<OBJECT_NAME_INFORMATION*>(large.data());
+    if (NtQueryObject(file, ObjectNameInformation, info, ULONG(large.size()), &size) < 0) return {};
+  }
+  if (!info->Name.Buffer) return {};
   return std::wstring(info->Name.Buffer, info->Name.Length / sizeof(wchar_t));
 }
 
