@@ -144,11 +144,23 @@ bool IsPassingHold(DWORD error, const std::wstring& path) {
   return !probe && GetLastError() == ERROR_SHARING_VIOLATION;
 }
 
+// The attributes a copy takes from its source: what a player sees of a
+// file. A cloud placeholder's state (offline, pinned, recalled on access)
+// is its provider's, and the copy is a whole local file.
+constexpr DWORD kCopiedAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                                    FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+
+// The errors of a cloud file whose provider cannot bring it (not running,
+// offline, refused): ERROR_CLOUD_FILE_PROPERTY_BLOB_TOO_LARGE (358) to
+// ERROR_CLOUD_FILE_PROVIDER_TERMINATED (404).
+bool IsCloudFileError(DWORD error) { return error >= 358 && error <= 404; }
+
 // "The disk quota has been exceeded"; MinGW's headers lack it.
 constexpr DWORD kDiskQuotaExceeded = 1295;
 
 // What a failed call's error means to the player.
 Cause CauseOfError(DWORD error) {
+  if (IsCloudFileError(error)) return Cause::kUnreadable;  // the game's file could not be brought
   switch (error) {
     case ERROR_DISK_FULL:
     case ERROR_HANDLE_DISK_FULL:
@@ -482,7 +494,7 @@ class Win32FileSystem : public FileSystem {
       return CauseOfCopyError(error, copy);
     }
     // The copy takes the source's attributes (read-only, archive) once it has its name.
-    SetAttributes(out.get(), copy.info.FileAttributes & ~FILE_ATTRIBUTE_DIRECTORY);
+    SetAttributes(out.get(), copy.info.FileAttributes & kCopiedAttributes);
     counters_.named.fetch_add(copied, std::memory_order_relaxed);
     return Cause::kNone;
   }

@@ -406,6 +406,27 @@ TEST(Win32FileSystemTest, EveryCopyIsWholeWithHelpersAndWhenNoHelperCanStart) {
   }
 }
 
+// A OneDrive placeholder's state (pinned, offline, recalled on access) is
+// its provider's: the copy is a whole local file, read-only and hidden as
+// its source was.
+TEST(Win32FileSystemTest, ACopyTakesItsSourcesReadOnlyAndHiddenButNoCloudState) {
+  constexpr DWORD kPinned = 0x80000, kRecallOnDataAccess = 0x400000;
+  TempGame temp;
+  temp.Write("season02/tracks/season.trk", "list");
+  temp.MakeFolder("ZENTOSEASON/tracks");
+  const std::wstring source = temp.At("season02/tracks/season.trk").wstring();
+  SetFileAttributesW(source.c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_OFFLINE |
+                                         kPinned | kRecallOnDataAccess);
+  ASSERT_TRUE(OpenFileSystem(temp.game())->CopyFile({"season02", "tracks", "season.trk"}, {"ZENTOSEASON", "tracks"},
+                                                    Replace::kNo));
+  const DWORD copied = GetFileAttributesW(temp.At("ZENTOSEASON/tracks/season.trk").c_str());
+  SetFileAttributesW(source.c_str(), FILE_ATTRIBUTE_NORMAL);
+  SetFileAttributesW(temp.At("ZENTOSEASON/tracks/season.trk").c_str(), FILE_ATTRIBUTE_NORMAL);
+  ASSERT_NE(copied, INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(copied & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN), DWORD(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
+  EXPECT_EQ(copied & (FILE_ATTRIBUTE_OFFLINE | kPinned | kRecallOnDataAccess), 0u);
+}
+
 // Helpers that end with their command must leave nothing behind that their
 // thread's end frees twice: started and ended a hundred times over, as a
 // player's repeated copies would, the process lives on.
