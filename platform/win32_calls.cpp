@@ -6,22 +6,67 @@
 #include <cstddef>
 #include <cstring>
 #include <cwchar>
+#include <functional>
 #include <vector>
 
 namespace velmora {
 
-BOOL RenameIntoFolder(HANDLE file, HANDLE folder, const wchar_t* name, BOOL replace) {
-  // FILE_RENAME_INFO is laid out as the native call wants it; Windows'
-  // SetFileInformationByHandle would take the name as a path of its own.
+namespace {
+
+// FILE_RENAME_INFORMATION_EX and its flags (MS-FSCC 2.4.42.2), which
+// MinGW's headers lack: Windows 10 1607 and later.
+constexpr FILE_INFORMATION_CLASS kFileRenameInformationEx = FILE_INFORMATION_CLASS(65);
+constexpr ULONG kRenameReplaceIfExists = 0x1;
+constexpr ULONG kRenamePosixSemantics = 0x2;
+constexpr ULONG kRenameIgnoreReadOnlyAttribute = 0x40;
+struct RenameInformationEx {
+  ULONG Flags;
+  HANDLE RootDirectory;
+  ULONG FileNameLength;
+  WCHAR FileName[1];
+};
+
+// What a system without the newer rename answers it with.
+bool IsUnknownRename(NTSTATUS status) {
+  constexpr NTSTATUS kInvalidInfoClass = NTSTATUS(0xC0000003L), kNotImplemented = NTSTATUS(0xC0000002L),
+                     kInvalidParameter = NTSTATUS(0xC000000DL), kNotSupported = NTSTATUS(0xC00000BBL);
+  return status == kInvalidInfoClass || status == kNotImplemented || status == kInvalidParameter ||
+         status == kNotSupported;
+}
+
+// Sets `info`, laid out with the name at `name_at`, with `name` in place.
+template <typename Info>
+NTSTATUS SetRename(HANDLE file, const wchar_t* name, std::size_t name_at, FILE_INFORMATION_CLASS kind,
+                   const std::function<void(Info&)>& fill) {
   const std::size_t name_bytes = std::wcslen(name) * sizeof(wchar_t);
-  std::vector<std::byte> buffer(offsetof(FILE_RENAME_INFO, FileName) + name_bytes + sizeof(wchar_t));
-  auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
-  rename->ReplaceIfExists = replace;
-  rename->RootDirectory = folder;
-  rename->FileNameLength = DWORD(name_bytes);
-  std::memcpy(rename->FileName, name, name_bytes);
+  std::vector<std::byte> buffer(name_at + name_bytes + sizeof(wchar_t));
+  auto* info = reinterpret_cast<Info*>(buffer.data());
+  fill(*info);
+  info->FileNameLength = DWORD(name_bytes);
+  std::memcpy(reinterpret_cast<std::byte*>(info) + name_at, name, name_bytes);
   IO_STATUS_BLOCK io;
-  const NTSTATUS status = NtSetInformationFile(file, &io, rename, ULONG(buffer.size()), FileRenameInformation);
+  return NtSetInformationFile(file, &io, info, ULONG(buffer.size()), kind);
+}
+
+}  // namespace
+
+BOOL RenameIntoFolder(HANDLE file, HANDLE folder, const wchar_t* name, BOOL replace) {
+  // With POSIX semantics a file that another program holds open, sharing
+  // deletion as scanners and indexers do, is replaced all the same; a
+  // read-only pits file too.
+  NTSTATUS status = SetRename<RenameInformationEx>(
+      file, name, offsetof(RenameInformationEx, FileName), kFileRenameInformationEx, [&](RenameInformationEx& info) {
+        info.Flags = kRenamePosixSemantics | (replace ? kRenameReplaceIfExists | kRenameIgnoreReadOnlyAttribute : 0);
+        info.RootDirectory = folder;
+      });
+  // The layout the native call wants; Windows' SetFileInformationByHandle
+  // would take the name as a path of its own.
+  if (IsUnknownRename(status))
+    status = SetRename<FILE_RENAME_INFO>(file, name, offsetof(FILE_RENAME_INFO, FileName), FileRenameInformation,
+                                         [&](FILE_RENAME_INFO& info) {
+                                           info.ReplaceIfExists = replace;
+                                           info.RootDirectory = folder;
+                                         });
   if (status < 0) SetLastError(RtlNtStatusToDosError(status));
   return status >= 0;
 }

@@ -47,6 +47,19 @@ struct Win32Calls {
         return CreateProcessW(application, command_line, nullptr, nullptr, FALSE, 0, nullptr, folder, startup,
                               process);
       };
+  // The error of an open for deletion of `path` (0 when it opens): tells a
+  // file another program holds from one this user may not replace.
+  std::function<DWORD(const wchar_t* path)> probe_delete = [](const wchar_t* path) -> DWORD {
+    const HANDLE probe = CreateFileW(path, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                     OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (probe == INVALID_HANDLE_VALUE) return GetLastError();
+    CloseHandle(probe);
+    return 0;
+  };
+  // How long a file held by another program is waited for, and all the
+  // files of one command together.
+  DWORD hold_wait_per_file_ms = 1000;
+  DWORD hold_wait_per_command_ms = 10000;
   // Whether each copy is flushed to the disk before it gets its name, so
   // that a power cut never leaves a named copy full of zeros (which "Copy
   // files" would never replace). On in the program; the benchmark prices it.

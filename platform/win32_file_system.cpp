@@ -133,15 +133,16 @@ bool SetAttributes(const HeldFolder& folder, const std::wstring& name, DWORD att
 }
 
 // True when another program holds the file open: a sharing or lock
-// violation, or an access denied that comes from a handle without delete
-// sharing (a rename over such a file is refused so). An access denied that
-// comes from a real permission does not pass, and is not waited for.
+// violation, or an access denied on a file this user may delete. Without
+// POSIX semantics a rename over a file held open is refused so even when
+// the holder shares deletion, as scanners and indexers do (MS-FSCC
+// 2.4.42). An access denied that comes from a real permission (the file
+// itself cannot be opened for deletion) is not waited for.
 bool IsPassingHold(DWORD error, const std::wstring& path) {
   if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION) return true;
   if (error != ERROR_ACCESS_DENIED || path.empty()) return false;
-  const Handle probe(CreateFileW(Long(path).c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-  return !probe && GetLastError() == ERROR_SHARING_VIOLATION;
+  const DWORD probe = CurrentWin32Calls().probe_delete(Long(path).c_str());
+  return probe == 0 || probe == ERROR_SHARING_VIOLATION;
 }
 
 // The attributes a copy takes from its source: what a player sees of a
@@ -520,22 +521,24 @@ class Win32FileSystem : public FileSystem {
   }
 
   // Runs `attempt` until it succeeds or fails for another reason than a
-  // passing hold on `path`, pausing longer each time. The pauses of the whole
-  // command share one budget of about two seconds: enough for a virus
-  // scanner's moment, and a game that holds many files costs no more.
+  // passing hold on `path`, pausing longer each time: each file for about a
+  // second, enough for a virus scanner's moment, and the whole command for
+  // about ten, so that a game that holds many files costs no more.
   template <typename Attempt>
   auto WaitingOutHolds(const std::wstring& path, Attempt attempt) {
     DWORD pause = 1;
+    DWORD file_left = CurrentWin32Calls().hold_wait_per_file_ms;
     for (;;) {
       auto result = attempt();
       if (result) return result;
       const DWORD error = GetLastError();
-      const DWORD wait = IsPassingHold(error, path) ? TakeFromBudget(pause) : 0;
+      const DWORD wait = IsPassingHold(error, path) ? TakeFromBudget(std::min(pause, file_left)) : 0;
       if (wait == 0) {
         SetLastError(error);
         return result;
       }
       Sleep(wait);
+      file_left -= wait;
       pause *= 2;
     }
   }
@@ -700,7 +703,7 @@ class Win32FileSystem : public FileSystem {
   std::vector<std::wstring> temporary_folders_;
   std::shared_ptr<const HeldFolder> held_;
   GamePath held_path_;
-  std::atomic<DWORD> hold_budget_ms_{2000};
+  std::atomic<DWORD> hold_budget_ms_{CurrentWin32Calls().hold_wait_per_command_ms};
   BufferPool buffers_;     // lent to the helpers
   LateFailures late_;      // told by the helpers
   CopyCounters counters_;  // added to by the helpers
