@@ -64,6 +64,11 @@ if(VELMORA_TESTS)
   string(REGEX REPLACE "g\\+\\+(-posix)?$" "objdump" objdump "${CMAKE_CXX_COMPILER}")
   add_test(NAME velmora_exe_shape
     COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/check_exe_win32.sh $<TARGET_FILE:velmora> ${objdump} ${PROJECT_VERSION})
+  # The release's optional Authenticode signing, with a throw-away certificate.
+  add_test(NAME velmora_exe_signing
+    COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/sign_test_win32.sh $<TARGET_FILE:velmora>
+            ${PROJECT_SOURCE_DIR}/scripts/sign-windows ${CMAKE_CURRENT_BINARY_DIR}/signing)
+  set_tests_properties(velmora_exe_signing PROPERTIES SKIP_RETURN_CODE 77)
   add_test(NAME velmora_exe_notices
     COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/check_notices_win32.sh ${CMAKE_CURRENT_BINARY_DIR}/velmora.map
             ${CMAKE_CURRENT_BINARY_DIR}/THIRD-PARTY-NOTICES.txt ${CMAKE_BINARY_DIR})
