@@ -18,6 +18,7 @@
 #include <psapi.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -121,12 +122,19 @@ int RunVelmora(const fs::path& game, bool flush_each = true) {
   count(seam.rename_file);
   seam.listed = [&calls](WIN32_FIND_DATAW&) { ++calls; };
   seam.flush_each_copy = flush_each;
+  // Full flushes, which reach the drive's cache: one per copy where Windows
+  // cannot write a file's data out alone, else one per batch.
+  std::atomic<long> full_flushes{0};
+  seam.flush_file = [&full_flushes, inner = seam.flush_file](HANDLE file) {
+    ++full_flushes;
+    return inner(file);
+  };
   const GameFolder folder(game.string());
   WorkLists lists(folder);
   RunCopyFiles(folder, OpenFileSystem, lists);
   PROCESS_MEMORY_COUNTERS memory{};
   K32GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof memory);
-  std::printf("%ld %.1f\n", calls, double(memory.PeakWorkingSetSize) / (1 << 20));
+  std::printf("%ld %.1f %ld\n", calls, double(memory.PeakWorkingSetSize) / (1 << 20), full_flushes.load());
   return 0;
 }
 
@@ -302,7 +310,7 @@ void MeasureShape(const fs::path& work, const Shape& shape, int trials) {
   const fs::path ours = game / "ZENTOSEASON", loop = work / "loop" / "ZENTOSEASON",
                  xcopy = work / "xcopy" / "ZENTOSEASON";
   std::vector<double> t_ours, t_loop, t_xcopy, t_flush, r_ours, r_loop;
-  double peak = 0, calls = 0;
+  double peak = 0, calls = 0, flushes = 0;
   for (int trial = 0; trial < trials; ++trial) {
     for (const fs::path& season : {ours, loop, xcopy}) MakeEmptyTarget(season, shape);
     for (int turn = 0; turn < 3; ++turn) {
@@ -310,11 +318,12 @@ void MeasureShape(const fs::path& work, const Shape& shape, int trials) {
         case 0: {
           const Measure m = Velmora(game);
           t_ours.push_back(m.seconds);
-          long made = 0;
+          long made = 0, full = 0;
           double peak_mb = 0;
-          std::sscanf(m.output.c_str(), "%ld %lf", &made, &peak_mb);
+          std::sscanf(m.output.c_str(), "%ld %lf %ld", &made, &peak_mb, &full);
           peak = std::max(peak, peak_mb);
           calls = double(made) / files;
+          flushes = double(full) / files;
           break;
         }
         case 1:
@@ -343,7 +352,8 @@ void MeasureShape(const fs::path& work, const Shape& shape, int trials) {
               Median(t_flush) / l);
   std::printf("  repeat copy: velmora %.2f s, CopyFileW loop %.2f s, ratio %.2f\n", Median(r_ours), Median(r_loop),
               Median(r_ours) / Median(r_loop));
-  std::printf("  Win32Calls per file: %.1f; peak working set %.1f MB\n", calls, peak);
+  std::printf("  Win32Calls per file: %.1f; full flushes per file: %.3f; peak working set %.1f MB\n", calls,
+              flushes, peak);
   std::fflush(stdout);
 }
 

@@ -71,6 +71,21 @@ BOOL RenameIntoFolder(HANDLE file, HANDLE folder, const wchar_t* name, BOOL repl
   return status >= 0;
 }
 
+BOOL FlushDataOnly(HANDLE file) {
+  using Function = NTSTATUS(NTAPI*)(HANDLE, ULONG, PVOID, ULONG, PIO_STATUS_BLOCK);
+  static const auto flush = reinterpret_cast<Function>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtFlushBuffersFileEx")));
+  if (!flush) {
+    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+    return FALSE;
+  }
+  constexpr ULONG kFileDataOnly = 0x1;  // FLUSH_FLAGS_FILE_DATA_ONLY
+  IO_STATUS_BLOCK io;
+  const NTSTATUS status = flush(file, kFileDataOnly, nullptr, 0, &io);
+  if (status < 0) SetLastError(RtlNtStatusToDosError(status));
+  return status >= 0;
+}
+
 bool IsLinkTag(DWORD tag) {
   constexpr DWORD kWslSymlink = 0xA000001D;  // IO_REPARSE_TAG_LX_SYMLINK, which MinGW's headers lack
   return tag == IO_REPARSE_TAG_SYMLINK || tag == IO_REPARSE_TAG_MOUNT_POINT || tag == kWslSymlink;

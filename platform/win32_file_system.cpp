@@ -223,7 +223,8 @@ class Win32FileSystem : public FileSystem {
  public:
   explicit Win32FileSystem(const GameFolder& game) : root_(Widen(game.Root())) {}
   ~Win32FileSystem() override {
-    writers_.reset();  // every copy written and named, or discarded
+    writers_.reset();      // every copy written
+    FlushWaitingCopies();  // and named, or discarded
     // Empty by now: each temporary has been named or discarded.
     temporaries_.clear();
     for (const std::wstring& folder : temporary_folders_) RemoveDirectoryW(Long(folder).c_str());
@@ -302,6 +303,7 @@ class Win32FileSystem : public FileSystem {
 
   std::vector<Failure> Settle() override {
     writers_->Drain();
+    FlushWaitingCopies();
     return late_.Take();
   }
   const CopyCounters* Counters() const override { return &counters_; }
@@ -468,36 +470,111 @@ class Win32FileSystem : public FileSystem {
     if (cause != Cause::kNone) late_.Add(std::move(copy.path), cause);
   }
 
+  // A copy written whole, waiting for its name.
+  struct WrittenCopy {
+    PendingCopy copy;
+    Handle out;
+    std::wstring temporary;
+    std::uint64_t bytes;
+  };
+
+  // Writes a copy and, where Windows has it, writes its data out to the
+  // drive and leaves it to a batch that one full flush covers before its
+  // copies get their names, as git's batch mode does; elsewhere flushes it
+  // whole and names it at once.
   Cause WriteOnce(PendingCopy& copy) {
     std::wstring temporary;
     Handle out = CreateTemporary(*copy.temporaries, temporary);
     if (!out) return CauseOfError(GetLastError());
-    const HeldFolder& held = *copy.folder;
     const FILETIME written{copy.info.LastWriteTime.LowPart, DWORD(copy.info.LastWriteTime.HighPart)};
     std::uint64_t copied = 0;
-    bool ok = CopyData(copy.in.get(), out.get(), copied) && SetFileTime(out.get(), nullptr, nullptr, &written) &&
-              (!CurrentWin32Calls().flush_each_copy || CurrentWin32Calls().flush_file(out.get()));
-    DWORD error = ok ? ERROR_SUCCESS : GetLastError();
+    const bool whole = CopyData(copy.in.get(), out.get(), copied) && SetFileTime(out.get(), nullptr, nullptr, &written);
+    const DWORD error = whole ? ERROR_SUCCESS : GetLastError();
     copy.in.Close();
+    if (!whole) {
+      Discard(out);
+      return CauseOfError(error);
+    }
+    WrittenCopy done{std::move(copy), std::move(out), std::move(temporary), copied};
+    const Win32Calls& calls = CurrentWin32Calls();
+    if (calls.flush_each_copy) {
+      if (calls.flush_data_only(done.out.get())) {
+        AddToBatch(std::move(done));
+        return Cause::kNone;
+      }
+      if (!calls.flush_file(done.out.get())) {
+        const DWORD failed = GetLastError();
+        Discard(done.out);
+        return CauseOfError(failed);
+      }
+    }
+    return NameCopy(done);
+  }
+
+  // Gives a copy written whole (and on the disk) its name.
+  Cause NameCopy(WrittenCopy& written) {
+    PendingCopy& copy = written.copy;
+    const HeldFolder& held = *copy.folder;
     // A pits file copied from a CD is read-only, and so is its earlier copy:
     // replacing it means lifting that attribute first, and putting it back
     // when the replacement fails.
     const DWORD existing = copy.existing;
     const bool read_only = existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_READONLY);
-    if (ok && read_only && !(ok = SetAttributes(held, copy.name, existing & ~FILE_ATTRIBUTE_READONLY)))
-      error = GetLastError();
+    if (read_only && !SetAttributes(held, copy.name, existing & ~FILE_ATTRIBUTE_READONLY)) {
+      const DWORD error = GetLastError();
+      Discard(written.out);
+      return CauseOfCopyError(error, copy);
+    }
     // Without replacing, the rename fails if the name was taken meanwhile.
-    const bool renamed = ok && Name(*copy.temporaries, held, out, temporary, copy.name, copy.target, copy.replace);
-    if (!renamed) {
-      if (ok) error = GetLastError();
-      if (ok && read_only) SetAttributes(held, copy.name, existing);
-      Discard(out);
+    if (!Name(*copy.temporaries, held, written.out, written.temporary, copy.name, copy.target, copy.replace)) {
+      const DWORD error = GetLastError();
+      if (read_only) SetAttributes(held, copy.name, existing);
+      Discard(written.out);
       return CauseOfCopyError(error, copy);
     }
     // The copy takes the source's attributes (read-only, archive) once it has its name.
-    SetAttributes(out.get(), copy.info.FileAttributes & kCopiedAttributes);
-    counters_.named.fetch_add(copied, std::memory_order_relaxed);
+    SetAttributes(written.out.get(), copy.info.FileAttributes & kCopiedAttributes);
+    counters_.named.fetch_add(written.bytes, std::memory_order_relaxed);
     return Cause::kNone;
+  }
+
+  // Copies whose data is written out wait here; a full batch is flushed and
+  // named by the thread that filled it.
+  static constexpr std::size_t kBatch = 1000;
+  void AddToBatch(WrittenCopy written) {
+    std::vector<WrittenCopy> full;
+    {
+      const std::lock_guard<std::mutex> lock(batch_mutex_);
+      batch_.push_back(std::move(written));
+      if (batch_.size() < kBatch) return;
+      full.swap(batch_);
+    }
+    FlushAndName(full);
+  }
+  void FlushWaitingCopies() {
+    std::vector<WrittenCopy> waiting;
+    {
+      const std::lock_guard<std::mutex> lock(batch_mutex_);
+      waiting.swap(batch_);
+    }
+    FlushAndName(waiting);
+  }
+  // One full flush, which reaches the drive's cache, covers every copy of
+  // the batch: then each gets its name; when it fails, none does.
+  void FlushAndName(std::vector<WrittenCopy>& batch) {
+    if (batch.empty()) return;
+    const bool flushed = CurrentWin32Calls().flush_file(batch.back().out.get());
+    const DWORD error = flushed ? ERROR_SUCCESS : GetLastError();
+    for (WrittenCopy& written : batch) {
+      Cause cause = Cause::kNone;
+      if (flushed) {
+        cause = NameCopy(written);
+      } else {
+        Discard(written.out);
+        cause = CauseOfError(error);
+      }
+      if (cause != Cause::kNone) late_.Add(std::move(written.copy.path), cause);
+    }
   }
 
   // A name taken meanwhile by a file leaves that file there, as a copy that
@@ -705,6 +782,8 @@ class Win32FileSystem : public FileSystem {
   GamePath held_path_;
   std::atomic<DWORD> hold_budget_ms_{CurrentWin32Calls().hold_wait_per_command_ms};
   BufferPool buffers_;     // lent to the helpers
+  std::mutex batch_mutex_;
+  std::vector<WrittenCopy> batch_;  // written out, waiting for a full flush
   LateFailures late_;      // told by the helpers
   CopyCounters counters_;  // added to by the helpers
   // Last: its helpers are done before the folders they write into go.

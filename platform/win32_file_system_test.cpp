@@ -491,40 +491,62 @@ TEST(Win32FileSystemTest, CopyHelpersStartedAndEndedManyTimesLeaveTheProcessWhol
 // A copy named before its data is on the disk could be left full of zeros
 // by a power cut, and "Copy files" never replaces it: every copy's rename
 // comes after a flush of that very file, on whichever thread wrote it.
-TEST(Win32FileSystemTest, NoCopyIsNamedBeforeItsOwnFlush) {
-  TempGame temp;
-  for (int i = 0; i < 100; ++i) temp.Write("season02/tracks/Monaco/part" + std::to_string(i), "data");
-  temp.MakeFolder("ZENTOSEASON/tracks/Monaco");
-  static std::mutex mutex;
-  static std::set<HANDLE> flushed;
-  static int named_unflushed, named;
-  flushed.clear();
-  named_unflushed = named = 0;
-  testing::Injected injected(CurrentWin32Calls());
-  injected.calls().flush_file = [](HANDLE file) {
-    const BOOL ok = FlushFileBuffers(file);
-    std::lock_guard lock(mutex);
-    flushed.insert(file);
-    return ok;
-  };
-  injected.calls().rename_file = [](HANDLE file, HANDLE folder, const wchar_t* name, BOOL replace) {
-    {
+// Every copy's rename comes after a full flush (one that reaches the
+// drive's cache: FlushFileBuffers, since Windows 8) issued after that copy's
+// data was written out. Where Windows can write a file's data out alone
+// (NtFlushBuffersFileEx), copies wait in batches for one full flush, at
+// most one per thousand copies and one for the rest; where it cannot (Windows
+// 7, Wine 8), each copy is flushed whole before its name.
+TEST(Win32FileSystemTest, NoCopyIsNamedBeforeAFullFlushIssuedAfterItsDataWasWrittenOut) {
+  for (const bool data_only : {false, true}) {
+    const int copies = data_only ? 2100 : 100;
+    TempGame temp;
+    for (int i = 0; i < copies; ++i) temp.Write("season02/tracks/Monaco/part" + std::to_string(i), "data");
+    temp.MakeFolder("ZENTOSEASON/tracks/Monaco");
+    static std::mutex mutex;
+    static std::map<HANDLE, long> written_out;  // the step at which each open copy's data went out
+    static long step, last_full_flush, named, named_unflushed, full_flushes;
+    written_out.clear();
+    step = last_full_flush = named = named_unflushed = full_flushes = 0;
+    static bool data_only_there;
+    data_only_there = data_only;
+    testing::Injected injected(CurrentWin32Calls());
+    injected.calls().flush_data_only = [](HANDLE file) -> BOOL {
+      if (!data_only_there) return FALSE;  // as on Windows 7
       std::lock_guard lock(mutex);
-      ++named;
-      named_unflushed += !flushed.count(file);
-      flushed.erase(file);  // the handle's value may come again for another file
+      written_out[file] = ++step;
+      return TRUE;
+    };
+    injected.calls().flush_file = [](HANDLE file) {
+      const BOOL ok = FlushFileBuffers(file);
+      std::lock_guard lock(mutex);
+      ++full_flushes;
+      last_full_flush = ++step;
+      if (!data_only_there) written_out[file] = step - 1;  // a whole flush writes its own data out too
+      return ok;
+    };
+    injected.calls().rename_file = [](HANDLE file, HANDLE folder, const wchar_t* name, BOOL replace) {
+      {
+        std::lock_guard lock(mutex);
+        ++named;
+        const auto out = written_out.find(file);
+        named_unflushed += out == written_out.end() || last_full_flush <= out->second;
+        if (out != written_out.end()) written_out.erase(out);  // the handle's value may come again
+      }
+      return RenameIntoFolder(file, folder, name, replace);
+    };
+    {
+      auto file_system = OpenFileSystem(temp.game());
+      for (int i = 0; i < copies; ++i)
+        file_system->CopyFile({"season02", "tracks", "Monaco", "part" + std::to_string(i)},
+                              {"ZENTOSEASON", "tracks", "Monaco"}, Replace::kNo);
+      EXPECT_TRUE(file_system->Settle().empty());
     }
-    return RenameIntoFolder(file, folder, name, replace);
-  };
-  {
-    auto file_system = OpenFileSystem(temp.game());
-    for (int i = 0; i < 100; ++i)
-      file_system->CopyFile({"season02", "tracks", "Monaco", "part" + std::to_string(i)},
-                            {"ZENTOSEASON", "tracks", "Monaco"}, Replace::kNo);
+    EXPECT_EQ(named, copies);
+    EXPECT_EQ(named_unflushed, 0) << (data_only ? "in batches" : "each alone");
+    EXPECT_EQ(full_flushes, data_only ? copies / 1000 + 1 : copies);
+    EXPECT_EQ(temp.Names("ZENTOSEASON/tracks/Monaco").size(), std::size_t(copies));
   }
-  EXPECT_EQ(named, 100);
-  EXPECT_EQ(named_unflushed, 0);
-  EXPECT_EQ(temp.Names("ZENTOSEASON/tracks/Monaco").size(), 100u);
 }
 
 TEST(Win32PathTest, LongAbsolutePathsGetTheExtendedLengthPrefix) {
