@@ -9,6 +9,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace velmora {
 
@@ -21,6 +22,15 @@ BOOL RenameIntoFolder(HANDLE file, HANDLE folder, const wchar_t* name, BOOL repl
 // looked up as the program runs, so that Windows 7 still loads it). FALSE
 // where the call is missing or refused.
 BOOL FlushDataOnly(HANDLE file);
+
+// The real answers about file virtualization (win32_virtual_store.cpp).
+int OwnVirtualization();
+bool TurnOffOwnVirtualization();
+bool VirtualizationPolicy();
+std::vector<std::wstring> VirtualizedRoots();
+std::wstring LocalAppData();
+bool MayCreateIn(const std::wstring& folder);
+bool RunsElevated(const std::wstring& program);
 
 struct Win32Calls {
   std::function<DWORD(const wchar_t* path)> get_attributes = [](const wchar_t* path) {
@@ -74,6 +84,22 @@ struct Win32Calls {
   // The full flush, which reaches the drive's own cache too.
   std::function<BOOL(HANDLE file)> flush_file = [](HANDLE file) { return FlushFileBuffers(file); };
   std::function<BOOL(HANDLE file)> flush_data_only = FlushDataOnly;
+  // File virtualization (see win32_virtual_store.h): whether it is on for
+  // this process (1), off (0) or unknown (-1), and turning it off.
+  std::function<int()> own_virtualization = OwnVirtualization;
+  std::function<bool()> turn_off_own_virtualization = TurnOffOwnVirtualization;
+  // Whether it is on by policy (EnableVirtualization, on unless set to 0).
+  std::function<bool()> virtualization_policy = VirtualizationPolicy;
+  // The folders whose writes Windows virtualizes: both Program Files,
+  // ProgramData and Windows.
+  std::function<std::vector<std::wstring>()> virtualized_roots = VirtualizedRoots;
+  // %LOCALAPPDATA%, below which the VirtualStore lies.
+  std::function<std::wstring()> local_app_data = LocalAppData;
+  // Whether this user may create a file in `folder`, as the game would.
+  std::function<bool(const std::wstring& folder)> may_create_in = MayCreateIn;
+  // Whether `program` runs elevated, and so sees the real folders: its
+  // manifest asks for an execution level, or a RUNASADMIN layer is set.
+  std::function<bool(const std::wstring& program)> runs_elevated = RunsElevated;
   // Whether the user has chosen a high-contrast theme.
   std::function<bool()> high_contrast = [] {
     HIGHCONTRASTW setting{};

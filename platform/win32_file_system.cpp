@@ -41,6 +41,7 @@
 #include "platform/win32_handle.h"
 #include "platform/win32_held_folder.h"
 #include "platform/win32_text.h"
+#include "platform/win32_virtual_store.h"
 #include "platform/work_sharing.h"
 
 namespace velmora {
@@ -221,7 +222,8 @@ bool WriteAll(HANDLE file, const char* data, std::size_t size) {
 
 class Win32FileSystem : public FileSystem {
  public:
-  explicit Win32FileSystem(const GameFolder& game) : root_(Widen(game.Root())) {}
+  explicit Win32FileSystem(const GameFolder& game)
+      : root_(Widen(game.Root())), view_(GameViewOf(root_)), write_root_(view_.store.empty() ? root_ : view_.store) {}
   ~Win32FileSystem() override {
     writers_.reset();      // every copy written
     FlushWaitingCopies();  // and named, or discarded
@@ -230,10 +232,26 @@ class Win32FileSystem : public FileSystem {
     for (const std::wstring& folder : temporary_folders_) RemoveDirectoryW(Long(folder).c_str());
   }
 
+  // The entries of a folder as the game sees it: where it is virtualized,
+  // the store's and the real folder's, merged, the store's first.
   std::optional<std::vector<Entry>> List(const GamePath& folder) override {
     if (GoesRoundInALoop(folder)) return std::nullopt;
+    std::optional<std::vector<Entry>> entries = ListFolder(Path(folder));
+    if (view_.store.empty()) return entries;
+    std::optional<std::vector<Entry>> stored = ListFolder(StorePath(folder));
+    if (!stored) return entries;
+    std::unordered_set<std::string> seen;
+    for (const Entry& entry : *stored) seen.insert(ToUpperName(entry.name));
+    for (const Entry& entry : entries.value_or(std::vector<Entry>{}))
+      if (!seen.count(ToUpperName(entry.name))) stored->push_back(entry);
+    std::sort(stored->begin(), stored->end(), [](const Entry& a, const Entry& b) { return a.name < b.name; });
+    return stored;
+  }
+
+  // The entries of the folder at `path`, sorted by name.
+  std::optional<std::vector<Entry>> ListFolder(const std::wstring& path) {
     WIN32_FIND_DATAW found;
-    const HANDLE search = FindFirstFileExW(Long(Path(folder) + L"\\*").c_str(), FindExInfoBasic, &found,
+    const HANDLE search = FindFirstFileExW(Long(path + L"\\*").c_str(), FindExInfoBasic, &found,
                                            FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
     if (search == INVALID_HANDLE_VALUE) return std::nullopt;
     std::vector<Entry> entries;
@@ -269,24 +287,25 @@ class Win32FileSystem : public FileSystem {
     if (source.empty()) return Cause::kOther;
     const std::shared_ptr<const HeldFolder> held = HoldShared(target_folder);
     if (!held) return WhyNotHeld(target_folder);
-    const std::wstring folder = Path(target_folder);
-    std::unordered_set<std::string>& taken = NamesIn(folder);
+    const std::wstring folder = WritePath(target_folder);
+    std::unordered_set<std::string>& taken = NamesIn(folder, Path(target_folder));
     const std::wstring name = Widen(source.back());
     const std::wstring target = folder + L"\\" + name;
     const std::optional<std::string> key = KeyOf(name.c_str());
+    GamePath written = target_folder;
+    written.push_back(source.back());
     // A name taken since the listing is refused by the rename that does not replace.
     DWORD existing = INVALID_FILE_ATTRIBUTES;
     if (!key || taken.count(*key)) {
-      existing = AttributesOf(target);  // as it is now: read-only, a link, a folder
-      const bool file = existing != INVALID_FILE_ATTRIBUTES && !IsLink(target, existing) &&
-                        !(existing & FILE_ATTRIBUTE_DIRECTORY);
-      if (!file && existing != INVALID_FILE_ATTRIBUTES) return Cause::kNameTaken;
+      const std::wstring seen = ViewPath(written);  // as the game sees it now: read-only, a link, a folder
+      const DWORD there = AttributesOf(seen);
+      const bool file = there != INVALID_FILE_ATTRIBUTES && !IsLink(seen, there) && !(there & FILE_ATTRIBUTE_DIRECTORY);
+      if (!file && there != INVALID_FILE_ATTRIBUTES) return Cause::kNameTaken;
       if (replace == Replace::kNo) return file ? Cause::kAlreadyThere : Cause::kNameTaken;
+      existing = AttributesOf(target);  // the file the copy replaces where it is written
     }
 
-    GamePath written = target_folder;
-    written.push_back(source.back());
-    PendingCopy copy{OpenToRead(Path(source)), {}, nullptr, nullptr, name, target, replace == Replace::kYes,
+    PendingCopy copy{OpenToRead(ViewPath(source)), {}, nullptr, nullptr, name, target, replace == Replace::kYes,
                      existing, std::move(written)};
     if (!copy.in) return CauseOfSourceError(GetLastError());
     if (!GetFileInformationByHandleEx(copy.in.get(), FileBasicInfo, &copy.info, sizeof copy.info) ||
@@ -310,14 +329,14 @@ class Win32FileSystem : public FileSystem {
 
   std::optional<std::uint64_t> FileSize(const GamePath& file) override {
     WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExW(Long(Path(file)).c_str(), GetFileExInfoStandard, &data) ||
+    if (!GetFileAttributesExW(Long(ViewPath(file)).c_str(), GetFileExInfoStandard, &data) ||
         (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
       return std::nullopt;
     return std::uint64_t(data.nFileSizeHigh) << 32 | data.nFileSizeLow;
   }
 
   std::optional<std::string> ReadFile(const GamePath& file) override {
-    Handle in = OpenToRead(Path(file));
+    Handle in = OpenToRead(ViewPath(file));
     if (!in || GetFileType(in.get()) != FILE_TYPE_DISK) return std::nullopt;
     std::string content;
     char buffer[1 << 16];
@@ -335,11 +354,12 @@ class Win32FileSystem : public FileSystem {
     const GamePath parent(file.begin(), file.end() - 1);
     const HeldFolder* held = Hold(parent);
     if (!held) return WhyNotHeld(parent);
-    const std::wstring target = Path(file);
+    const std::wstring target = WritePath(file);
     const std::wstring folder = target.substr(0, target.rfind(L'\\'));
-    const DWORD attributes = AttributesOf(target);
+    const std::wstring seen = ViewPath(file);  // the file the game reads now
+    const DWORD attributes = AttributesOf(seen);
     if (attributes != INVALID_FILE_ATTRIBUTES) {
-      if ((attributes & FILE_ATTRIBUTE_DIRECTORY) || IsLink(target, attributes)) return Cause::kNameTaken;
+      if ((attributes & FILE_ATTRIBUTE_DIRECTORY) || IsLink(seen, attributes)) return Cause::kNameTaken;
       if (attributes & FILE_ATTRIBUTE_READONLY) return Cause::kNotAllowed;
     }
     SweepStaleTemporaries(folder);
@@ -369,16 +389,62 @@ class Win32FileSystem : public FileSystem {
   }
 
   std::optional<std::string> NativePath(const GamePath& path) override {
-    const std::wstring native = Path(path);
+    const std::wstring native = ViewPath(path);
     if (AttributesOf(native) == INVALID_FILE_ATTRIBUTES) return std::nullopt;
     return Narrow(native);
   }
 
  private:
-  std::wstring Path(const GamePath& path) const {
-    std::wstring native = root_;
+  // A path below the real game folder, below its twin in the store, and
+  // where this object writes: the twin where the game is virtualized.
+  std::wstring Path(const GamePath& path) const { return Below(root_, path); }
+  std::wstring StorePath(const GamePath& path) const { return Below(view_.store, path); }
+  std::wstring WritePath(const GamePath& path) const { return Below(write_root_, path); }
+  static std::wstring Below(std::wstring native, const GamePath& path) {
     for (const std::string& name : path) native += L"\\" + Widen(name);
     return native;
+  }
+  // Where the game finds `path`: the store's copy first, then the real one.
+  std::wstring ViewPath(const GamePath& path) const {
+    if (!view_.store.empty()) {
+      std::wstring stored = StorePath(path);
+      if (AttributesOf(stored) != INVALID_FILE_ATTRIBUTES) return stored;
+    }
+    return Path(path);
+  }
+
+  // Makes the store's twin of `folder`, as the filter would on the game's
+  // first write there, when the game sees such a folder. False when it does
+  // not, or the twin cannot be made.
+  bool MakeStoreTwin(const GamePath& folder) {
+    const DWORD real = AttributesOf(Path(folder));
+    const DWORD stored = AttributesOf(StorePath(folder));
+    const auto is_folder = [](DWORD attributes) {
+      return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+             !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+    };
+    if (is_folder(stored)) return true;
+    if (!is_folder(real)) return false;
+    // From the VirtualStore down each level that is missing is made, under
+    // the name its real folder has.
+    const auto make = [](const std::wstring& level) {
+      return CreateDirectoryW(Long(level).c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS;
+    };
+    const std::wstring store_root = CurrentWin32Calls().local_app_data() + L"\\VirtualStore";
+    for (std::size_t at = store_root.size(); at != std::wstring::npos; at = view_.store.find(L'\\', at + 1))
+      if (!make(view_.store.substr(0, at))) return false;
+    std::wstring twin = view_.store, real_path = root_;
+    if (!make(twin)) return false;
+    for (const std::string& name : folder) {
+      real_path += L"\\" + Widen(name);
+      WIN32_FIND_DATAW found;
+      const HANDLE search = FindFirstFileW(Long(real_path).c_str(), &found);
+      if (search == INVALID_HANDLE_VALUE) return false;
+      FindClose(search);
+      twin += L"\\" + std::wstring(found.cFileName);
+      if (!make(twin)) return false;
+    }
+    return true;
   }
 
   // The folder written into, held from the game folder down; kept for the
@@ -389,11 +455,14 @@ class Win32FileSystem : public FileSystem {
   std::shared_ptr<const HeldFolder> HoldShared(const GamePath& folder) {
     if (held_path_ == folder && held_) return held_;
     held_.reset();
+    held_path_ = folder;
+    // Nothing is written where a write would be half redirected.
+    if (view_.writes_refused) return nullptr;
+    if (!view_.store.empty() && !MakeStoreTwin(folder)) return nullptr;
     std::vector<std::wstring> names;
     for (const std::string& name : folder) names.push_back(Widen(name));
-    if (std::optional<HeldFolder> opened = HeldFolder::Open(root_, names))
+    if (std::optional<HeldFolder> opened = HeldFolder::Open(write_root_, names))
       held_ = std::make_shared<const HeldFolder>(std::move(*opened));
-    held_path_ = folder;
     return held_;
   }
 
@@ -448,6 +517,7 @@ class Win32FileSystem : public FileSystem {
   // Why `folder` cannot be held for writing: missing on the way, a link on
   // the way, or refused.
   Cause WhyNotHeld(const GamePath& folder) const {
+    if (view_.writes_refused) return Cause::kNotAllowed;
     const DWORD error = GetLastError();
     std::wstring path = root_;
     for (std::size_t depth = 0;; ++depth) {
@@ -732,13 +802,17 @@ class Win32FileSystem : public FileSystem {
 
   // The names in `folder`, by their keys: listed once, with leftovers swept,
   // then kept up to date with the copies named there.
-  std::unordered_set<std::string>& NamesIn(const std::wstring& folder) {
+  // Where the game is virtualized, the names in the real folder `real` count
+  // as taken too: the game sees them.
+  std::unordered_set<std::string>& NamesIn(const std::wstring& folder, const std::wstring& real) {
     const auto [at, added] = names_.try_emplace(folder);
     if (added) {
       swept_.insert(folder);
       ForEachEntry(folder, [&names = at->second](const std::wstring&, const WIN32_FIND_DATAW& found) {
         if (const std::optional<std::string> key = KeyOf(found.cFileName)) names.insert(*key);
       });
+      if (real != folder)
+        for (const Entry& entry : ListFolder(real).value_or(std::vector<Entry>{})) at->second.insert(ToUpperName(entry.name));
     }
     return at->second;
   }
@@ -765,7 +839,7 @@ class Win32FileSystem : public FileSystem {
       std::vector<std::wstring> names;
       for (const std::string& part : target_folder) names.push_back(Widen(part));
       names.push_back(name);
-      if (std::optional<HeldFolder> opened = HeldFolder::Open(root_, names))
+      if (std::optional<HeldFolder> opened = HeldFolder::Open(write_root_, names))
         at->second = std::make_shared<const HeldFolder>(std::move(*opened));
       temporary_folders_.push_back(folder + L"\\" + name);
       return at->second;
@@ -774,6 +848,8 @@ class Win32FileSystem : public FileSystem {
   }
 
   std::wstring root_;
+  GameView view_;
+  std::wstring write_root_;
   std::set<std::wstring> swept_;
   std::map<std::wstring, std::unordered_set<std::string>> names_;
   std::map<std::wstring, std::shared_ptr<const HeldFolder>> temporaries_;

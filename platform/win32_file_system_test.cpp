@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <map>
@@ -17,6 +18,8 @@
 
 #include "copier/copy_run.h"
 #include "platform/file_system.h"
+#include "platform/listings.h"
+#include "platform/string_list.h"
 #include "platform/testing/injected.h"
 #include "platform/testing/refused_threads.h"
 #include "platform/testing/temp_game.h"
@@ -547,6 +550,100 @@ TEST(Win32FileSystemTest, NoCopyIsNamedBeforeAFullFlushIssuedAfterItsDataWasWrit
     EXPECT_EQ(full_flushes, data_only ? copies / 1000 + 1 : copies);
     EXPECT_EQ(temp.Names("ZENTOSEASON/tracks/Monaco").size(), std::size_t(copies));
   }
+}
+
+// A model of Windows' file virtualization, which Wine lacks: a folder that
+// stands for Program Files (x86) holding the game, one for
+// %LOCALAPPDATA%, a standard user who may not create files below the
+// first, and a program whose own virtualization is on and can, or cannot,
+// be turned off.
+struct VirtualizedGame {
+  explicit VirtualizedGame(bool can_turn_off) {
+    static std::wstring program_files, local;
+    program_files = temp.At("Program Files (x86)").wstring();
+    local = temp.At("Local").wstring();
+    temp.MakeFolder("Local");
+    static bool turns_off;
+    turns_off = can_turn_off;
+    Win32Calls& calls = injected.calls();
+    calls.virtualized_roots = [] { return std::vector<std::wstring>{program_files}; };
+    calls.local_app_data = [] { return local; };
+    calls.own_virtualization = [] { return 1; };
+    calls.turn_off_own_virtualization = [] { return turns_off; };
+    calls.virtualization_policy = [] { return true; };
+    calls.may_create_in = [](const std::wstring&) { return false; };
+    calls.runs_elevated = [](const std::wstring&) { return false; };
+  }
+  GameFolder game() const { return GameFolder(temp.At("Program Files (x86)/Game").string()); }
+  // Every file below `folder` with its content, by path.
+  std::map<std::string, std::string> Files(const std::string& folder) const {
+    std::map<std::string, std::string> files;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(temp.At(folder), error))
+      if (entry.is_regular_file())
+        files[std::filesystem::relative(entry.path(), temp.At(folder)).generic_string()] =
+            temp.Read(std::filesystem::relative(entry.path(), temp.root()).generic_string());
+    return files;
+  }
+
+  TempGame temp;
+  testing::Injected<Win32Calls> injected{CurrentWin32Calls()};
+};
+
+void MakeInstalledGame(VirtualizedGame& v) {
+  v.temp.Write("Program Files (x86)/Game/season02/tracks/Monaco/Monaco.gdb", "geometry");
+  v.temp.Write("Program Files (x86)/Game/season02/tracks/season.trk", "list");
+  v.temp.Write("Program Files (x86)/Game/season02/tracks/pits/ORDER.PIT", "order");
+  v.temp.MakeFolder("Program Files (x86)/Game/ZENTOSEASON/tracks/Monaco");
+  v.temp.Write("Program Files (x86)/Game/ZENTOSEASON/tracks/season.trk", "installed");
+  v.temp.Write("Program Files (x86)/Game/Config.ini", "SaveDir=as installed\r\n");
+  v.temp.Write("Program Files (x86)/Game/Qorvane.ini", "as installed");
+}
+
+// Below Program Files, as a standard user, the game reads the store's copy
+// of a file first and the real one else, and its writes land in the store:
+// the utility works on that view, never writing into the real folder.
+TEST(Win32VirtualStoreTest, BelowProgramFilesTheGamesViewIsWrittenIntoTheStoreAndTheRealFolderStaysAsItWas) {
+  VirtualizedGame v(/*can_turn_off=*/true);
+  MakeInstalledGame(v);
+  const std::string store = "Local/VirtualStore" + v.game().Root().substr(v.game().Root().find(':') + 1);
+  std::string store_path = store;
+  std::replace(store_path.begin(), store_path.end(), '\\', '/');
+  v.temp.Write(store_path + "/Config.ini", "SaveDir=changed in the game\r\n");  // a setting the player changed
+  v.temp.Write(store_path + "/Qorvane.ini", "stale");
+  const auto real_before = v.Files("Program Files (x86)");
+  auto file_system = OpenFileSystem(v.game());
+  EXPECT_EQ(file_system->ReadFile({"Config.ini"}), "SaveDir=changed in the game\r\n");
+  EXPECT_TRUE(file_system->WriteFile({"Qorvane.ini"}, "new"));
+  StringList not_copy, dirs, dirs2;
+  FolderListing dir1(v.game());
+  FileListing file1(v.game());
+  const CopyOutcome outcome = CopySeasonFiles(v.game(), *file_system, {not_copy, dirs, dirs2, dir1, file1});
+  file_system.reset();
+  EXPECT_TRUE(outcome.failures.empty());
+  EXPECT_EQ(outcome.already_there, 1u) << "season.trk is there, in the real folder";
+  EXPECT_EQ(v.Files("Program Files (x86)"), real_before) << "the real folder was written into";
+  EXPECT_EQ(v.Files(store_path), (std::map<std::string, std::string>{
+                                     {"Config.ini", "SaveDir=changed in the game\r\n"},
+                                     {"Qorvane.ini", "new"},
+                                     {"ZENTOSEASON/tracks/Monaco/Monaco.gdb", "geometry"},
+                                     {"ZENTOSEASON/tracks/Pits/ORDER.PIT", "order"}}));
+}
+
+TEST(Win32VirtualStoreTest, WhereItsOwnVirtualizationCannotBeTurnedOffNothingIsWrittenAnywhere) {
+  VirtualizedGame v(/*can_turn_off=*/false);
+  MakeInstalledGame(v);
+  const auto before = v.Files("");
+  auto file_system = OpenFileSystem(v.game());
+  EXPECT_EQ(file_system->WriteFile({"Qorvane.ini"}, "new").cause, Cause::kNotAllowed);
+  StringList not_copy, dirs, dirs2;
+  FolderListing dir1(v.game());
+  FileListing file1(v.game());
+  const CopyOutcome outcome = CopySeasonFiles(v.game(), *file_system, {not_copy, dirs, dirs2, dir1, file1});
+  file_system.reset();
+  ASSERT_FALSE(outcome.failures.empty());
+  for (const Failure& failure : outcome.failures) EXPECT_EQ(failure.cause, Cause::kNotAllowed);
+  EXPECT_EQ(v.Files(""), before);
 }
 
 TEST(Win32PathTest, LongAbsolutePathsGetTheExtendedLengthPrefix) {
