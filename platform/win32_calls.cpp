@@ -86,6 +86,20 @@ BOOL FlushDataOnly(HANDLE file) {
   return status >= 0;
 }
 
+bool IsCaseSensitiveFolder(const std::wstring& folder) {
+  // FILE_CASE_SENSITIVE_INFORMATION (Windows 10 1803 on), which MinGW's headers lack.
+  constexpr FILE_INFO_BY_HANDLE_CLASS kFileCaseSensitiveInfo = FILE_INFO_BY_HANDLE_CLASS(23);
+  constexpr ULONG kCaseSensitiveDir = 0x1;
+  const HANDLE handle = CreateFileW(ExtendedLengthPath(folder).c_str(), FILE_READ_ATTRIBUTES,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  ULONG flags = 0;
+  const bool known = GetFileInformationByHandleEx(handle, kFileCaseSensitiveInfo, &flags, sizeof flags);
+  CloseHandle(handle);
+  return known && (flags & kCaseSensitiveDir);
+}
+
 bool IsLinkTag(DWORD tag) {
   constexpr DWORD kWslSymlink = 0xA000001D;  // IO_REPARSE_TAG_LX_SYMLINK, which MinGW's headers lack
   return tag == IO_REPARSE_TAG_SYMLINK || tag == IO_REPARSE_TAG_MOUNT_POINT || tag == kWslSymlink;

@@ -23,6 +23,8 @@ BOOL RenameIntoFolder(HANDLE file, HANDLE folder, const wchar_t* name, BOOL repl
 // where the call is missing or refused.
 BOOL FlushDataOnly(HANDLE file);
 
+bool IsCaseSensitiveFolder(const std::wstring& folder);
+
 // The real answers about file virtualization (win32_virtual_store.cpp).
 int OwnVirtualization();
 bool TurnOffOwnVirtualization();
@@ -100,6 +102,9 @@ struct Win32Calls {
   // Whether `program` runs elevated, and so sees the real folders: its
   // manifest asks for an execution level, or a RUNASADMIN layer is set.
   std::function<bool(const std::wstring& program)> runs_elevated = RunsElevated;
+  // Whether names in `folder` are case-sensitive (fsutil file
+  // setCaseSensitiveInfo, as WSL makes them); false where Windows cannot say.
+  std::function<bool(const std::wstring& folder)> case_sensitive = IsCaseSensitiveFolder;
   // Whether the user has chosen a high-contrast theme.
   std::function<bool()> high_contrast = [] {
     HIGHCONTRASTW setting{};

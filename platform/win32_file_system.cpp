@@ -400,9 +400,44 @@ class Win32FileSystem : public FileSystem {
   std::wstring Path(const GamePath& path) const { return Below(root_, path); }
   std::wstring StorePath(const GamePath& path) const { return Below(view_.store, path); }
   std::wstring WritePath(const GamePath& path) const { return Below(write_root_, path); }
-  static std::wstring Below(std::wstring native, const GamePath& path) {
-    for (const std::string& name : path) native += L"\\" + Widen(name);
+  // In a folder made case-sensitive (by WSL, say) a name is found by
+  // listing, ignoring letter case as everywhere else; a name not there keeps
+  // the spelling given.
+  std::wstring Below(std::wstring native, const GamePath& path) const {
+    for (const std::wstring& name : NamesBelow(native, path)) native += L"\\" + name;
     return native;
+  }
+  std::vector<std::wstring> NamesBelow(std::wstring native, const GamePath& path) const {
+    std::vector<std::wstring> names;
+    for (const std::string& name : path) {
+      std::wstring wide = Widen(name);
+      if (IsCaseSensitive(native)) wide = NameIgnoringCase(native, wide);
+      native += L"\\" + wide;
+      names.push_back(std::move(wide));
+    }
+    return names;
+  }
+  bool IsCaseSensitive(const std::wstring& folder) const {
+    const auto [at, added] = case_sensitive_.try_emplace(folder, false);
+    if (added) at->second = CurrentWin32Calls().case_sensitive(folder);
+    return at->second;
+  }
+  static std::wstring NameIgnoringCase(const std::wstring& folder, const std::wstring& name) {
+    WIN32_FIND_DATAW found;
+    const HANDLE search = FindFirstFileExW(Long(folder + L"\\*").c_str(), FindExInfoBasic, &found,
+                                           FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
+    if (search == INVALID_HANDLE_VALUE) return name;
+    std::wstring match = name;
+    bool exact = false;
+    do {
+      const std::wstring entry = found.cFileName;
+      if (entry == name) exact = true;
+      else if (match == name && CompareStringOrdinal(entry.c_str(), int(entry.size()), name.c_str(),
+                                                     int(name.size()), TRUE) == CSTR_EQUAL)
+        match = entry;
+    } while (!exact && FindNextFileW(search, &found));
+    FindClose(search);
+    return exact ? name : match;
   }
   // Where the game finds `path`: the store's copy first, then the real one.
   std::wstring ViewPath(const GamePath& path) const {
@@ -459,9 +494,7 @@ class Win32FileSystem : public FileSystem {
     // Nothing is written where a write would be half redirected.
     if (view_.writes_refused) return nullptr;
     if (!view_.store.empty() && !MakeStoreTwin(folder)) return nullptr;
-    std::vector<std::wstring> names;
-    for (const std::string& name : folder) names.push_back(Widen(name));
-    if (std::optional<HeldFolder> opened = HeldFolder::Open(write_root_, names))
+    if (std::optional<HeldFolder> opened = HeldFolder::Open(write_root_, NamesBelow(write_root_, folder)))
       held_ = std::make_shared<const HeldFolder>(std::move(*opened));
     return held_;
   }
@@ -836,8 +869,7 @@ class Win32FileSystem : public FileSystem {
         if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS) return nullptr;
         continue;
       }
-      std::vector<std::wstring> names;
-      for (const std::string& part : target_folder) names.push_back(Widen(part));
+      std::vector<std::wstring> names = NamesBelow(write_root_, target_folder);
       names.push_back(name);
       if (std::optional<HeldFolder> opened = HeldFolder::Open(write_root_, names))
         at->second = std::make_shared<const HeldFolder>(std::move(*opened));
@@ -850,6 +882,7 @@ class Win32FileSystem : public FileSystem {
   std::wstring root_;
   GameView view_;
   std::wstring write_root_;
+  mutable std::map<std::wstring, bool> case_sensitive_;  // by folder, asked once
   std::set<std::wstring> swept_;
   std::map<std::wstring, std::unordered_set<std::string>> names_;
   std::map<std::wstring, std::shared_ptr<const HeldFolder>> temporaries_;

@@ -646,6 +646,30 @@ TEST(Win32VirtualStoreTest, WhereItsOwnVirtualizationCannotBeTurnedOffNothingIsW
   EXPECT_EQ(v.Files(""), before);
 }
 
+// A folder made case-sensitive (fsutil file setCaseSensitiveInfo, as WSL
+// does) finds a name only in its own spelling: there names are found by
+// listing, ignoring letter case as everywhere else. Wine cannot make such a
+// folder; the seam says every folder is one.
+TEST(Win32FileSystemTest, InFoldersMadeCaseSensitiveNamesAreFoundByListingInAnyLetterCase) {
+  TempGame temp;
+  temp.Write("Config.ini", "SaveDir=x\r\n");
+  temp.Write("season02/tracks/Monaco/Monaco.gdb", "geometry");
+  temp.MakeFolder("ZENTOSEASON/tracks/monaco");
+  testing::Injected injected(CurrentWin32Calls());
+  injected.calls().case_sensitive = [](const std::wstring&) { return true; };
+  auto file_system = OpenFileSystem(temp.game());
+  const std::optional<std::string> config = file_system->NativePath({"CONFIG.INI"});
+  ASSERT_TRUE(config);
+  EXPECT_EQ(config->substr(config->size() - 11), "\\Config.ini");
+  EXPECT_EQ(file_system->ReadFile({"config.ini"}), "SaveDir=x\r\n");
+  EXPECT_TRUE(file_system->CopyFile({"SEASON02", "TRACKS", "MONACO", "monaco.GDB"}, {"ZENTOSEASON", "TRACKS", "MONACO"},
+                                    Replace::kNo));
+  EXPECT_TRUE(file_system->Settle().empty());
+  file_system.reset();
+  EXPECT_EQ(temp.Names("ZENTOSEASON/tracks/monaco"), std::vector<std::string>{"monaco.GDB"});
+  EXPECT_EQ(temp.Read("ZENTOSEASON/tracks/monaco/monaco.GDB"), "geometry");
+}
+
 TEST(Win32PathTest, LongAbsolutePathsGetTheExtendedLengthPrefix) {
   const std::wstring name(250, L'a');
   EXPECT_EQ(ExtendedLengthPath(L"C:\\Games\\x"), L"C:\\Games\\x");

@@ -115,7 +115,8 @@ GameView GameViewOf(const std::wstring& root) {
   const Win32Calls& calls = CurrentWin32Calls();
   bool below = false;
   for (const std::wstring& virtualized : calls.virtualized_roots()) below = below || IsBelow(root, virtualized);
-  if (!below) return {};
+  // Only local volumes are virtualized.
+  if (!below || GetDriveTypeW((root.substr(0, root.find(L'\\') + 1)).c_str()) != DRIVE_FIXED) return {};
   // Nothing is left to a filter whose rules for handles are not documented.
   if (calls.own_virtualization() == 1 && !calls.turn_off_own_virtualization()) return {L"", true};
   if (calls.may_create_in(root) || !calls.virtualization_policy() || calls.runs_elevated(root + L"\\Dromvik.exe"))
