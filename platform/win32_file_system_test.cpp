@@ -575,6 +575,13 @@ struct VirtualizedGame {
     calls.runs_elevated = [](const std::wstring&) { return false; };
   }
   GameFolder game() const { return GameFolder(temp.At("Program Files (x86)/Game").string()); }
+  // "Copy files" through `file_system`, with lists of its own.
+  CopyOutcome CopyFiles(FileSystem& file_system) const {
+    StringList not_copy, dirs, dirs2;
+    FolderListing dir1(game());
+    FileListing file1(game());
+    return CopySeasonFiles(game(), file_system, {not_copy, dirs, dirs2, dir1, file1});
+  }
   // Every file below `folder` with its content, by path.
   std::map<std::string, std::string> Files(const std::string& folder) const {
     std::map<std::string, std::string> files;
@@ -615,10 +622,7 @@ TEST(Win32VirtualStoreTest, BelowProgramFilesTheGamesViewIsWrittenIntoTheStoreAn
   auto file_system = OpenFileSystem(v.game());
   EXPECT_EQ(file_system->ReadFile({"Config.ini"}), "SaveDir=changed in the game\r\n");
   EXPECT_TRUE(file_system->WriteFile({"Qorvane.ini"}, "new"));
-  StringList not_copy, dirs, dirs2;
-  FolderListing dir1(v.game());
-  FileListing file1(v.game());
-  const CopyOutcome outcome = CopySeasonFiles(v.game(), *file_system, {not_copy, dirs, dirs2, dir1, file1});
+  const CopyOutcome outcome = v.CopyFiles(*file_system);
   file_system.reset();
   EXPECT_TRUE(outcome.failures.empty());
   EXPECT_EQ(outcome.already_there, 1u) << "season.trk is there, in the real folder";
@@ -636,10 +640,7 @@ TEST(Win32VirtualStoreTest, WhereItsOwnVirtualizationCannotBeTurnedOffNothingIsW
   const auto before = v.Files("");
   auto file_system = OpenFileSystem(v.game());
   EXPECT_EQ(file_system->WriteFile({"Qorvane.ini"}, "new").cause, Cause::kNotAllowed);
-  StringList not_copy, dirs, dirs2;
-  FolderListing dir1(v.game());
-  FileListing file1(v.game());
-  const CopyOutcome outcome = CopySeasonFiles(v.game(), *file_system, {not_copy, dirs, dirs2, dir1, file1});
+  const CopyOutcome outcome = v.CopyFiles(*file_system);
   file_system.reset();
   ASSERT_FALSE(outcome.failures.empty());
   for (const Failure& failure : outcome.failures) EXPECT_EQ(failure.cause, Cause::kNotAllowed);
