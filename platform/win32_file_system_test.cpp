@@ -577,10 +577,11 @@ struct VirtualizedGame {
   GameFolder game() const { return GameFolder(temp.At("Program Files (x86)/Game").string()); }
   // "Copy files" through `file_system`, with lists of its own.
   CopyOutcome CopyFiles(FileSystem& file_system) const {
+    const GameFolder folder = game();  // the listings keep it
     StringList not_copy, dirs, dirs2;
-    FolderListing dir1(game());
-    FileListing file1(game());
-    return CopySeasonFiles(game(), file_system, {not_copy, dirs, dirs2, dir1, file1});
+    FolderListing dir1(folder);
+    FileListing file1(folder);
+    return CopySeasonFiles(folder, file_system, {not_copy, dirs, dirs2, dir1, file1});
   }
   // Every file below `folder` with its content, by path.
   std::map<std::string, std::string> Files(const std::string& folder) const {
