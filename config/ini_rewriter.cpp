@@ -78,7 +78,8 @@ IniOutcome CreateConfigIni(FileSystem& fs, StringList& new_ini, Progress& progre
   // A configuration that cannot be read whole writes nothing.
   const std::optional<std::string> text = fs.ReadFile(game_config);
   if (!text) return {IniOutcome::Result::kUnreadable};
-  const FileResult written = fs.WriteFile({std::string(kAddonConfig)}, [&](const auto& put) {
+  const std::string_view name = fs.CaseSensitive({}) ? kAddonConfigAsOpened : kAddonConfig;
+  const FileResult written = fs.WriteFile({std::string(name)}, [&](const auto& put) {
     return ForEachRewrittenLine(
         *text, [&](std::string_view line) { return put(line) && put("\r\n"); }, progress);
   });

@@ -12,6 +12,9 @@ namespace velmora {
 
 inline constexpr std::string_view kGameConfig = "Config.ini";
 inline constexpr std::string_view kAddonConfig = "Qorvane.ini";
+// The spelling the game opens it by (its launch argument names it so): the
+// name written in a game folder where names are case-sensitive.
+inline constexpr std::string_view kAddonConfigAsOpened = "Qorvane.INI";
 
 // The line that stands for `line` in the add-on's configuration: a line that
 // begins with SEASONDIR, OPTIONSDIR, REPLAYDIR or SAVEDIR in any letter case

@@ -85,6 +85,10 @@ class FileSystem {
   }
   // The operating system's path of an existing entry.
   virtual std::optional<std::string> NativePath(const GamePath& path) = 0;
+  // True where the game itself finds a name in `folder` only in its own
+  // spelling (a Windows folder made case-sensitive); not on Linux, where
+  // the game's Wine ignores letter case.
+  virtual bool CaseSensitive(const GamePath& /*folder*/) { return false; }
 };
 
 // The real file system below the game folder. Each command opens its own
@@ -121,6 +125,7 @@ class FileSystemWrapper : public FileSystem {
   std::optional<std::string> NativePath(const GamePath& path) override {
     return target_.NativePath(path);
   }
+  bool CaseSensitive(const GamePath& folder) override { return target_.CaseSensitive(folder); }
 
  private:
   FileSystem& target_;

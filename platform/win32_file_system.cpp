@@ -394,6 +394,8 @@ class Win32FileSystem : public FileSystem {
     return Narrow(native);
   }
 
+  bool CaseSensitive(const GamePath& folder) override { return IsCaseSensitive(Path(folder)); }
+
  private:
   // A path below the real game folder, below its twin in the store, and
   // where this object writes: the twin where the game is virtualized.

@@ -16,6 +16,7 @@
 #include <set>
 #include <thread>
 
+#include "config/ini_rewriter.h"
 #include "copier/copy_run.h"
 #include "platform/file_system.h"
 #include "platform/listings.h"
@@ -670,6 +671,11 @@ TEST(Win32FileSystemTest, InFoldersMadeCaseSensitiveNamesAreFoundByListingInAnyL
   file_system.reset();
   EXPECT_EQ(temp.Names("ZENTOSEASON/tracks/monaco"), std::vector<std::string>{"monaco.GDB"});
   EXPECT_EQ(temp.Read("ZENTOSEASON/tracks/monaco/monaco.GDB"), "geometry");
+  // The add-on's configuration is written under the name the game opens.
+  StringList new_ini;
+  EXPECT_EQ(CreateConfigIni(*OpenFileSystem(temp.game()), new_ini).result, IniOutcome::Result::kWritten);
+  const std::vector<std::string> names = temp.Names();
+  EXPECT_NE(std::find(names.begin(), names.end(), "Qorvane.INI"), names.end());
 }
 
 TEST(Win32PathTest, LongAbsolutePathsGetTheExtendedLengthPrefix) {
