@@ -60,6 +60,29 @@ TEST_F(CopyRunTest, ALinkAtATargetNameIsNeverWrittenThrough) {
   EXPECT_EQ(temp_.Read("ZENTOSEASON/tracks/Pits/b.pit"), "new");
 }
 
+// A source folder that vanishes between its listing and its copy copies
+// nothing: never a file of the same name from the folder read before.
+TEST_F(CopyRunTest, ASourceFolderThatVanishesAfterItsListingCopiesNothingAndNeverTheFolderBeforesFile) {
+  temp_.Write("season02/tracks/A/z.gdb", "A's z");
+  temp_.Write("season02/tracks/B/y.gdb", "B's y");
+  temp_.Write("season02/tracks/B/z.gdb", "B's z");
+  temp_.MakeFolder("ZENTOSEASON/tracks/A");
+  temp_.MakeFolder("ZENTOSEASON/tracks/B");
+  auto file_system = OpenFileSystem(temp_.game());
+  ASSERT_TRUE(file_system->List({"season02", "tracks", "B"}));
+  EXPECT_TRUE(file_system->CopyFile({"season02", "tracks", "A", "z.gdb"}, {"ZENTOSEASON", "tracks", "A"}, Replace::kNo));
+  fs::remove_all(temp_.At("season02/tracks/B"));
+  EXPECT_EQ(file_system->CopyFile({"season02", "tracks", "B", "y.gdb"}, {"ZENTOSEASON", "tracks", "B"}, Replace::kNo)
+                .cause,
+            Cause::kVanished);
+  EXPECT_EQ(file_system->CopyFile({"season02", "tracks", "B", "z.gdb"}, {"ZENTOSEASON", "tracks", "B"}, Replace::kNo)
+                .cause,
+            Cause::kVanished);
+  file_system.reset();
+  EXPECT_EQ(temp_.Read("ZENTOSEASON/tracks/A/z.gdb"), "A's z");
+  EXPECT_TRUE(Names("ZENTOSEASON/tracks/B").empty()) << "another folder's file was copied";
+}
+
 TEST_F(CopyRunTest, ATargetFolderThatIsALinkToOutsideIsNotWrittenInto) {
   TempGame outside;
   outside.MakeFolder("monaco");

@@ -93,13 +93,18 @@ Result<UniqueFd> SourceFiles::Open(const GamePath& source, struct stat& st) {
   const bool same_folder = folder_ && folder_key_.size() + 1 == source.size() &&
                            std::equal(folder_key_.begin(), folder_key_.end(), source.begin());
   if (!same_folder) {
-    folder_key_.assign(source.begin(), source.end() - 1);
-    const CaseResolver::Resolved folder = resolver_.Resolve(folder_key_);
+    // The folder and its key go together: a folder that cannot be opened
+    // leaves none, never the one before under this one's key.
+    folder_.Close();
+    folder_key_.clear();
+    GamePath key(source.begin(), source.end() - 1);
+    const CaseResolver::Resolved folder = resolver_.Resolve(key);
     if (!folder.exists) return folder.Missing();
     // Reads follow the links a player made: the folder is opened by its path.
     Result<UniqueFd> opened = OpenPath(folder.path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (!opened) return opened.status();
     folder_ = std::move(*opened);
+    folder_key_ = std::move(key);
   }
   Result<UniqueFd> in = OpenRegular(folder_.get(), source.back().c_str(), O_NOFOLLOW, st);
   if (in || in.status().code() != ENOENT) return in;
