@@ -33,6 +33,7 @@
 #include "platform/testing/injected.h"
 #include "platform/testing/refused_threads.h"
 #include "platform/testing/small_disk.h"
+#include "platform/unique_fd.h"
 
 namespace velmora {
 namespace {
@@ -673,6 +674,25 @@ TEST_F(CopyRunTest, AFullDiskLeavesNoPartialFileAndTheRunGoesOn) {
                                                          Failed("ZENTOSeason/tracks/Pits/c_big.dat", Cause::kDiskFull)}));
   EXPECT_EQ(Names("ZENTOSEASON/tracks/Monaco"), std::vector<std::string>{"b_small.dat"});
   EXPECT_EQ(Names("ZENTOSEASON/tracks/Pits"), std::vector<std::string>{"d_small.dat"});
+}
+
+// velmora.exe, killed under Wine, leaves the hidden folders it writes its
+// copies in: they are swept as its files are, unless a process holds them
+// or anything in them, and never through a link of that name.
+TEST_F(CopyRunTest, TheTemporariesFoldersOfAKilledVelmoraExeAreSweptButNotOneHeldOrALinkedOne) {
+  temp_.Write("season02/tracks/season.trk", "list");
+  temp_.Write("ZENTOSEASON/tracks/.velmora-32-0.tmp/.velmora-32-7.tmp", "left");
+  temp_.Write("ZENTOSEASON/tracks/.velmora-33-0.tmp/.velmora-33-1.tmp", "being written");
+  TempGame outside;
+  outside.Write("precious/.velmora-1-1.tmp", "not ours to sweep");
+  fs::create_directory_symlink(outside.At("precious"), temp_.At("ZENTOSEASON/tracks/.velmora-34-0.tmp"));
+  // Held as Wine holds a file velmora.exe writes: by a descriptor.
+  const UniqueFd writing(open(temp_.At("ZENTOSEASON/tracks/.velmora-33-0.tmp/.velmora-33-1.tmp").c_str(), O_RDONLY));
+  ASSERT_TRUE(writing);
+  EXPECT_TRUE(Run().failures.empty());
+  EXPECT_EQ(Names("ZENTOSEASON/tracks"),
+            (std::vector<std::string>{".velmora-33-0.tmp", ".velmora-34-0.tmp", "season.trk"}));
+  EXPECT_EQ(outside.Read("precious/.velmora-1-1.tmp"), "not ours to sweep");
 }
 
 TEST_F(CopyRunTest, ARunKilledWithACopyWrittenButNotNamedLeavesNothingAndTheNextRunCompletesIt) {

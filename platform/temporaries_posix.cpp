@@ -1,10 +1,12 @@
 #include "platform/temporaries_posix.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <stdio.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <string_view>
 
 namespace velmora {
 namespace {
@@ -36,6 +38,60 @@ bool IsLeftoverTemporary(int folder, const std::string& name) {
   return fd && LockWhole(fd.get(), F_RDLCK);
 }
 
+// True when a process has `path`, or anything below it, open: the folders
+// velmora.exe writes its copies in under Wine are held by Windows handles,
+// which no lock shows, but each is a descriptor of some process.
+// The descriptor `own` of this process, which asks, does not count.
+bool HeldByAnyProcess(const std::string& path, int own) {
+  const std::string self = std::to_string(getpid()), own_name = std::to_string(own);
+  DIR* processes = opendir("/proc");
+  if (!processes) return true;  // nobody can say: kept
+  bool held = false;
+  while (const dirent* process = readdir(processes)) {
+    if (held || process->d_name[0] < '0' || process->d_name[0] > '9') continue;
+    const std::string fds = std::string("/proc/") + process->d_name + "/fd";
+    DIR* open_files = opendir(fds.c_str());
+    if (!open_files) continue;
+    while (const dirent* fd = readdir(open_files)) {
+      if (process->d_name == self && fd->d_name == own_name) continue;
+      char target[4096];
+      const ssize_t length = readlinkat(dirfd(open_files), fd->d_name, target, sizeof target - 1);
+      if (length <= 0) continue;
+      const std::string_view opened(target, std::size_t(length));
+      if (opened == path || (opened.size() > path.size() && opened.substr(0, path.size()) == path &&
+                             opened[path.size()] == '/')) {
+        held = true;
+        break;
+      }
+    }
+    closedir(open_files);
+  }
+  closedir(processes);
+  return held;
+}
+
+// Removes a leftover folder of temporaries that velmora.exe made (it writes
+// its copies in one inside their target folder): never through a link, and
+// only when no process holds it or anything in it.
+void SweepTemporariesFolder(int folder, const std::string& name) {
+  const UniqueFd fd(openat(folder, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (!fd) return;
+  // The kernel's own name for it, as other processes' descriptors show theirs.
+  char path[4096];
+  const ssize_t length = readlink(("/proc/self/fd/" + std::to_string(fd.get())).c_str(), path, sizeof path - 1);
+  if (length <= 0 || HeldByAnyProcess(std::string(path, std::size_t(length)), fd.get())) return;
+  const int listing = dup(fd.get());
+  DIR* entries = listing >= 0 ? fdopendir(listing) : nullptr;
+  if (!entries) {
+    if (listing >= 0) close(listing);
+    return;
+  }
+  while (const dirent* entry = readdir(entries))
+    if (IsTemporaryName(entry->d_name)) unlinkat(fd.get(), entry->d_name, 0);  // a file, or a link's own name
+  closedir(entries);
+  unlinkat(folder, name.c_str(), AT_REMOVEDIR);  // only once empty
+}
+
 }  // namespace
 
 Result<UniqueFd> CreateTemporary(int folder, std::string& name) {
@@ -55,8 +111,11 @@ Result<UniqueFd> CreateTemporary(int folder, std::string& name) {
 
 void TemporarySweep::SweepOnce(const std::string& folder, int fd, const CaseResolver::FolderIndex& index) {
   if (!swept_.insert(folder).second) return;
-  for (const auto& [name, type] : index.Sorted())
-    if (IsLeftoverTemporary(fd, std::string(name))) unlinkat(fd, std::string(name).c_str(), 0);
+  for (const auto& [name, type] : index.Sorted()) {
+    const std::string owned(name);
+    if (type == DT_DIR && IsTemporaryName(owned)) SweepTemporariesFolder(fd, owned);
+    else if (IsLeftoverTemporary(fd, owned)) unlinkat(fd, owned.c_str(), 0);
+  }
 }
 
 }  // namespace velmora
