@@ -16,7 +16,7 @@ namespace velmora {
 namespace {
 
 // Gives the copy its name; on failure errno says why.
-bool Name(const DurableBatch::Copy& copy) {
+bool Name(DurableBatch::Copy& copy) {
   const int folder = copy.folder->get();
   if (copy.temporary.empty()) {
     // An unnamed file is linked in; the link refuses a name that is taken.
@@ -28,6 +28,10 @@ bool Name(const DurableBatch::Copy& copy) {
     const std::string self = "/proc/self/fd/" + std::to_string(copy.file.get());
     return linkat(AT_FDCWD, self.c_str(), folder, copy.name.c_str(), AT_SYMLINK_FOLLOW) == 0;
   }
+  // Closed first: a FUSE driver (ntfs-3g) keeps a file unlinked while open
+  // under a hidden second name until it is closed, which a power cut would
+  // leave for good; the copy is on the disk already.
+  copy.file.Close();
   const bool named = copy.replace == Replace::kYes
                          ? renameat(folder, copy.temporary.c_str(), folder, copy.name.c_str()) == 0
                          : RenameNoReplace(folder, copy.temporary, copy.name);
@@ -83,8 +87,8 @@ int MakeDurable(const std::vector<std::vector<DurableBatch::Copy>>& batches) {
 void FlushBatches(std::vector<std::vector<DurableBatch::Copy>>& batches, LateFailures* late,
                   std::atomic<std::uint64_t>* named) {
   const int failure = MakeDurable(batches);
-  for (const auto& batch : batches)
-    for (const DurableBatch::Copy& copy : batch) {
+  for (auto& batch : batches)
+    for (DurableBatch::Copy& copy : batch) {
       Cause cause = Cause::kNone;
       if (failure != 0) {
         copy.Discard();

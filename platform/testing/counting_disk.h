@@ -23,9 +23,10 @@ namespace velmora::testing {
 class CountingDisk {
  public:
   // Shows `backing` at `folder`, logging to `log`; with `fail_fsync`, every
-  // fsync fails with EIO.
+  // fsync fails with EIO; with `refuse_rename_flags`, a rename that must not
+  // replace is refused, as ntfs-3g and exfat-fuse refuse it.
   CountingDisk(const std::filesystem::path& backing, const std::filesystem::path& folder,
-               const std::filesystem::path& log, bool fail_fsync)
+               const std::filesystem::path& log, bool fail_fsync, bool refuse_rename_flags = false)
       : folder_(folder), log_(log) {
 #ifdef COUNTING_FUSE
     std::filesystem::create_directories(backing);
@@ -34,8 +35,11 @@ class CountingDisk {
     stat(folder.c_str(), &before);
     driver_ = fork();
     if (driver_ == 0) {
-      const char* fail = fail_fsync ? "--fail-fsync" : nullptr;
-      execl(COUNTING_FUSE, "counting_fuse", backing.c_str(), folder.c_str(), log.c_str(), fail, nullptr);
+      std::vector<const char*> arguments{"counting_fuse", backing.c_str(), folder.c_str(), log.c_str()};
+      if (fail_fsync) arguments.push_back("--fail-fsync");
+      if (refuse_rename_flags) arguments.push_back("--no-rename-flags");
+      arguments.push_back(nullptr);
+      execv(COUNTING_FUSE, const_cast<char* const*>(arguments.data()));
       _exit(127);
     }
     // Mounted once the folder shows another file system.
@@ -48,6 +52,7 @@ class CountingDisk {
 #else
     (void)backing;
     (void)fail_fsync;
+    (void)refuse_rename_flags;
 #endif
   }
   ~CountingDisk() {

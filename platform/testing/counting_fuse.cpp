@@ -7,9 +7,10 @@
 // with its data, and every fsync, in the order they arrive, for a test that
 // replays a disk image up to any flush (see app/power_cut_test.py): each
 // write as "W", its offset and length (little-endian, 8 and 4 bytes) and its
-// bytes; each fsync as "F".
+// bytes; each fsync as "F". With --no-rename-flags a rename that must not
+// replace is refused, as ntfs-3g and exfat-fuse refuse it.
 //
-// Usage: counting_fuse BACKING MOUNTPOINT LOG [--fail-fsync] [--record RECORD]
+// Usage: counting_fuse BACKING MOUNTPOINT LOG [--fail-fsync] [--no-rename-flags] [--record RECORD]
 #define FUSE_USE_VERSION 31
 #include <dirent.h>
 #include <errno.h>
@@ -30,6 +31,7 @@ namespace {
 FILE* log_file = nullptr;
 FILE* record_file = nullptr;
 bool fail_fsync = false;
+bool refuse_rename_flags = false;
 std::mutex log_mutex;
 std::string backing;  // an absolute path: FUSE may change the current folder
 
@@ -75,6 +77,7 @@ int Unlink(const char* path) { return Result(unlink(At(path).c_str())); }
 int RemoveDir(const char* path) { return Result(rmdir(At(path).c_str())); }
 int Symlink(const char* to, const char* path) { return Result(symlink(to, At(path).c_str())); }
 int Rename(const char* from, const char* to, unsigned int flags) {
+  if (flags && refuse_rename_flags) return -EINVAL;
   const int done = renameat2(AT_FDCWD, At(from).c_str(), AT_FDCWD, At(to).c_str(), flags);
   if (done == 0) Log("rename", from, to);
   return Result(done);
@@ -141,11 +144,12 @@ int ReadDir(const char* path, void* buffer, fuse_fill_dir_t fill, off_t, fuse_fi
 
 int main(int argc, char** argv) {
   if (argc < 4) {
-    fprintf(stderr, "usage: counting_fuse BACKING MOUNTPOINT LOG [--fail-fsync] [--record RECORD]\n");
+    fprintf(stderr, "usage: counting_fuse BACKING MOUNTPOINT LOG [--fail-fsync] [--no-rename-flags] [--record RECORD]\n");
     return 2;
   }
   for (int i = 4; i < argc; ++i) {
     if (strcmp(argv[i], "--fail-fsync") == 0) fail_fsync = true;
+    if (strcmp(argv[i], "--no-rename-flags") == 0) refuse_rename_flags = true;
     if (strcmp(argv[i], "--record") == 0 && i + 1 < argc) record_file = fopen(argv[++i], "wb");
   }
   log_file = fopen(argv[3], "w");
