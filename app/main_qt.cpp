@@ -31,6 +31,12 @@ bool EnterGameFolder(const std::string& folder) {
   return true;
 }
 
+// The folder the program itself lies in.
+std::string ProgramFolder() {
+  std::error_code error;
+  return std::filesystem::read_symlink("/proc/self/exe", error).parent_path().string();
+}
+
 // Asks for the game folder with the system's folder chooser, opening in
 // `start`, until the one chosen holds a game; empty when the player cancels.
 std::string ChooseGameFolder(const std::string& start_in) {
@@ -70,7 +76,9 @@ int main(int argc, char** argv) {
   const bool named_game = !line.folder.empty() && is_folder(line.folder) && velmora::HoldsGame(line.folder);
   if (named_game && !EnterGameFolder(line.folder)) return 1;
   const velmora::PlatformChoice platforms =
-      velmora::ChoosePlatforms(QLibraryInfo::path(QLibraryInfo::PluginsPath).toStdString() + "/platforms");
+      velmora::ChoosePlatforms(velmora::PluginFolder(ProgramFolder(),
+                                                    QLibraryInfo::path(QLibraryInfo::PluginsPath).toStdString()) +
+                               "/platforms");
   if (platforms.platforms.empty()) {
     std::cerr << platforms.why_none << '\n';
     return 1;

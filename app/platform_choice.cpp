@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 
 namespace velmora {
 namespace {
@@ -30,6 +31,28 @@ bool WaylandPluginInstalled(const std::string& plugin_folder) {
 }
 
 }  // namespace
+
+std::string PluginFolder(const std::string& program_folder, const std::string& built_in) {
+  std::ifstream conf(program_folder + "/qt.conf");
+  if (!conf) return built_in;
+  std::string prefix = ".", plugins = "plugins", section, line;
+  while (std::getline(conf, line)) {
+    const auto trim = [](std::string text) {
+      text.erase(0, text.find_first_not_of(" \t\r"));
+      text.erase(text.find_last_not_of(" \t\r") + 1);
+      return text;
+    };
+    line = trim(line);
+    if (!line.empty() && line.front() == '[') section = line;
+    const std::size_t equals = line.find('=');
+    if (section != "[Paths]" || equals == std::string::npos) continue;
+    const std::string key = trim(line.substr(0, equals)), value = trim(line.substr(equals + 1));
+    if (key == "Prefix") prefix = value;
+    if (key == "Plugins") plugins = value;
+  }
+  const std::filesystem::path base = std::filesystem::path(program_folder) / prefix;
+  return (base / plugins).lexically_normal().string();
+}
 
 PlatformChoice ChoosePlatforms(const std::string& plugin_folder) {
   if (const std::string chosen = Variable("QT_QPA_PLATFORM"); !chosen.empty()) return {chosen, ""};

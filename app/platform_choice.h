@@ -18,4 +18,10 @@ struct PlatformChoice {
 // display: "wayland;xcb", "wayland", "xcb" or none.
 PlatformChoice ChoosePlatforms(const std::string& plugin_folder);
 
+// Qt's plugin folder as Qt itself will find it once the application exists,
+// which is after the platforms are chosen: a qt.conf beside the program (as
+// the portable build carries) names it, its Plugins below its Prefix, both
+// relative to the program's folder; without one, `built_in`.
+std::string PluginFolder(const std::string& program_folder, const std::string& built_in);
+
 }  // namespace velmora

@@ -78,5 +78,15 @@ TEST(PlatformChoiceTest, WaylandWhereItsPluginAndCompositorAreThenX11AndNoneWith
   close(compositor);
 }
 
+// The portable build carries qt.conf beside the program: its plugins are
+// found there before the application object exists, as Qt finds them after.
+TEST(PlatformChoiceTest, ThePluginFolderIsTheOneAQtConfBesideTheProgramNamesElseQtsOwn) {
+  testing::TempGame folder;
+  const std::string program = folder.root().string();
+  EXPECT_EQ(PluginFolder(program, "/usr/lib/qt6/plugins"), "/usr/lib/qt6/plugins");
+  folder.Write("qt.conf", "[Paths]\nPrefix = .\nLibraries = lib\nPlugins = plugins\n");
+  EXPECT_EQ(PluginFolder(program, "/usr/lib/qt6/plugins"), program + "/plugins");
+}
+
 }  // namespace
 }  // namespace velmora
