@@ -95,8 +95,13 @@ void FlushBatches(std::vector<std::vector<DurableBatch::Copy>>& batches, LateFai
         cause = CauseOf(Status("fsync", failure));
       } else if (!Name(copy)) {
         cause = CauseOfNaming(copy, errno);
-      } else if (named) {
-        named->fetch_add(copy.bytes, std::memory_order_relaxed);
+      } else {
+        // A driver without a journal (exfat-fuse) frees the replaced file's
+        // clusters at once: the folder's change reaches the disk before any
+        // other copy can reuse them and be flushed. Journaled file systems
+        // keep that order themselves.
+        if (copy.replace == Replace::kYes && copy.flushed) fsync(copy.folder->get());
+        if (named) named->fetch_add(copy.bytes, std::memory_order_relaxed);
       }
       if (cause != Cause::kNone && late) late->Add(copy.target, cause);
     }

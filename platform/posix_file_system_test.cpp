@@ -452,7 +452,7 @@ void CopyOnto(const GameFolder& game) {
   CopySeasonFiles(game, *OpenFileSystem(game), {not_copy, dirs, dirs2, dir1, file1});
 }
 
-TEST(CopyRunFuseTest, OnADiskReadThroughFuseEveryCopyIsFlushedAloneBeforeItGetsItsNameAndLeavesNoHiddenName) {
+TEST(CopyRunFuseTest, OnAFuseDiskEachCopyIsFlushedBeforeItsNameLeavesNoHiddenNameAndAReplacementFlushesItsFolder) {
   TempGame temp;
   // As ntfs-3g: a rename that must not replace is refused, so copies are
   // named by a link and their temporaries unlinked.
@@ -463,10 +463,15 @@ TEST(CopyRunFuseTest, OnADiskReadThroughFuseEveryCopyIsFlushedAloneBeforeItGetsI
   CopyOnto(GameFolder(temp.At("disk").string()));
   EXPECT_EQ(temp.Names("disk/ZENTOSEASON/tracks/Monaco").size(), 100u);
   EXPECT_EQ(temp.Read("disk/ZENTOSEASON/tracks/Pits/ORDER.PIT"), "new");
-  // Every new name the driver was given went to a file it had flushed.
+  // Every new name the driver was given went to a file it had flushed. A
+  // file replaced is flushed in its folder before anything else is named:
+  // without a journal (exfat-fuse), the old file's freed clusters could
+  // otherwise hold the next copy's bytes while the folder still names them.
   std::set<std::string> flushed;
   int named = 0;
+  std::string replaced_in;  // the folder of a replacing rename just made
   for (const std::string& line : disk.Log()) {
+    if (!replaced_in.empty() && line == "fsyncdir " + replaced_in) replaced_in.clear();
     std::istringstream words(line);
     std::string what, from, to;
     words >> what >> from >> to;
@@ -479,8 +484,11 @@ TEST(CopyRunFuseTest, OnADiskReadThroughFuseEveryCopyIsFlushedAloneBeforeItGetsI
     if (what == "rename" || what == "link") {
       ++named;
       EXPECT_TRUE(flushed.count(from)) << to << " named before its data reached the driver's disk";
+      EXPECT_TRUE(replaced_in.empty()) << to << " named after a replacement, before its folder's flush";
     }
+    if (what == "rename" && to == "/ZENTOSEASON/tracks/Pits/ORDER.PIT") replaced_in = "/ZENTOSEASON/tracks/Pits";
   }
+  EXPECT_TRUE(replaced_in.empty()) << "the folder of the last replacement was never flushed";
   EXPECT_EQ(named, 101);
 }
 

@@ -1,6 +1,7 @@
 // A pass-through FUSE file system for tests: it shows the folder BACKING at
 // MOUNTPOINT and logs, in order, the requests that decide a file's safety:
-// each fsync and each new name (rename, link), one line each, to LOG. With
+// each fsync (of a file, or "fsyncdir" of a folder) and each new name
+// (rename, link), one line each, to LOG. With
 // --fail-fsync every fsync fails with EIO. It is how a test sees what
 // reaches the driver of a disk read through FUSE (ntfs-3g, exfat-fuse),
 // which syncfs does not. With --record RECORD it also records every write
@@ -120,6 +121,16 @@ int Write(const char*, const char* buffer, size_t size, off_t at, fuse_file_info
 }
 int StatFs(const char* path, struct statvfs* st) { return Result(statvfs(At(path).c_str(), st)); }
 int Release(const char*, fuse_file_info* fi) { return Result(close(int(fi->fh))); }
+// A folder's flush: logged, and passed on as a flush of the backing folder.
+int FsyncDir(const char* path, int, fuse_file_info*) {
+  Log("fsyncdir", path);
+  const int folder = open(At(path).c_str(), O_RDONLY | O_DIRECTORY);
+  if (folder < 0) return -errno;
+  const int done = fsync(folder);
+  close(folder);
+  return Result(done);
+}
+
 int Fsync(const char* path, int datasync, fuse_file_info* fi) {
   Log(fail_fsync ? "fsync-failed" : "fsync", path);
   if (fail_fsync) return -EIO;
@@ -182,6 +193,7 @@ int main(int argc, char** argv) {
   operations.statfs = StatFs;
   operations.release = Release;
   operations.fsync = Fsync;
+  operations.fsyncdir = FsyncDir;
   operations.readdir = ReadDir;
   char name[] = "counting_fuse", foreground[] = "-f", options_flag[] = "-o";
   char options[] = "fsname=counting,subtype=counting,default_permissions";
