@@ -200,7 +200,7 @@ class SlowCopies : public FileSystemWrapper {
  public:
   using FileSystemWrapper::FileSystemWrapper;
   FileResult CopyFile(const GamePath& source, const GamePath& target_folder, Replace replace) override {
-    std::this_thread::sleep_for(std::chrono::milliseconds(80));
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
     return FileSystemWrapper::CopyFile(source, target_folder, replace);
   }
 };
