@@ -105,29 +105,25 @@ expect_silence() {
   check '[ "$(captioned)" = 1 ] && ! grep -q "^velmora: " "$said"' "a success was told: $(cat "$said")"
 }
 
-# Clicks a button that ends the program, right after "Create INI-file": a
-# click is dropped while that command still ends, which nothing shows, so
-# while the program goes on the click came too early and is made again.
-click_until_ended() {  # LEFT TOP WIDTH HEIGHT [STATUS]: a button, and the exit status expected
-  for _ in 1 2 3 4 5; do
-    alive || break
-    click_button "$1" "$2" "$3" "$4" || true  # the window may go while the click is made
-    # Without a window manager, Wine's window takes 2 s to go.
-    wait_until 5 '! alive' && break
-  done
-  wait_for_end 10 "${5:-0}"
-}
-
 # Clicks a button until CONDITION holds: a click made while the command
-# before still ends is dropped, which nothing shows.
+# before still ends is dropped, which nothing shows, so while CONDITION does
+# not hold the click came too early and is made again.
 click_until() {  # CONDITION LEFT TOP WIDTH HEIGHT
   local condition=$1
   shift
   for _ in 1 2 3 4 5; do
-    click_button "$@"
+    eval "$condition" && return 0
+    click_button "$@" || true  # the window may go while the click is made
+    # Without a window manager, Wine's window takes 2 s to go.
     wait_until 10 "$condition" && return 0
   done
   return 1
+}
+
+# Clicks a button that ends the program until it has ended.
+click_until_ended() {  # LEFT TOP WIDTH HEIGHT [STATUS]: a button, and the exit status expected
+  click_until '! alive' "$1" "$2" "$3" "$4" || true
+  wait_for_end 10 "${5:-0}"
 }
 
 pixel() {  # the colour of one pixel of the window's last screenshot

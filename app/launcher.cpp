@@ -64,11 +64,11 @@ std::vector<fs::path> PathsOf(const GameFolder& game) {
   return paths;
 }
 
-// The prefix of the game folder, found along either of its paths: a game
+// The prefix of the game folder, found along either of its `paths`: a game
 // folder that is a link to another disk still belongs to the prefix it was
 // reached in.
-std::optional<fs::path> WinePrefixOf(const GameFolder& game) {
-  for (const fs::path& path : PathsOf(game))
+std::optional<fs::path> WinePrefixOf(const std::vector<fs::path>& paths) {
+  for (const fs::path& path : paths)
     if (auto prefix = WinePrefixAlong(path)) return prefix;
   return std::nullopt;
 }
@@ -157,7 +157,7 @@ Result GameStart(const GameFolder& game, ProgramStart& start) {
   if (!prefix_set) {
     const std::vector<fs::path> paths = PathsOf(game);
     if (std::any_of(paths.begin(), paths.end(), InSteamLibrary)) return Result::kSteamPrefix;
-    if (const std::optional<fs::path> prefix = WinePrefixOf(game)) {
+    if (const std::optional<fs::path> prefix = WinePrefixOf(paths)) {
       // Rather nothing than the system's wine rewriting a prefix not its own.
       if (IsProtonPrefix(*prefix)) return Result::kSteamPrefix;
       if (IsBottle(*prefix)) {

@@ -1,4 +1,3 @@
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,6 +7,7 @@
 #include <vector>
 
 #include "platform/file_sizes.h"
+#include "platform/folder_entries_posix.h"
 #include "platform/long_paths_posix.h"
 #include "platform/name_case.h"
 
@@ -16,30 +16,14 @@ namespace {
 
 constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
 
-// Reads the entries of the open folder `fd`, which it takes over.
-template <typename Take>
-void ForEachEntry(int fd, Take take) {
-  DIR* dir = fdopendir(fd);
-  if (!dir) {
-    close(fd);
-    return;
-  }
-  while (const dirent* entry = readdir(dir)) {
-    const std::string_view name = entry->d_name;
-    if (name != "." && name != "..") take(dirfd(dir), entry->d_name);
-  }
-  closedir(dir);
-}
-
 // `name` in the open folder `folder` opened as a folder, found in any letter case; -1 if none.
 int OpenFolderIgnoringCase(int folder, const std::string& name) {
   const int exact = openat(folder, name.c_str(), kFolderFlags);
   if (exact >= 0) return exact;
   int found = -1;
-  const int listing = openat(folder, ".", kFolderFlags);
-  if (listing < 0) return -1;
-  ForEachEntry(listing, [&](int, const char* entry) {
-    if (found < 0 && NamesEqualIgnoringCase(entry, name)) found = openat(folder, entry, kFolderFlags);
+  ForEachEntryIn(openat(folder, ".", kFolderFlags), [&](int, const char* entry) {
+    if (NamesEqualIgnoringCase(entry, name)) found = openat(folder, entry, kFolderFlags);
+    return found < 0;
   });
   return found;
 }
@@ -59,15 +43,16 @@ void SumFolder(int fd, Walk& walk) {
     return;
   }
   walk.around.emplace_back(self.st_dev, self.st_ino);
-  ForEachEntry(fd, [&](int folder, const char* name) {
+  ForEachEntryIn(fd, [&](int folder, const char* name) {
     struct stat st;
-    if (fstatat(folder, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return;
+    if (fstatat(folder, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return true;
     if (S_ISREG(st.st_mode)) {
       if (walk.take(name)) walk.sum += std::uint64_t(st.st_size);
     } else if (walk.deep && (S_ISDIR(st.st_mode) || S_ISLNK(st.st_mode))) {
       const int sub = openat(folder, name, kFolderFlags);  // a link to a file is no folder: refused
       if (sub >= 0) SumFolder(sub, walk);
     }
+    return true;
   });
   walk.around.pop_back();
 }

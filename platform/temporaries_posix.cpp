@@ -1,12 +1,14 @@
 #include "platform/temporaries_posix.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <stdio.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <string_view>
+
+#include "platform/folder_entries_posix.h"
 
 namespace velmora {
 namespace {
@@ -44,29 +46,23 @@ bool IsLeftoverTemporary(int folder, const std::string& name) {
 // The descriptor `own` of this process, which asks, does not count.
 bool HeldByAnyProcess(const std::string& path, int own) {
   const std::string self = std::to_string(getpid()), own_name = std::to_string(own);
-  DIR* processes = opendir("/proc");
-  if (!processes) return true;  // nobody can say: kept
+  const int processes = open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (processes < 0) return true;  // nobody can say: kept
   bool held = false;
-  while (const dirent* process = readdir(processes)) {
-    if (held || process->d_name[0] < '0' || process->d_name[0] > '9') continue;
-    const std::string fds = std::string("/proc/") + process->d_name + "/fd";
-    DIR* open_files = opendir(fds.c_str());
-    if (!open_files) continue;
-    while (const dirent* fd = readdir(open_files)) {
-      if (process->d_name == self && fd->d_name == own_name) continue;
+  ForEachEntryIn(processes, [&](int proc, const char* process) {
+    if (process[0] < '0' || process[0] > '9') return true;
+    const int fds = openat(proc, (std::string(process) + "/fd").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ForEachEntryIn(fds, [&](int open_files, const char* fd) {
+      if (process == self && fd == own_name) return true;
       char target[4096];
-      const ssize_t length = readlinkat(dirfd(open_files), fd->d_name, target, sizeof target - 1);
-      if (length <= 0) continue;
-      const std::string_view opened(target, std::size_t(length));
-      if (opened == path || (opened.size() > path.size() && opened.substr(0, path.size()) == path &&
-                             opened[path.size()] == '/')) {
-        held = true;
-        break;
-      }
-    }
-    closedir(open_files);
-  }
-  closedir(processes);
+      const ssize_t length = readlinkat(open_files, fd, target, sizeof target - 1);
+      const std::string_view opened(target, std::size_t(std::max<ssize_t>(length, 0)));
+      held = opened == path || (opened.size() > path.size() && opened.substr(0, path.size()) == path &&
+                                opened[path.size()] == '/');
+      return !held;
+    });
+    return !held;
+  });
   return held;
 }
 
@@ -80,15 +76,10 @@ void SweepTemporariesFolder(int folder, const std::string& name) {
   char path[4096];
   const ssize_t length = readlink(("/proc/self/fd/" + std::to_string(fd.get())).c_str(), path, sizeof path - 1);
   if (length <= 0 || HeldByAnyProcess(std::string(path, std::size_t(length)), fd.get())) return;
-  const int listing = dup(fd.get());
-  DIR* entries = listing >= 0 ? fdopendir(listing) : nullptr;
-  if (!entries) {
-    if (listing >= 0) close(listing);
-    return;
-  }
-  while (const dirent* entry = readdir(entries))
-    if (IsTemporaryName(entry->d_name)) unlinkat(fd.get(), entry->d_name, 0);  // a file, or a link's own name
-  closedir(entries);
+  ForEachEntryIn(dup(fd.get()), [&](int, const char* entry) {
+    if (IsTemporaryName(entry)) unlinkat(fd.get(), entry, 0);  // a file, or a link's own name
+    return true;
+  });
   unlinkat(folder, name.c_str(), AT_REMOVEDIR);  // only once empty
 }
 

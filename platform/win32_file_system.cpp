@@ -434,8 +434,7 @@ class Win32FileSystem : public FileSystem {
     do {
       const std::wstring entry = found.cFileName;
       if (entry == name) exact = true;
-      else if (match == name && CompareStringOrdinal(entry.c_str(), int(entry.size()), name.c_str(),
-                                                     int(name.size()), TRUE) == CSTR_EQUAL)
+      else if (match == name && SameNameIgnoringCase(entry, name))
         match = entry;
     } while (!exact && FindNextFileW(search, &found));
     FindClose(search);
@@ -831,8 +830,7 @@ class Win32FileSystem : public FileSystem {
     const std::wstring parent_name = NativeNameOf(parent.get());
     const std::wstring expected = parent_name + L"\\" + found.cFileName;
     const std::wstring actual = NativeNameOf(entry.get());
-    return !parent_name.empty() && CompareStringOrdinal(actual.c_str(), int(actual.size()), expected.c_str(),
-                                                        int(expected.size()), TRUE) == CSTR_EQUAL;
+    return !parent_name.empty() && SameNameIgnoringCase(actual, expected);
   }
 
   // The names in `folder`, by their keys: listed once, with leftovers swept,

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/win32_calls.h"
+#include "platform/win32_text.h"
 
 namespace velmora {
 namespace {
@@ -17,10 +18,6 @@ constexpr ULONG kFolderSharing = FILE_SHARE_READ | FILE_SHARE_WRITE;
 
 std::wstring Joined(const std::wstring& folder, const std::wstring& name) {
   return folder.ends_with(L'\\') ? folder + name : folder + L"\\" + name;
-}
-
-bool SameName(const std::wstring& a, const std::wstring& b) {
-  return CompareStringOrdinal(a.c_str(), int(a.size()), b.c_str(), int(b.size()), TRUE) == CSTR_EQUAL;
 }
 
 }  // namespace
@@ -90,7 +87,7 @@ Handle HeldFolder::Create(const std::wstring& name, ACCESS_MASK access, ULONG sh
 bool HeldFolder::Holds(HANDLE file, const std::wstring& name) const {
   if (native_name_.empty()) return true;
   const std::wstring actual = NativeNameOf(file);
-  return !actual.empty() && SameName(actual, Joined(native_name_, name));
+  return !actual.empty() && SameNameIgnoringCase(actual, Joined(native_name_, name));
 }
 
 bool HeldFolder::Rename(HANDLE file, const std::wstring& name, bool replace) const {

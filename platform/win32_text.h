@@ -31,4 +31,9 @@ inline std::optional<std::string> NarrowExactly(std::wstring_view wide) {
   return Narrow(wide);
 }
 
+// True when two names are one to Windows: the same but for letter case.
+inline bool SameNameIgnoringCase(std::wstring_view a, std::wstring_view b) {
+  return CompareStringOrdinal(a.data(), int(a.size()), b.data(), int(b.size()), TRUE) == CSTR_EQUAL;
+}
+
 }  // namespace velmora

@@ -10,6 +10,7 @@
 
 #include "platform/win32_calls.h"
 #include "platform/win32_handle.h"
+#include "platform/win32_text.h"
 
 namespace velmora {
 namespace {
@@ -25,15 +26,11 @@ std::wstring KnownFolder(REFKNOWNFOLDERID id) {
   return found;
 }
 
-bool SameText(const std::wstring& a, const std::wstring& b) {
-  return CompareStringOrdinal(a.c_str(), int(a.size()), b.c_str(), int(b.size()), TRUE) == CSTR_EQUAL;
-}
-
 // True when `path` is `folder` or lies below it.
 bool IsBelow(const std::wstring& path, std::wstring folder) {
   while (!folder.empty() && (folder.back() == L'\\' || folder.back() == L'/')) folder.pop_back();
   if (folder.empty() || path.size() < folder.size()) return false;
-  if (!SameText(path.substr(0, folder.size()), folder)) return false;
+  if (!SameNameIgnoringCase(path.substr(0, folder.size()), folder)) return false;
   return path.size() == folder.size() || path[folder.size()] == L'\\' || path[folder.size()] == L'/';
 }
 
