@@ -1,27 +1,32 @@
 #!/usr/bin/env python3
 """A power cut at any moment of "Copy files" and "Create INI-file", replayed.
 
-An ext4 file system lives in an image file shown through a FUSE driver that
+A file system lives in an image file shown through a FUSE driver that
 records, in order, every write and every flush the disk receives
 (platform/testing/counting_fuse.cpp --record); the game folder on it is run
 through the commands the window runs (commands_driver). Then each crash state
 a disk may be left in is rebuilt: the writes up to a flush, plus none, the
 first half or a random subset of the writes between that flush and the next
 (a disk keeps what was flushed, and any part of the rest). Each state is
-mounted (ext4 replays its journal) and must hold:
+repaired as a boot would (ext4 replays its journal, ntfsfix empties NTFS's
+log), mounted, and must hold:
   - every file under its final name exactly as it was, or exactly as the
     whole run leaves it (a copy holds its source's bytes, never a part or
-    zeros; a file the rules never replace is unchanged);
+    zeros; a file the rules never replace is unchanged; a replaced pits file
+    is the old or the new one, never a mix);
+  - no name the run never gives (such as a FUSE driver's .fuse_hidden*);
   - Qorvane.ini absent, the old one, or the complete new one;
 and a next run on it must leave exactly the tree of a run that was never
 cut, with no temporary files.
 
-Two rounds: ext4 as mounted by default, and with noauto_da_alloc and an
+Rounds: ext4 as mounted by default; ext4 with noauto_da_alloc and an
 open-file limit of 64 (small batches), where ext4 no longer hides a missing
-flush. A control whose copies are named without their batch being flushed
-must fail, or the test proves nothing.
+flush; NTFS through ntfs-3g and exFAT through exfat-fuse, the disks players
+share with Windows, with small batches. A control whose copies are named
+without their batch being flushed must fail, or the test proves nothing.
 
 Usage: power_cut_test.py COMMANDS_DRIVER COUNTING_FUSE WORK_FOLDER
+POWER_CUT_ONLY=ext4|ntfs-3g|exfat-fuse runs one file system's rounds.
 Exit 0 when every state holds, 1 when one does not, 77 when the machine
 cannot mount (not root, no FUSE or loop devices).
 """
@@ -44,7 +49,7 @@ def run(*command, **options):
 def can_run_here():
     if os.geteuid() != 0:
         return "needs root to mount"
-    for tool in ("losetup", "mkfs.ext4", "mount", "umount"):
+    for tool in ("losetup", "mount", "umount"):
         if not shutil.which(tool):
             return tool + " is not installed"
     if not os.path.exists("/dev/fuse"):
@@ -52,18 +57,42 @@ def can_run_here():
     return None
 
 
+class Kind:
+    """How a file system of one kind is made, repaired after a crash (as a
+    distribution's boot would) and mounted."""
+
+    def __init__(self, name, make, repair, mount, tools, journaled):
+        self.name, self.make, self.repair, self.mount, self.tools = name, make, repair, mount, tools
+        # Without a journal, writes between two flushes reach the disk in any
+        # order and a crash can leave the file system's own records broken
+        # (a name whose record was never written): that is counted, not
+        # failed, as no program can prevent it.
+        self.journaled = journaled
+
+
+EXT4 = Kind("ext4", ["mkfs.ext4", "-q", "-F", "-E", "lazy_itable_init=0,lazy_journal_init=0"], None,
+            lambda options: ["mount", "-t", "ext4"] + (["-o", options] if options else []),
+            ["mkfs.ext4"], journaled=True)
+# ntfs-3g mounts no volume whose log is not empty: ntfsfix empties it.
+NTFS = Kind("ntfs-3g", ["mkntfs", "-F", "-q", "-f"], ["ntfsfix"], lambda options: ["ntfs-3g"],
+            ["mkntfs", "ntfsfix", "ntfs-3g"], journaled=False)
+EXFAT = Kind("exfat-fuse", ["mkfs.exfat"], None, lambda options: ["mount.exfat-fuse"],
+             ["mkfs.exfat", "mount.exfat-fuse"], journaled=False)
+
+
 class Mounted:
     """An image mounted through a loop device while the block lasts."""
 
-    def __init__(self, image, folder, options=""):
-        self.image, self.folder, self.options = image, folder, options
+    def __init__(self, kind, image, folder, options="", repair=False):
+        self.kind, self.image, self.folder, self.options, self.repair = kind, image, folder, options, repair
 
     def __enter__(self):
         self.device = subprocess.run(["losetup", "-f", "--show", self.image], check=True,
                                      capture_output=True, text=True).stdout.strip()
         try:
-            command = ["mount", "-t", "ext4"] + (["-o", self.options] if self.options else [])
-            run(*command, self.device, self.folder)
+            if self.repair and self.kind.repair:
+                run(*self.kind.repair, self.device)
+            run(*self.kind.mount(self.options), self.device, self.folder)
         except subprocess.CalledProcessError:
             run("losetup", "-d", self.device)
             raise
@@ -98,8 +127,8 @@ def make_game(game):
     for i in range(20):
         write(f"season02/tracks/pits/crew{i % 3}/pit{i}.dat", rng.randbytes(rng.choice([900, 30000])))
     write("season02/tracks/pits/ORDER.PIT", b"new order" * 1000)
-    write("ZENTOSEASON/tracks/Pits/ORDER.PIT", b"old order")
-    write("ZENTOSEASON/tracks/Pits/crew1/pit1.dat", b"old pit")
+    write("ZENTOSEASON/tracks/Pits/ORDER.PIT", b"old order" * 3000)
+    write("ZENTOSEASON/tracks/Pits/crew1/pit1.dat", b"old pit" * 5000)
     lines = ["[ Game Options ]", "SeasonDir=season02\\", "OptionsDir=options\\", "ReplayDir=vcr\\",
              "SaveDir=save\\"] + [f"Setting{i}=value{i}" for i in range(20000)]
     write("Config.ini", ("\r\n".join(lines) + "\r\n").encode())
@@ -107,20 +136,32 @@ def make_game(game):
 
 
 def snapshot(game):
-    """Every file the commands may write, by path below the game folder."""
-    files = {}
+    """Every file the commands may write, by path below the game folder, and
+    the paths the file system could not list or read (a temporary is only
+    looked at: the next run removes it)."""
+    files, damaged = {}, []
     for top in ("ZENTOSEASON", "Qorvane.ini"):
         path = os.path.join(game, top)
-        if os.path.isfile(path):
-            with open(path, "rb") as data:
-                files[top] = data.read()
+        if not os.path.isdir(path):
+            if os.path.lexists(path):
+                look_at(game, top, files, damaged)
             continue
-        for folder, _, names in os.walk(path):
+        for folder, _, names in os.walk(path, onerror=lambda error: damaged.append(error.filename)):
             for name in names:
-                full = os.path.join(folder, name)
-                with open(full, "rb") as data:
-                    files[os.path.relpath(full, game)] = data.read()
-    return files
+                look_at(game, os.path.relpath(os.path.join(folder, name), game), files, damaged)
+    return files, damaged
+
+
+def look_at(game, path, files, damaged):
+    try:
+        if os.path.basename(path).startswith(".velmora-"):
+            os.lstat(os.path.join(game, path))
+            files[path] = None
+        else:
+            with open(os.path.join(game, path), "rb") as data:
+                files[path] = data.read()
+    except OSError:
+        damaged.append(path)
 
 
 def read_record(path):
@@ -144,7 +185,7 @@ def read_record(path):
     return events
 
 
-def record_run(work, driver, fuse, base, mount_options, limit, no_flush):
+def record_run(work, driver, fuse, kind, base, mount_options, limit, no_flush):
     """Runs the commands on a copy of `base` seen through the recording
     driver; gives the writes and flushes in order."""
     backing, shown, ext = (os.path.join(work, name) for name in ("backing", "shown", "ext"))
@@ -162,7 +203,7 @@ def record_run(work, driver, fuse, base, mount_options, limit, no_flush):
             time.sleep(0.01)
         else:
             raise RuntimeError("the recording driver did not mount")
-        with Mounted(os.path.join(shown, "disk.img"), ext, mount_options) as game_disk:
+        with Mounted(kind, os.path.join(shown, "disk.img"), ext, mount_options) as game_disk:
             command = [driver, os.path.join(game_disk, "game")] + (["--no-flush"] if no_flush else [])
             soft = lambda: resource.setrlimit(resource.RLIMIT_NOFILE, (limit, limit)) if limit else None
             run(*command, preexec_fn=soft)
@@ -209,29 +250,77 @@ def check_state(files, before, after):
     return problems
 
 
-def replay(work, driver, base, before, after, events, seed, between, next_run_every):
-    """Mounts the crash states; gives the problems found and the states
-    checked. Every `next_run_every`-th state is run again and must come out
-    complete (0: none is)."""
+def replay(work, driver, kind, base, before, after, events, seed, between, next_run_every):
+    """Mounts the crash states; gives the problems found, the states checked
+    and those the file system itself left damaged. Every `next_run_every`-th
+    state is run again and must come out complete (0: none is)."""
     with open(base, "rb") as image:
         base_bytes = image.read()
     state_image, ext = os.path.join(work, "state.img"), os.path.join(work, "ext")
-    problems, checked = [], 0
+    problems, checked, damaged_states = [], 0, 0
     for name, state in crash_states(base_bytes, events, random.Random(seed), between):
         with open(state_image, "wb") as out:
             out.write(state)
-        with Mounted(state_image, ext) as disk:
+        with Mounted(kind, state_image, ext, repair=True) as disk:
             game = os.path.join(disk, "game")
-            found = check_state(snapshot(game), before, after)
-            if not found and next_run_every and checked % next_run_every == 0:
+            files, damaged = snapshot(game)
+            found = check_state(files, before, after)
+            if not found and not damaged and next_run_every and checked % next_run_every == 0:
                 run(driver, game)
-                rest = snapshot(game)
-                if rest != after:
+                rest, damaged = snapshot(game)
+                damaged += unremovable_temporaries(game, rest)
+                if rest != after and not damaged:
                     wrong = sorted(set(rest) ^ set(after)) or [p for p in rest if rest[p] != after[p]]
                     found.append("after the next run: %s" % ", ".join(wrong[:5]))
+            if damaged and kind.journaled:
+                found.append("the journal left unreadable: %s" % ", ".join(damaged[:5]))
+            damaged_states += bool(damaged)
         checked += 1
         problems += ["%s: %s" % (name, problem) for problem in found]
-    return problems, checked
+    return problems, checked, damaged_states
+
+
+def unremovable_temporaries(game, files):
+    """The temporaries a run left that the file system cannot remove either:
+    a name its folder lists but its own lookup cannot find."""
+    unremovable = []
+    for path in [path for path in files if os.path.basename(path).startswith(".velmora-")]:
+        try:
+            os.unlink(os.path.join(game, path))
+        except OSError:
+            unremovable.append(path)
+    return unremovable
+
+
+def make_disks(work, driver, kind):
+    """An image holding the game folder, and the files before and after a
+    run that is never cut."""
+    base = os.path.join(work, "base.img")
+    with open(base, "wb") as image:
+        image.truncate(IMAGE_MB << 20)
+    run(*kind.make, base)
+    with Mounted(kind, base, os.path.join(work, "ext")) as disk:
+        make_game(os.path.join(disk, "game"))
+        before = snapshot(os.path.join(disk, "game"))[0]
+    reference = os.path.join(work, "reference.img")
+    shutil.copyfile(base, reference)
+    with Mounted(kind, reference, os.path.join(work, "ext")) as disk:
+        run(driver, os.path.join(disk, "game"))
+        after = snapshot(os.path.join(disk, "game"))[0]
+    os.remove(reference)
+    return base, before, after
+
+
+# Kind, title, mount options, open-file limit, control, states between
+# flushes, which states are run again. Small batches make many flushes:
+# fewer states between them, and every other one run again. On the FUSE
+# disks copies are named by a link and a rename that replaces is followed by
+# a folder flush: small batches there put many names between flushes.
+ROUNDS = [(EXT4, "as mounted by default", "", 0, False, 3, 1),
+          (EXT4, "with noauto_da_alloc, 64 open files", "noauto_da_alloc", 64, False, 1, 2),
+          (EXT4, "control: copies named before their flush", "noauto_da_alloc", 64, True, 2, 0),
+          (NTFS, "64 open files", "", 64, False, 1, 3),
+          (EXFAT, "64 open files", "", 64, False, 3, 3)]
 
 
 def main():
@@ -240,40 +329,30 @@ def main():
     if why_not:
         print("SKIP:", why_not)
         return 77
-    shutil.rmtree(work, ignore_errors=True)
-    os.makedirs(os.path.join(work, "ext"))
-    base = os.path.join(work, "base.img")
-    with open(base, "wb") as image:
-        image.truncate(IMAGE_MB << 20)
-    run("mkfs.ext4", "-q", "-F", "-E", "lazy_itable_init=0,lazy_journal_init=0", base)
-    try:
-        with Mounted(base, os.path.join(work, "ext")) as disk:
-            make_game(os.path.join(disk, "game"))
-            before = snapshot(os.path.join(disk, "game"))
-        reference = os.path.join(work, "reference.img")
-        shutil.copyfile(base, reference)
-        with Mounted(reference, os.path.join(work, "ext")) as disk:
-            run(driver, os.path.join(disk, "game"))
-            after = snapshot(os.path.join(disk, "game"))
-        os.remove(reference)
-    except (subprocess.CalledProcessError, OSError) as error:
-        print("SKIP: cannot mount an image here:", error)
-        return 77
-
-    failed = False
-    # Title, mount options, open-file limit, control, states between flushes,
-    # which states are run again. Small batches make many flushes: fewer
-    # states between them, and every other one run again.
-    rounds = [("ext4 as mounted by default", "", 0, False, 3, 1),
-              ("ext4 with noauto_da_alloc, 64 open files", "noauto_da_alloc", 64, False, 1, 2),
-              ("control: copies named before their flush", "noauto_da_alloc", 64, True, 2, 0)]
-    for number, (title, options, limit, control, between, next_run_every) in enumerate(rounds):
+    failed, tried = False, 0
+    for number, (kind, title, options, limit, control, between, next_run_every) in enumerate(ROUNDS):
+        title = kind.name + " " + title
+        if os.environ.get("POWER_CUT_ONLY", kind.name) != kind.name:
+            continue
+        missing = [tool for tool in kind.tools if not shutil.which(tool)]
+        if missing:
+            print("%s: skipped, %s not installed" % (title, " ".join(missing)))
+            continue
+        shutil.rmtree(work, ignore_errors=True)
+        os.makedirs(os.path.join(work, "ext"))
+        try:
+            base, before, after = make_disks(work, driver, kind)
+        except (subprocess.CalledProcessError, OSError) as error:
+            print("%s: skipped, cannot mount an image here: %s" % (title, error))
+            continue
+        tried += 1
         started = time.time()
-        events = record_run(work, driver, fuse, base, options, limit, control)
+        events = record_run(work, driver, fuse, kind, base, options, limit, control)
         flushes = sum(1 for event in events if event[0] == "F")
-        problems, checked = replay(work, driver, base, before, after, events, number, between, next_run_every)
-        print("%s: %d writes, %d flushes, %d crash states, %d faulty (%.0f s)" %
-              (title, len(events) - flushes, flushes, checked, len(problems), time.time() - started))
+        problems, checked, damaged = replay(work, driver, kind, base, before, after, events, number, between,
+                                            next_run_every)
+        print("%s: %d writes, %d flushes, %d crash states, %d faulty, %d the file system left damaged (%.0f s)" %
+              (title, len(events) - flushes, flushes, checked, len(problems), damaged, time.time() - started))
         for problem in problems[:10]:
             print("  " + problem)
         if control and not problems:
@@ -282,6 +361,9 @@ def main():
         if not control and problems:
             failed = True
     shutil.rmtree(work, ignore_errors=True)
+    if not tried:
+        print("SKIP: no file system could be mounted here")
+        return 77
     print("FAIL" if failed else "PASS: every crash state holds whole files only, and the next run completes it")
     return 1 if failed else 0
 

@@ -66,6 +66,31 @@ def owning_package(path):
     sys.exit(f"make_portable: no package owns {path}")
 
 
+COMMON_LICENCES = Path("/usr/share/common-licenses")
+
+
+def common_licences_named(notices):
+    """The texts in the common-licenses folder that the copyright files name."""
+    named = set()
+    for copyright_file in notices.glob("*.copyright"):
+        text = copyright_file.read_text(errors="replace")
+        named |= {name for name in re.findall(r"/usr/share/common-licenses/([A-Za-z0-9.+-]*[A-Za-z0-9+])", text)
+                  if (COMMON_LICENCES / name).is_file()}
+    return named
+
+
+def package_versions(package):
+    """A package's exact version, and its source package's name and version."""
+    architecture = subprocess.run(["dpkg", "--print-architecture"], capture_output=True, text=True,
+                                  check=True).stdout.strip()
+    for name in (f"{package}:{architecture}", package):
+        query = subprocess.run(["dpkg-query", "-W", "-f=${Version}\t${source:Package}\t${source:Version}\n", name],
+                               capture_output=True, text=True)
+        if query.returncode == 0:
+            return tuple(query.stdout.splitlines()[0].split("\t"))
+    sys.exit(f"make_portable: dpkg knows no version of {package}")
+
+
 def main():
     program, folder, licence, manual, readme = (Path(a) for a in sys.argv[1:6])
     system = system_libraries()
@@ -105,8 +130,11 @@ def main():
                       {owning_package(QT_PLUGINS / p) for p in PLUGINS if (QT_PLUGINS / p).exists()})
     for package in packages:
         shutil.copy2(f"/usr/share/doc/{package}/copyright", notices / f"{package}.copyright")
-    shutil.copy2("/usr/share/common-licenses/LGPL-3", notices / "LGPL-3")
-    shutil.copy2("/usr/share/common-licenses/GPL-3", notices / "GPL-3")
+    # The copyright files point at licence texts in the system's
+    # common-licenses folder, which not every distribution has (SteamOS has
+    # not): each text they name travels beside them.
+    for name in sorted(common_licences_named(notices) | {"LGPL-3", "GPL-3"}):
+        shutil.copyfile(COMMON_LICENCES / name, notices / name)
     (folder / "THIRD-PARTY-NOTICES").write_text(
         "Velmora Config is MIT-licensed (LICENSE). This folder also carries libraries\n"
         "of other projects, each under its own licence: the copyright file of each\n"
@@ -118,8 +146,10 @@ def main():
         "(the program finds its libraries there first) or remove them from lib/ to\n"
         "use the system's. Qt's source is at https://download.qt.io/ and Debian's,\n"
         "with its changes, through `apt source qt6-base`.\n\n"
-        "Libraries carried, by package:\n" +
-        "".join(f"  {package}\n" for package in packages))
+        "Libraries carried, by Debian package and exact version, with the source\n"
+        "package and version they were built from:\n" +
+        "".join(f"  {package} {version} (source: {source} {source_version})\n"
+                for package, (version, source, source_version) in ((p, package_versions(p)) for p in packages)))
     print(f"carried {len(carried)} libraries from {len(packages)} packages")
 
 
