@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
 
 #include "copier/copy_plan.h"
 #include "copier/copy_progress.h"
@@ -16,8 +19,11 @@ GamePath Below(GamePath folder, const std::string& name) {
 }
 
 // Visits the listed files of one folder pair that the plan does not leave out.
+// The source folder is done with afterwards; the target only when no later
+// pair writes into it (`target_again`): a copy still waiting for its name
+// must be found there in any letter case.
 bool VisitPair(const GameFolder& game, FileSystem& fs, const PlanLists& plan, std::size_t j,
-               FileListing& files, const PlanVisitor& visit) {
+               bool target_again, FileListing& files, const PlanVisitor& visit) {
   const std::optional<GamePath> source = game.Parse(plan.dirs.List(j));
   const std::optional<GamePath> target = game.Parse(plan.dirs2.List(j));
   if (!source || !target) return true;
@@ -32,6 +38,8 @@ bool VisitPair(const GameFolder& game, FileSystem& fs, const PlanLists& plan, st
     file.back() = name;
     if (!visit.file(file, *target, Replace::kNo)) return false;
   }
+  fs.DoneWith(*source);
+  if (!target_again) fs.DoneWith(*target);
   return true;
 }
 
@@ -45,6 +53,8 @@ bool VisitFolderReplacing(FileSystem& fs, const GamePath& from, const GamePath& 
                            : visit.file(Below(from, entry.name), to, Replace::kYes);
     if (!go_on) return false;
   }
+  fs.DoneWith(from);
+  fs.DoneWith(to);
   return true;
 }
 
@@ -52,8 +62,12 @@ bool VisitFolderReplacing(FileSystem& fs, const GamePath& from, const GamePath& 
 
 void VisitPlan(const GameFolder& game, FileSystem& fs, const PlanLists& plan, FileListing& files,
                const PlanVisitor& visit) {
+  // Targets are upper-cased: two pairs write into one folder when their
+  // targets are equal.
+  std::unordered_map<std::string_view, std::size_t> pairs_into;  // the plan outlives the map
+  for (std::size_t j = 0; j < plan.dirs2.ListCount(); ++j) ++pairs_into[plan.dirs2.List(j)];
   for (std::size_t j = 0; j < plan.dirs.ListCount(); ++j)
-    if (!VisitPair(game, fs, plan, j, files, visit)) return;
+    if (!VisitPair(game, fs, plan, j, --pairs_into[plan.dirs2.List(j)] > 0, files, visit)) return;
   VisitFolderReplacing(fs, *SplitRelative(kPitsSource), *SplitRelative(kPitsTarget), visit);
 }
 

@@ -76,6 +76,25 @@ TEST_F(CopyRunTest, NamesWithLettersBeyondAToZMatchInAnyLetterCaseAsOnWindows) {
 }
 #endif
 
+#ifndef _WIN32  // two source folders whose names differ only in letter case
+TEST_F(CopyRunTest, TwoSourceFoldersSharingOneTargetCopyEachNameOnceAfterTheFirstFolderIsDoneWith) {
+  // Folders are done with as the copy moves on; the target is kept while
+  // another pair still writes into it, and the second folder's copies find
+  // the first's there, even while they still wait for their names.
+  temp_.Write("season02/tracks/Monaco/track.gdb", "first");
+  temp_.Write("season02/tracks/Monaco/only.cam", "first");
+  temp_.Write("season02/tracks/MONACO/TRACK.GDB", "second");
+  temp_.Write("season02/tracks/MONACO/lights.dat", "second");
+  temp_.MakeFolder("ZENTOSEASON/tracks/MONACO");
+  const CopyOutcome outcome = Run();
+  EXPECT_EQ(outcome.copied, 3u);
+  EXPECT_EQ(outcome.already_there, 1u);
+  EXPECT_TRUE(outcome.failures.empty()) << "a copy waiting for its name is a file already there";
+  EXPECT_EQ(Names("ZENTOSEASON/tracks/MONACO"), (std::vector<std::string>{"TRACK.GDB", "lights.dat", "only.cam"}))
+      << "copied once, in the spelling of the folder listed first";
+}
+#endif
+
 TEST_F(CopyRunTest, ASourceNamedInAnotherLetterCaseIsFoundAndCopiedUnderTheNameGiven) {
   temp_.Write("season02/tracks/Monaco/Monaco.gdb", "geometry");
   temp_.Write("season02/tracks/Monaco/Monaco.cam", "camera");

@@ -75,6 +75,8 @@ class CaseResolver {
   Result<FolderIndex*> Index(const std::string& folder);
   // The same for a folder already open as `fd`, read through that handle.
   Result<FolderIndex*> Index(const std::string& folder, int fd);
+  // Drops what was read of a folder; it is read again on next use.
+  void Forget(const std::string& folder) { folders_.erase(folder); }
 
  private:
   // One read of a folder: its index, or why it could not be read.

@@ -89,6 +89,10 @@ class FileSystem {
   // spelling (a Windows folder made case-sensitive); not on Linux, where
   // the game's Wine ignores letter case.
   virtual bool CaseSensitive(const GamePath& /*folder*/) { return false; }
+  // Tells that the command is done with `folder`: what was learnt about the
+  // names in it may go, so that memory stays flat however many folders a
+  // command goes through. A folder used again is read again.
+  virtual void DoneWith(const GamePath& /*folder*/) {}
 };
 
 // The real file system below the game folder. Each command opens its own

@@ -120,6 +120,14 @@ class PosixFileSystem : public FileSystem {
     return std::uint64_t(st.st_size);
   }
 
+  // A copy still waiting for its name is no longer among the names then:
+  // were the folder written into again, a second copy of it would find the
+  // name taken when it is named, and be told as already there.
+  void DoneWith(const GamePath& folder) override {
+    const CaseResolver::Resolved resolved = resolver_.Resolve(folder);
+    if (resolved.exists) folders_.ForgetIndex(resolved.path);
+  }
+
   std::optional<std::string> NativePath(const GamePath& path) override {
     const CaseResolver::Resolved resolved = resolver_.Resolve(path);
     if (!resolved.exists) return std::nullopt;
@@ -183,9 +191,12 @@ class PosixFileSystem : public FileSystem {
     sweep_.SweepOnce(into.path, into.fd->get(), index);
     const std::optional<std::string> existing = index.Find(source.back());
     if (existing && replace == Replace::kNo) {
+      // A copy this command made may still wait for its name: the index
+      // knows it as a file.
       struct stat there;
-      const bool file = fstatat(into.fd->get(), existing->c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0 &&
-                        S_ISREG(there.st_mode);
+      const bool file = fstatat(into.fd->get(), existing->c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0
+                            ? S_ISREG(there.st_mode)
+                            : index.TypeOf(*existing) == DT_REG;
       cause = file ? Cause::kAlreadyThere : Cause::kNameTaken;
       return Status("linkat", EEXIST);
     }

@@ -91,6 +91,11 @@ Result<WriteFolders::Indexed> WriteFolders::OpenWithIndex(const GamePath& folder
   return Indexed{std::move(*open), *index};
 }
 
+void WriteFolders::ForgetIndex(const std::string& path) {
+  if (last_index_path_ == path) last_index_ = nullptr;
+  resolver_.Forget(path);
+}
+
 void WriteFolders::CloseAll() {
   open_.clear();
   last_open_.reset();

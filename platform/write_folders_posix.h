@@ -53,6 +53,8 @@ class WriteFolders {
   Result<Indexed> OpenWithIndex(const GamePath& folder);
   // Closes every folder kept open but the game folder.
   void CloseAll();
+  // Drops the names read in a folder (by its path); read again on next use.
+  void ForgetIndex(const std::string& path);
 
  private:
   // Fills in the file system `at` lies on, asked once for each; false when
