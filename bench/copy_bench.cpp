@@ -10,8 +10,12 @@
 // (which flushes each batch of files before naming them), and once without.
 // The copier reports its progress as it does in the window.
 //
-// Usage: copy_bench [WORK_FOLDER [SHAPE]]   (default: ./copy-bench, removed
-// afterwards; SHAPE: realistic, many or one-folder, else all three; or
+// Each shape is measured with warm caches and cold (caches dropped before each
+// run, as root), and, where root can make them, on btrfs and xfs loop files.
+//
+// Usage: copy_bench [WORK_FOLDER [SHAPE [ROUND]]]   (default: ./copy-bench,
+// removed afterwards; ROUND: warm, cold, btrfs or xfs, else all four;
+// SHAPE: realistic, many or one-folder, else all three; or
 // "flush": syncfs against fdatasync on each file, with and without another
 // program writing meanwhile; or "progress": the copier with its progress
 // told and without, on the realistic and the many-files shape)
@@ -21,6 +25,7 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <random>
 #include <string>
 #include <vector>
@@ -131,16 +136,39 @@ void MakeEmptyTargets(const fs::path& work) {
   Sync();
 }
 
+// The copier runs as a program of its own (this one, started again with
+// --copy), so that its peak memory is its alone: a forked child's ru_maxrss
+// holds the parent's resident pages too.
 Measure RunCopier(const fs::path& work, bool flush_each_file = false, bool with_progress = true) {
-  return TimeInChild([&] {
-    CurrentPosixFileCalls().flush_each_file = flush_each_file;
-    fs::current_path(work / "game");
-    const GameFolder game = GameFolder::Current();
-    WorkLists lists(game);
-    // Progress figured out and reported as the window has it, minus the window.
-    CommandProgress progress([] {}, CommandProgress::Clock::duration::zero());
-    RunCopyFiles(game, OpenFileSystem, lists, with_progress ? static_cast<Progress&>(progress) : NoProgress());
+  const std::string report = (work / "peak-kib").string(), game = (work / "game").string();
+  Measure measure = TimeInChild([&] {
+    execl("/proc/self/exe", "copy_bench", "--copy", game.c_str(), flush_each_file ? "1" : "0",
+          with_progress ? "1" : "0", report.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
   });
+  std::ifstream(report) >> measure.peak_kib;
+  return measure;
+}
+
+// The child's side of RunCopier.
+int CopyAsChild(char** argv) {
+  CurrentPosixFileCalls().flush_each_file = std::string(argv[3]) == "1";
+  fs::current_path(argv[2]);
+  const GameFolder game = GameFolder::Current();
+  WorkLists lists(game);
+  // Progress figured out and reported as the window has it, minus the window.
+  CommandProgress progress([] {}, CommandProgress::Clock::duration::zero());
+  RunCopyFiles(game, OpenFileSystem, lists, std::string(argv[4]) == "1" ? static_cast<Progress&>(progress) : NoProgress());
+  std::ofstream(argv[5]) << OwnPeakKib();
+  return 0;
+}
+
+// With `cold`, the system's caches are emptied before each run, as after a
+// reboot: every source is read from the disk. Needs root.
+bool DropCaches() {
+  Sync();
+  std::ofstream drop("/proc/sys/vm/drop_caches");
+  return drop << "3" << std::flush ? true : false;
 }
 
 // cp into `target`; with `then_sync`, followed by sync: only then is its
@@ -152,46 +180,91 @@ Measure RunCp(const fs::path& work, const char* target, bool then_sync) {
                      "cp -r --preserve=mode,timestamps pits/. '" + to + "/pits/'" + (then_sync ? " && sync" : ""));
 }
 
-// Disk timings here vary from run to run by a factor of two: medians of seven.
+// Disk timings here vary from run to run by a factor of two: seven trials,
+// told by their median, least and most.
 constexpr int kTrials = 7;
 
-struct Result {
-  double copier_first, cp_first, cp_sync_first, copier_repeat, cp_repeat;
-  long peak_kib;
+struct Trials {
+  std::vector<double> copier_first, cp_first, cp_sync_first, copier_repeat, cp_repeat;
+  long peak_kib = 0;
 };
 
-Result MeasureAll(const fs::path& work) {
-  std::vector<double> copier_first, cp_first, cp_sync_first, copier_repeat, cp_repeat;
-  long peak = 0;
+Trials MeasureAll(const fs::path& work, bool cold) {
+  Trials t;
+  const auto before_run = [&] {
+    if (cold) DropCaches();
+  };
   for (int trial = 0; trial < kTrials; ++trial) {
     MakeEmptyTargets(work);
     // Each goes first in one trial, so none always meets the write-back of
     // another's data; a sync after each leaves the next a clean disk.
     for (int turn = 0; turn < 3; ++turn) {
+      before_run();
       switch ((trial + turn) % 3) {
         case 0: {
           const Measure ours = RunCopier(work);
-          copier_first.push_back(ours.seconds);
-          peak = std::max(peak, ours.peak_kib);
+          t.copier_first.push_back(ours.seconds);
+          t.peak_kib = std::max(t.peak_kib, ours.peak_kib);
           break;
         }
         case 1:
-          cp_first.push_back(RunCp(work, "cp-target", false).seconds);
+          t.cp_first.push_back(RunCp(work, "cp-target", false).seconds);
           break;
         case 2:
-          cp_sync_first.push_back(RunCp(work, "cp-sync-target", true).seconds);
+          t.cp_sync_first.push_back(RunCp(work, "cp-sync-target", true).seconds);
           break;
       }
       Sync();
     }
     const bool copier_now = trial % 2 == 0;
+    before_run();
     const double a = copier_now ? RunCopier(work).seconds : RunCp(work, "cp-target", false).seconds;
+    before_run();
     const double b = copier_now ? RunCp(work, "cp-target", false).seconds : RunCopier(work).seconds;
-    copier_repeat.push_back(copier_now ? a : b);
-    cp_repeat.push_back(copier_now ? b : a);
+    t.copier_repeat.push_back(copier_now ? a : b);
+    t.cp_repeat.push_back(copier_now ? b : a);
   }
-  return {Median(copier_first), Median(cp_first), Median(cp_sync_first), Median(copier_repeat),
-          Median(cp_repeat), peak};
+  return t;
+}
+
+// A file system of its own kind, on a loop file in the work folder, for as
+// long as the object lives. Needs root and the kind's mkfs.
+class LoopMount {
+ public:
+  LoopMount(const fs::path& work, const std::string& kind) : image_(work / (kind + ".img")), at_(work / kind) {
+    fs::create_directories(at_);
+    const std::string make = "truncate -s 40G '" + image_.string() + "' && mkfs." + kind + " -q -f '" +
+                             image_.string() + "' >/dev/null 2>&1 && mount -o loop '" + image_.string() + "' '" +
+                             at_.string() + "'";
+    mounted_ = std::system(make.c_str()) == 0;
+  }
+  ~LoopMount() {
+    if (mounted_ && std::system(("umount '" + at_.string() + "'").c_str()) != 0) std::perror("umount");
+    fs::remove(image_);
+  }
+  bool Mounted() const { return mounted_; }
+  fs::path Work() const { return at_ / "bench"; }
+
+ private:
+  fs::path image_, at_;
+  bool mounted_ = false;
+};
+
+void MeasureShape(const fs::path& work, const Shape& shape, const char* round, bool cold) {
+  fs::remove_all(work);
+  const std::uintmax_t bytes = MakeGame(work, shape);
+  const Trials t = MeasureAll(work, cold);
+  std::printf("%s, %s: %d files, %.0f MB; ratios: median (least-most) of %d trials\n", shape.name, round,
+              shape.Files(), bytes / 1e6, kTrials);
+  std::printf("  first run:  copier %.3f s, cp -rn %.3f s, ratio %s\n", Median(t.copier_first),
+              Median(t.cp_first), Told(SpreadOf(Ratios(t.copier_first, t.cp_first))).c_str());
+  std::printf("  first run:  copier %.3f s, cp -rn; sync %.3f s, ratio %s\n", Median(t.copier_first),
+              Median(t.cp_sync_first), Told(SpreadOf(Ratios(t.copier_first, t.cp_sync_first))).c_str());
+  std::printf("  repeat run: copier %.3f s, cp -rn %.3f s, ratio %s\n", Median(t.copier_repeat),
+              Median(t.cp_repeat), Told(SpreadOf(Ratios(t.copier_repeat, t.cp_repeat))).c_str());
+  std::printf("  copier peak memory (its own process): %ld KiB\n", t.peak_kib);
+  std::fflush(stdout);
+  fs::remove_all(work);
 }
 
 }  // namespace
@@ -256,6 +329,7 @@ void MeasureProgressCost(const fs::path& work, const Shape& shape) {
 }
 
 int main(int argc, char** argv) {
+  if (argc > 5 && std::string(argv[1]) == "--copy") return CopyAsChild(argv);
   const fs::path work = fs::absolute(argc > 1 ? argv[1] : "copy-bench");
   const std::string only = argc > 2 ? argv[2] : "";
   if (only == "progress") {
@@ -270,20 +344,25 @@ int main(int argc, char** argv) {
     fs::remove_all(work);
     return 0;
   }
+  // Rounds: the work folder's own file system with the sources in the
+  // cache (warm) and read from the disk (cold); then, where root may make
+  // them, btrfs and xfs on loop files, warm.
+  const std::string round = argc > 3 ? argv[3] : "";
+  const auto wanted = [&](const char* name) { return round.empty() || round == name; };
   for (const Shape& shape : kShapes) {
     if (!only.empty() && only != shape.name) continue;
-    fs::remove_all(work);
-    const std::uintmax_t bytes = MakeGame(work, shape);
-    const Result r = MeasureAll(work);
-    std::printf("%s: %d files, %.0f MB\n", shape.name, shape.Files(), bytes / 1e6);
-    std::printf("  first run:  copier %.3f s, cp -rn %.3f s, ratio %.2f\n", r.copier_first, r.cp_first,
-                r.copier_first / r.cp_first);
-    std::printf("  first run:  copier %.3f s, cp -rn; sync %.3f s, ratio %.2f\n", r.copier_first,
-                r.cp_sync_first, r.copier_first / r.cp_sync_first);
-    std::printf("  repeat run: copier %.3f s, cp -rn %.3f s, ratio %.2f\n", r.copier_repeat, r.cp_repeat,
-                r.copier_repeat / r.cp_repeat);
-    std::printf("  copier peak memory: %ld KiB\n", r.peak_kib);
-    std::fflush(stdout);
+    if (wanted("warm")) MeasureShape(work, shape, "warm", false);
+    if (wanted("cold")) {
+      if (DropCaches()) MeasureShape(work, shape, "cold", true);
+      else std::printf("%s, cold: skipped, the caches cannot be dropped (not root)\n", shape.name);
+    }
+    for (const char* kind : {"btrfs", "xfs"}) {
+      if (!wanted(kind)) continue;
+      LoopMount mount(work.parent_path() / "copy-bench-disks", kind);
+      if (mount.Mounted()) MeasureShape(mount.Work(), shape, kind, false);
+      else std::printf("%s, %s: skipped, no %s file system can be made here\n", shape.name, kind, kind);
+    }
   }
   fs::remove_all(work);
+  fs::remove_all(work.parent_path() / "copy-bench-disks");
 }
