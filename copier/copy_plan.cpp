@@ -44,11 +44,12 @@ bool IsLeftOut(std::string_view name, const StringList& not_copy) {
   // one character at a time, and this is asked for every file.
   const std::string upper = ToUpperName(LastCharacters(name, 4));
   if (upper.size() >= 4 && std::string_view(upper).substr(upper.size() - 4) == ".AIW") return true;
-  // Asked for every file: ASCII names of another length are passed over at once.
-  const bool ascii = IsAsciiName(name);
+  // Asked for every file: between ASCII names, one of another length is
+  // passed over at once.
+  const bool ascii = IsAsciiName(name) && not_copy.AllAscii();
   for (std::size_t m = 0; m < not_copy.ListCount(); ++m) {
     const std::string_view item = not_copy.List(m);
-    if (ascii && item.size() != name.size() && IsAsciiName(item)) continue;
+    if (ascii && item.size() != name.size()) continue;
     if (NamesEqualIgnoringCase(item, name)) return true;
   }
   return false;

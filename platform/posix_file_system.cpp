@@ -114,9 +114,8 @@ class PosixFileSystem : public FileSystem {
   }
 
   std::optional<std::uint64_t> FileSize(const GamePath& file) override {
-    const CaseResolver::Resolved resolved = resolver_.Resolve(file);
     struct stat st;
-    if (!resolved.exists || !StatPath(resolved.path, st, true) || !S_ISREG(st.st_mode)) return std::nullopt;
+    if (file.empty() || !sources_.StatFollowing(file, st) || !S_ISREG(st.st_mode)) return std::nullopt;
     return std::uint64_t(st.st_size);
   }
 

@@ -89,7 +89,7 @@ bool GoesRoundInALoop(const std::string& root, const std::string& path) {
   return false;
 }
 
-Result<UniqueFd> SourceFiles::Open(const GamePath& source, struct stat& st) {
+Status SourceFiles::EnterFolderOf(const GamePath& source) {
   const bool same_folder = folder_ && folder_key_.size() + 1 == source.size() &&
                            std::equal(folder_key_.begin(), folder_key_.end(), source.begin());
   if (!same_folder) {
@@ -106,11 +106,23 @@ Result<UniqueFd> SourceFiles::Open(const GamePath& source, struct stat& st) {
     folder_ = std::move(*opened);
     folder_key_ = std::move(key);
   }
+  return Status();
+}
+
+Result<UniqueFd> SourceFiles::Open(const GamePath& source, struct stat& st) {
+  if (const Status entered = EnterFolderOf(source); !entered.ok()) return entered;
   Result<UniqueFd> in = OpenRegular(folder_.get(), source.back().c_str(), O_NOFOLLOW, st);
   if (in || in.status().code() != ENOENT) return in;
   const CaseResolver::Resolved file = resolver_.Resolve(source);
   if (!file.exists) return file.Missing();
   return OpenRegularPath(file.path, O_NOFOLLOW, st);
+}
+
+bool SourceFiles::StatFollowing(const GamePath& source, struct stat& st) {
+  if (!EnterFolderOf(source).ok()) return false;
+  if (fstatat(folder_.get(), source.back().c_str(), &st, 0) == 0) return true;
+  const CaseResolver::Resolved file = resolver_.Resolve(source);
+  return file.exists && StatPath(file.path, st, true);
 }
 
 }  // namespace velmora

@@ -47,10 +47,16 @@ class SourceFiles {
   // listing, so it is tried as it stands; only a name in another letter
   // case is looked up.
   Result<UniqueFd> Open(const GamePath& source, struct stat& st);
+  // The status of a source file (of what a link leads to), found as Open
+  // finds it, through the same folder handle; false when there is none.
+  bool StatFollowing(const GamePath& source, struct stat& st);
   // Gives back the folder kept open.
   void Close() { folder_.Close(); }
 
  private:
+  // Opens the folder `source` lies in, unless it is the one open now.
+  Status EnterFolderOf(const GamePath& source);
+
   CaseResolver& resolver_;
   UniqueFd folder_;  // the folder last read from
   GamePath folder_key_;

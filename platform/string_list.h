@@ -17,10 +17,13 @@ class StringList {
   std::size_t ListCount() const { return ends_.size(); }
   // The entry at index i (0-based); valid until the list is next changed.
   std::string_view List(std::size_t i) const;
+  // True when every entry is ASCII.
+  bool AllAscii() const { return all_ascii_; }
 
  private:
   std::string text_;
   std::vector<std::size_t> ends_;
+  bool all_ascii_ = true;
 };
 
 }  // namespace velmora
