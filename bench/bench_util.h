@@ -1,7 +1,7 @@
 #pragma once
 
 // Small helpers shared by the benchmarks: timing a piece of work in a child
-// process, timing a shell command, the spread of paired ratios.
+// process (Linux), timing a shell command.
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -14,6 +14,8 @@
 #include <functional>
 #include <string>
 #include <vector>
+
+#include "bench/spread.h"
 
 namespace velmora::bench {
 
@@ -60,35 +62,6 @@ inline Measure TimeCommand(const std::string& command) {
   });
 }
 
-inline double Median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  const std::size_t middle = values.size() / 2;
-  return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
-}
-
-// The smallest, middle and largest of a set of figures.
-struct Spread {
-  double min, median, max;
-};
-
-inline Spread SpreadOf(const std::vector<double>& values) {
-  return {*std::min_element(values.begin(), values.end()), Median(values),
-          *std::max_element(values.begin(), values.end())};
-}
-
-// The ratio of each trial's figures, a[i] / b[i].
-inline std::vector<double> Ratios(const std::vector<double>& a, const std::vector<double>& b) {
-  std::vector<double> ratios;
-  for (std::size_t i = 0; i < a.size() && i < b.size(); ++i) ratios.push_back(a[i] / b[i]);
-  return ratios;
-}
-
-// "1.02 (0.95-1.10)": the median, then the least and the most.
-inline std::string Told(const Spread& spread) {
-  char text[64];
-  std::snprintf(text, sizeof text, "%.2f (%.2f-%.2f)", spread.median, spread.min, spread.max);
-  return text;
-}
 
 inline void Sync() {
   if (std::system("sync") != 0) std::fprintf(stderr, "sync failed\n");

@@ -31,11 +31,13 @@
 #include <vector>
 
 #include "app/commands.h"
+#include "bench/spread.h"
 #include "copier/copy_plan.h"
 #include "platform/win32_calls.h"
 
 namespace fs = std::filesystem;
 using namespace velmora;
+using namespace velmora::bench;
 
 namespace {
 
@@ -249,11 +251,6 @@ Measure Xcopy(const fs::path& game, const fs::path& season, const Shape& shape) 
   return RunProcess(L"cmd /c \"" + script + L"\"");
 }
 
-double Median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  const std::size_t middle = values.size() / 2;
-  return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
-}
 
 struct WindowSearch {
   DWORD process;
@@ -345,13 +342,14 @@ void MeasureShape(const fs::path& work, const Shape& shape, int trials) {
     t_flush.push_back(Velmora(game, false).seconds);
   }
   const double o = Median(t_ours), l = Median(t_loop), x = Median(t_xcopy);
-  std::printf("%s: %d files, medians of %d\n", shape.name, files, trials);
-  std::printf("  first copy:  velmora %.2f s, CopyFileW loop %.2f s, xcopy %.2f s; ratio %.2f to the loop, %.2f to xcopy\n",
-              o, l, x, o / l, o / x);
-  std::printf("  without the flush of each copy before its name: %.2f s, %.2f to the loop\n", Median(t_flush),
-              Median(t_flush) / l);
-  std::printf("  repeat copy: velmora %.2f s, CopyFileW loop %.2f s, ratio %.2f\n", Median(r_ours), Median(r_loop),
-              Median(r_ours) / Median(r_loop));
+  std::printf("%s: %d files; times are medians, ratios median (least-most), of %d trials\n", shape.name, files,
+              trials);
+  std::printf("  first copy:  velmora %.2f s, CopyFileW loop %.2f s, xcopy %.2f s; ratio %s to the loop, %s to xcopy\n",
+              o, l, x, Told(SpreadOf(Ratios(t_ours, t_loop))).c_str(), Told(SpreadOf(Ratios(t_ours, t_xcopy))).c_str());
+  std::printf("  without the flush of each copy before its name: %.2f s, %s to the loop\n", Median(t_flush),
+              Told(SpreadOf(Ratios(t_flush, t_loop))).c_str());
+  std::printf("  repeat copy: velmora %.2f s, CopyFileW loop %.2f s, ratio %s\n", Median(r_ours), Median(r_loop),
+              Told(SpreadOf(Ratios(r_ours, r_loop))).c_str());
   std::printf("  Win32Calls per file: %.1f; full flushes per file: %.3f; peak working set %.1f MB\n", calls,
               flushes, peak);
   std::fflush(stdout);
