@@ -22,11 +22,12 @@ cut, with no temporary files.
 Rounds: ext4 as mounted by default; ext4 with noauto_da_alloc and an
 open-file limit of 64 (small batches), where ext4 no longer hides a missing
 flush; NTFS through ntfs-3g and exFAT through exfat-fuse, the disks players
-share with Windows, with small batches. A control whose copies are named
+share with Windows, with small batches; btrfs, where each copy is a clone
+named at once. A control whose copies are named
 without their batch being flushed must fail, or the test proves nothing.
 
 Usage: power_cut_test.py COMMANDS_DRIVER COUNTING_FUSE WORK_FOLDER
-POWER_CUT_ONLY=ext4|ntfs-3g|exfat-fuse runs one file system's rounds.
+POWER_CUT_ONLY=ext4|ntfs-3g|exfat-fuse|btrfs runs one file system's rounds.
 Exit 0 when every state holds, 1 when one does not, 77 when the machine
 cannot mount (not root, no FUSE or loop devices).
 """
@@ -76,6 +77,9 @@ EXT4 = Kind("ext4", ["mkfs.ext4", "-q", "-F", "-E", "lazy_itable_init=0,lazy_jou
 # ntfs-3g mounts no volume whose log is not empty: ntfsfix empties it.
 NTFS = Kind("ntfs-3g", ["mkntfs", "-F", "-q", "-f"], ["ntfsfix"], lambda options: ["ntfs-3g"],
             ["mkntfs", "ntfsfix", "ntfs-3g"], journaled=False)
+# btrfs clones each copy: named at once, with no flush of its own.
+BTRFS = Kind("btrfs", ["mkfs.btrfs", "-q", "-f", "--mixed"], None, lambda options: ["mount", "-t", "btrfs"],
+             ["mkfs.btrfs"], journaled=True)
 EXFAT = Kind("exfat-fuse", ["mkfs.exfat"], None, lambda options: ["mount.exfat-fuse"],
              ["mkfs.exfat", "mount.exfat-fuse"], journaled=False)
 
@@ -320,7 +324,8 @@ ROUNDS = [(EXT4, "as mounted by default", "", 0, False, 3, 1),
           (EXT4, "with noauto_da_alloc, 64 open files", "noauto_da_alloc", 64, False, 1, 2),
           (EXT4, "control: copies named before their flush", "noauto_da_alloc", 64, True, 2, 0),
           (NTFS, "64 open files", "", 64, False, 1, 3),
-          (EXFAT, "64 open files", "", 64, False, 3, 3)]
+          (EXFAT, "64 open files", "", 64, False, 3, 3),
+          (BTRFS, "as mounted by default", "", 0, False, 8, 1)]
 
 
 def main():

@@ -113,11 +113,13 @@ bool IsExactCopy(int from, const struct stat& from_status, int folder, const std
   return true;
 }
 
-bool CopyData(int from, int to, const struct stat& from_status, bool& clone, std::atomic<std::uint64_t>* written) {
+bool CopyData(int from, int to, const struct stat& from_status, bool& clone, std::atomic<std::uint64_t>* written,
+              bool* cloned) {
   const off_t size = from_status.st_size;
   if (clone && size > 0) {
     if (ioctl(to, FICLONE, from) == 0) {
       Count(written, size);
+      if (cloned) *cloned = true;
       return true;
     }
     if (errno == EOPNOTSUPP || errno == EXDEV || errno == EINVAL || errno == ENOTTY) clone = false;

@@ -16,9 +16,10 @@ namespace velmora {
 // copy_file_range, then plain reads and writes through one fixed buffer. Of
 // a file with holes, only the data is copied. False also when the source
 // turns out shorter than its status said. Adds the bytes to `written`, if
-// given, as they are copied.
+// given, as they are copied. Sets `cloned`, if given, when the copy is a
+// clone.
 bool CopyData(int from, int to, const struct stat& from_status, bool& clone,
-              std::atomic<std::uint64_t>* written = nullptr);
+              std::atomic<std::uint64_t>* written = nullptr, bool* cloned = nullptr);
 
 // True when `name` in the open `folder` is a regular file (not a link) with
 // the same size, modification time, permission bits and bytes as the open

@@ -81,6 +81,21 @@ int MakeDurable(const std::vector<std::vector<DurableBatch::Copy>>& batches) {
   return failure;
 }
 
+// Names a copy whose data is on the disk; tells `late` when it cannot be,
+// or adds its bytes to `named`.
+void NameOrTell(DurableBatch::Copy& copy, LateFailures* late, std::atomic<std::uint64_t>* named) {
+  if (!Name(copy)) {
+    if (late) late->Add(copy.target, CauseOfNaming(copy, errno));
+    return;
+  }
+  // A driver without a journal (exfat-fuse) frees the replaced file's
+  // clusters at once: the folder's change reaches the disk before any
+  // other copy can reuse them and be flushed. Journaled file systems
+  // keep that order themselves.
+  if (copy.replace == Replace::kYes && copy.flushed) fsync(copy.folder->get());
+  if (named) named->fetch_add(copy.bytes, std::memory_order_relaxed);
+}
+
 // Flushes the batches together, then names each copy or, when the flush
 // failed, discards it; what could not be named is told to `late`, the bytes
 // of what was added to `named`.
@@ -89,21 +104,12 @@ void FlushBatches(std::vector<std::vector<DurableBatch::Copy>>& batches, LateFai
   const int failure = MakeDurable(batches);
   for (auto& batch : batches)
     for (DurableBatch::Copy& copy : batch) {
-      Cause cause = Cause::kNone;
-      if (failure != 0) {
-        copy.Discard();
-        cause = CauseOf(Status("fsync", failure));
-      } else if (!Name(copy)) {
-        cause = CauseOfNaming(copy, errno);
-      } else {
-        // A driver without a journal (exfat-fuse) frees the replaced file's
-        // clusters at once: the folder's change reaches the disk before any
-        // other copy can reuse them and be flushed. Journaled file systems
-        // keep that order themselves.
-        if (copy.replace == Replace::kYes && copy.flushed) fsync(copy.folder->get());
-        if (named) named->fetch_add(copy.bytes, std::memory_order_relaxed);
+      if (failure == 0) {
+        NameOrTell(copy, late, named);
+        continue;
       }
-      if (cause != Cause::kNone && late) late->Add(copy.target, cause);
+      copy.Discard();
+      if (late) late->Add(copy.target, CauseOf(Status("fsync", failure)));
     }
 }
 
@@ -138,6 +144,8 @@ void DurableBatch::Add(Copy copy, std::uintmax_t bytes) {
   filling_bytes_ += bytes;
   if (filling_.size() == limits_.batch || filling_bytes_ >= limits_.bytes) Submit();
 }
+
+void DurableBatch::NameAtOnce(Copy copy) { NameOrTell(copy, late_, named_); }
 
 void DurableBatch::Flush() {
   {

@@ -75,6 +75,10 @@ class DurableBatch {
   // while as many batches as the limits allow are waiting, this (and every
   // other thread adding) waits for the flush.
   void Add(Copy copy, std::uintmax_t bytes = 0);
+  // Names a copy whose data needs no flush (a clone of blocks on the disk
+  // already, on a file system whose journal keeps the clone before the
+  // name), here and now, as Add's batch would once flushed.
+  void NameAtOnce(Copy copy);
   // Returns once every copy taken is flushed and named: when the flush
   // fails, none of its batch is named and their temporaries are removed.
   void Flush();

@@ -25,6 +25,7 @@
 #include "copier/copy_progress.h"
 #include "copier/copy_run_fixture.h"
 #include "platform/durable_batch_posix.h"
+#include "platform/shared_extents_posix.h"
 #include "platform/posix_calls.h"
 #include "platform/process_limits_posix.h"
 #include "platform/testing/counting_disk.h"
@@ -33,6 +34,7 @@
 #include "platform/testing/injected.h"
 #include "platform/testing/refused_threads.h"
 #include "platform/testing/small_disk.h"
+#include "platform/testing/xfs_disk.h"
 #include "platform/unique_fd.h"
 
 namespace velmora {
@@ -490,6 +492,27 @@ TEST(CopyRunFuseTest, OnAFuseDiskEachCopyIsFlushedBeforeItsNameLeavesNoHiddenNam
   }
   EXPECT_TRUE(replaced_in.empty()) << "the folder of the last replacement was never flushed";
   EXPECT_EQ(named, 101);
+}
+
+TEST(CopyRunXfsTest, OnADiskThatClonesEachCloneIsNamedAtOnceWithoutWaitingForAFlush) {
+  TempGame temp;
+  testing::XfsDisk disk(temp.At("xfs"));
+  if (!disk.mounted()) GTEST_SKIP() << "needs mkfs.xfs and root";
+  MakeGameOnDisk(temp, "xfs");
+  testing::Injected injected(CurrentPosixFileCalls());
+  int flushes = 0;
+  injected.calls().sync_file_system = [&](int fd) {
+    ++flushes;
+    return syncfs(fd);
+  };
+  CopyOnto(GameFolder(temp.At("xfs").string()));
+  EXPECT_EQ(flushes, 0) << "a clone is the source's blocks, on the disk already";
+  EXPECT_EQ(NamesIn(temp.At("xfs/ZENTOSEASON/tracks/Monaco")).size(), 100u) << "each named, no temporary left";
+  EXPECT_EQ(temp.Read("xfs/ZENTOSEASON/tracks/Monaco/part7"), "new");
+  EXPECT_EQ(temp.Read("xfs/ZENTOSEASON/tracks/Pits/ORDER.PIT"), "new");
+  const UniqueFd source(open(temp.At("xfs/season02/tracks/Monaco/part7").c_str(), O_RDONLY));
+  const UniqueFd copy(open(temp.At("xfs/ZENTOSEASON/tracks/Monaco/part7").c_str(), O_RDONLY));
+  EXPECT_TRUE(SharesAllExtents(source.get(), copy.get()));
 }
 
 TEST(CopyRunFuseTest, OnADiskReadThroughFuseAFlushThatFailsNamesNothingAndLeavesNothing) {

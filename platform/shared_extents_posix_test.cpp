@@ -7,40 +7,17 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <string>
 
 #include "platform/testing/temp_game.h"
+#include "platform/testing/xfs_disk.h"
 #include "platform/unique_fd.h"
 
 namespace velmora {
 namespace {
 
 namespace fs = std::filesystem;
-
-// An xfs file system (which clones files) on a loop file, mounted while the
-// object lives; a test skips where it cannot be made (no mkfs.xfs, not root).
-class XfsDisk {
- public:
-  explicit XfsDisk(const fs::path& folder) : folder_(folder), image_(folder.string() + ".img") {
-    fs::create_directories(folder);
-    const std::string image = "'" + image_.string() + "'";
-    mounted_ = std::system(("truncate -s 320M " + image + " && mkfs.xfs -q -f -m reflink=1 " + image +
-                            " >/dev/null 2>&1 && mount -o loop " + image + " '" + folder.string() + "'")
-                               .c_str()) == 0;
-  }
-  ~XfsDisk() {
-    if (mounted_ && std::system(("umount '" + folder_.string() + "'").c_str()) != 0) std::perror("umount");
-    std::error_code error;
-    fs::remove(image_, error);
-  }
-  bool mounted() const { return mounted_; }
-
- private:
-  fs::path folder_, image_;
-  bool mounted_;
-};
 
 UniqueFd Written(const fs::path& path, const std::string& data) {
   UniqueFd fd(open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644));
@@ -51,7 +28,7 @@ UniqueFd Written(const fs::path& path, const std::string& data) {
 
 TEST(SharedExtentsTest, AFileAndItsCloneShareAllExtentsUntilOneOfThemIsWrittenTo) {
   testing::TempGame temp;
-  XfsDisk disk(temp.At("xfs"));
+  testing::XfsDisk disk(temp.At("xfs"));
   if (!disk.mounted()) GTEST_SKIP() << "no xfs file system can be made here";
   const std::string data(3 << 20, 'x');
   const UniqueFd source = Written(temp.At("xfs/source"), data);
