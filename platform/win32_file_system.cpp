@@ -276,6 +276,9 @@ class Win32FileSystem : public FileSystem {
     return entries;
   }
 
+  // The names kept for a target folder go; its sweep stays done.
+  void DoneWith(const GamePath& folder) override { names_.erase(WritePath(folder)); }
+
   bool CreateFolder(const GamePath& folder) override {
     const HeldFolder* parent = folder.empty() ? nullptr : Hold(GamePath(folder.begin(), folder.end() - 1));
     return parent && parent->Create(Widen(folder.back()), FILE_LIST_DIRECTORY | SYNCHRONIZE,
