@@ -42,7 +42,13 @@ class CopyWriter {
              CopyCounters& counters);
 
   // Writes the copy, here or on a helper; one that fails leaves nothing.
-  void Post(PendingCopy copy) { writers_.Post(std::move(copy)); }
+  // Between file systems that clone, a copy is a few changes of the file
+  // system's own records, made here: handed to a helper, it would only
+  // wait for the locks this thread holds while it opens the next source.
+  void Post(PendingCopy copy) {
+    if (copy.clone->load(std::memory_order_relaxed)) writers_.RunHere(std::move(copy));
+    else writers_.Post(std::move(copy));
+  }
   // Returns once every copy posted is written and in the batch.
   void Drain() { writers_.Drain(); }
 

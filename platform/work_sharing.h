@@ -50,6 +50,9 @@ class WorkSharing {
     if (!chunks_.Hand(chunk, ThreadQueue<std::vector<Job>>::WhenFull::kGiveBack)) RunAll(chunk);
   }
 
+  // Runs a job on this thread at once, beside those posted.
+  void RunHere(Job job) { run_(job); }
+
   // Returns once every job posted has run; the chunks still waiting are run
   // here rather than waited for.
   void Drain() {
