@@ -36,6 +36,7 @@
 #include "copier/copy_plan.h"
 #include "copier/copy_run.h"
 #include "platform/posix_calls.h"
+#include "platform/testing/image_disk.h"
 
 namespace fs = std::filesystem;
 using namespace velmora;
@@ -169,7 +170,7 @@ int CopyAsChild(char** argv) {
 bool DropCaches() {
   Sync();
   std::ofstream drop("/proc/sys/vm/drop_caches");
-  return drop << "3" << std::flush ? true : false;
+  return static_cast<bool>(drop << "3" << std::flush);
 }
 
 // cp into `target`; with `then_sync`, followed by sync: only then is its
@@ -227,29 +228,6 @@ Trials MeasureAll(const fs::path& work, bool cold) {
   }
   return t;
 }
-
-// A file system of its own kind, on a loop file in the work folder, for as
-// long as the object lives. Needs root and the kind's mkfs.
-class LoopMount {
- public:
-  LoopMount(const fs::path& work, const std::string& kind) : image_(work / (kind + ".img")), at_(work / kind) {
-    fs::create_directories(at_);
-    const std::string make = "truncate -s 40G '" + image_.string() + "' && mkfs." + kind + " -q -f '" +
-                             image_.string() + "' >/dev/null 2>&1 && mount -o loop '" + image_.string() + "' '" +
-                             at_.string() + "'";
-    mounted_ = std::system(make.c_str()) == 0;
-  }
-  ~LoopMount() {
-    if (mounted_ && std::system(("umount '" + at_.string() + "'").c_str()) != 0) std::perror("umount");
-    fs::remove(image_);
-  }
-  bool Mounted() const { return mounted_; }
-  fs::path Work() const { return at_ / "bench"; }
-
- private:
-  fs::path image_, at_;
-  bool mounted_ = false;
-};
 
 void MeasureShape(const fs::path& work, const Shape& shape, const char* round, bool cold) {
   fs::remove_all(work);
@@ -386,8 +364,10 @@ int main(int argc, char** argv) {
     }
     for (const char* kind : {"btrfs", "xfs"}) {
       if (!wanted(kind)) continue;
-      LoopMount mount(work.parent_path() / "copy-bench-disks", kind);
-      if (mount.Mounted()) MeasureShape(mount.Work(), shape, kind, false);
+      // A loop file of its own, as root.
+      const testing::ImageDisk disk(work.parent_path() / "copy-bench-disks" / kind, "40G",
+                                    std::string("mkfs.") + kind + " -q -f", "mount -o loop");
+      if (disk.mounted()) MeasureShape(disk.folder() / "bench", shape, kind, false);
       else std::printf("%s, %s: skipped, no %s file system can be made here\n", shape.name, kind, kind);
     }
   }
