@@ -74,15 +74,14 @@ class Kind:
 
 
 EXT4 = Kind("ext4", ["mkfs.ext4", "-q", "-F", "-E", "lazy_itable_init=0,lazy_journal_init=0"], None,
-            lambda options: ["mount", "-t", "ext4"] + (["-o", options] if options else []),
-            ["mkfs.ext4"], journaled=True)
+            ["mount", "-t", "ext4"], ["mkfs.ext4"], journaled=True)
 # ntfs-3g mounts no volume whose log is not empty: ntfsfix empties it.
-NTFS = Kind("ntfs-3g", ["mkntfs", "-F", "-q", "-f"], ["ntfsfix"], lambda options: ["ntfs-3g"],
+NTFS = Kind("ntfs-3g", ["mkntfs", "-F", "-q", "-f"], ["ntfsfix"], ["ntfs-3g"],
             ["mkntfs", "ntfsfix", "ntfs-3g"], journaled=False)
 # btrfs clones each copy: named at once, with no flush of its own.
-BTRFS = Kind("btrfs", ["mkfs.btrfs", "-q", "-f", "--mixed"], None, lambda options: ["mount", "-t", "btrfs"],
+BTRFS = Kind("btrfs", ["mkfs.btrfs", "-q", "-f", "--mixed"], None, ["mount", "-t", "btrfs"],
              ["mkfs.btrfs"], journaled=True)
-EXFAT = Kind("exfat-fuse", ["mkfs.exfat"], None, lambda options: ["mount.exfat-fuse"],
+EXFAT = Kind("exfat-fuse", ["mkfs.exfat"], None, ["mount.exfat-fuse"],
              ["mkfs.exfat", "mount.exfat-fuse"], journaled=False)
 
 
@@ -98,7 +97,8 @@ class Mounted:
         try:
             if self.repair and self.kind.repair:
                 run(*self.kind.repair, self.device)
-            run(*self.kind.mount(self.options), self.device, self.folder)
+            options = ["-o", self.options] if self.options else []
+            run(*self.kind.mount, *options, self.device, self.folder)
         except subprocess.CalledProcessError:
             run("losetup", "-d", self.device)
             raise
@@ -146,11 +146,17 @@ def snapshot(game):
     the paths the file system could not list or read (a temporary is only
     looked at: the next run removes it)."""
     files, damaged = {}, []
+    try:
+        os.listdir(game)
+    except OSError:  # the game folder's own index is broken
+        return files, [game]
     for top in ("ZENTOSEASON", "Qorvane.ini"):
         path = os.path.join(game, top)
         try:
             is_folder = stat.S_ISDIR(os.lstat(path).st_mode)
         except FileNotFoundError:
+            if top != "Qorvane.ini":  # no run removes the add-on's folder
+                damaged.append(top)
             continue
         except OSError:  # a name whose record cannot be read
             damaged.append(top)
