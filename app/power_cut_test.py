@@ -9,7 +9,8 @@ a disk may be left in is rebuilt: the writes up to a flush, plus none, the
 first half or a random subset of the writes between that flush and the next
 (a disk keeps what was flushed, and any part of the rest). Each state is
 repaired as a boot would (ext4 replays its journal, ntfsfix empties NTFS's
-log), mounted, and must hold:
+log), mounted, and must hold (on a disk without a journal, unless the file
+system's own records are broken, as fsck.exfat -n or a failed read tells):
   - every file under its final name exactly as it was, or exactly as the
     whole run leaves it (a copy holds its source's bytes, never a part or
     zeros; a file the rules never replace is unchanged; a replaced pits file
@@ -63,8 +64,11 @@ class Kind:
     """How a file system of one kind is made, repaired after a crash (as a
     distribution's boot would) and mounted."""
 
-    def __init__(self, name, make, repair, mount, tools, journaled):
+    def __init__(self, name, make, repair, mount, tools, journaled, check=None):
         self.name, self.make, self.repair, self.mount, self.tools = name, make, repair, mount, tools
+        # A check that finds the file system's own records broken (exit
+        # status not 0), where the kind has one.
+        self.check = check
         # Without a journal, writes between two flushes reach the disk in any
         # order and a crash can leave the file system's own records broken
         # (a name whose record was never written, clusters in use that its
@@ -82,7 +86,7 @@ NTFS = Kind("ntfs-3g", ["mkntfs", "-F", "-q", "-f"], ["ntfsfix"], ["ntfs-3g"],
 BTRFS = Kind("btrfs", ["mkfs.btrfs", "-q", "-f", "--mixed"], None, ["mount", "-t", "btrfs"],
              ["mkfs.btrfs"], journaled=True)
 EXFAT = Kind("exfat-fuse", ["mkfs.exfat"], None, ["mount.exfat-fuse"],
-             ["mkfs.exfat", "mount.exfat-fuse"], journaled=False)
+             ["mkfs.exfat", "mount.exfat-fuse"], journaled=False, check=["fsck.exfat", "-n"])
 
 
 class Mounted:
@@ -94,7 +98,11 @@ class Mounted:
     def __enter__(self):
         self.device = subprocess.run(["losetup", "-f", "--show", self.image], check=True,
                                      capture_output=True, text=True).stdout.strip()
+        self.broken = False
         try:
+            if self.repair and self.kind.check:
+                self.broken = subprocess.run(self.kind.check + [self.device], stdout=subprocess.DEVNULL,
+                                             stderr=subprocess.DEVNULL).returncode != 0
             if self.repair and self.kind.repair:
                 run(*self.kind.repair, self.device)
             options = ["-o", self.options] if self.options else []
@@ -279,9 +287,11 @@ def replay(work, driver, kind, base, before, after, events, seed, between, next_
     for name, state in crash_states(base_bytes, events, random.Random(seed), between):
         with open(state_image, "wb") as out:
             out.write(state)
-        with Mounted(kind, state_image, ext, repair=True) as disk:
+        mounted = Mounted(kind, state_image, ext, repair=True)
+        with mounted as disk:
             game = os.path.join(disk, "game")
             files, damaged = snapshot(game)
+            damaged += [game] if mounted.broken else []
             found = check_state(files, before, after)
             if not found and not damaged and next_run_every and checked % next_run_every == 0:
                 run(driver, game)
