@@ -10,7 +10,7 @@
 #include <iostream>
 
 #include "app/commands.h"
-#include "platform/posix_calls.h"
+#include "platform/posix/calls.h"
 
 int main(int argc, char** argv) {
   if (argc < 2) {

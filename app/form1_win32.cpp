@@ -7,8 +7,8 @@
 
 #include "app/notices.h"
 #include "app/resources_win32.h"
-#include "platform/win32_calls.h"
-#include "platform/win32_text.h"
+#include "platform/win32/calls.h"
+#include "platform/win32/text.h"
 
 namespace velmora {
 namespace {

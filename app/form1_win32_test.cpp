@@ -17,8 +17,8 @@
 #include "app/form1_win32.h"
 #include "platform/testing/injected.h"
 #include "platform/testing/temp_game.h"
-#include "platform/win32_calls.h"
-#include "platform/win32_text.h"
+#include "platform/win32/calls.h"
+#include "platform/win32/text.h"
 
 namespace velmora {
 namespace {

@@ -12,7 +12,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/unique_fd.h"
+#include "platform/posix/unique_fd.h"
 #endif
 
 #include "platform/file_system.h"

@@ -15,10 +15,10 @@
 
 #include "config/ini_rewriter.h"
 #include "platform/process.h"
-#include "platform/process_limits_posix.h"
+#include "platform/posix/process_limits.h"
 #include "platform/testing/injected.h"
 #include "platform/testing/temp_game.h"
-#include "platform/unique_fd.h"
+#include "platform/posix/unique_fd.h"
 
 namespace velmora {
 namespace {

@@ -10,7 +10,7 @@
 #include "config/ini_rewriter.h"
 #include "platform/testing/injected.h"
 #include "platform/testing/temp_game.h"
-#include "platform/win32_calls.h"
+#include "platform/win32/calls.h"
 
 namespace velmora {
 namespace {

@@ -11,7 +11,7 @@
 #include "app/command_line.h"
 #include "app/form1_win32.h"
 #include "app/game_chooser.h"
-#include "platform/win32_text.h"
+#include "platform/win32/text.h"
 
 namespace {
 

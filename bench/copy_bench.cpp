@@ -35,7 +35,7 @@
 #include "bench/bench_util.h"
 #include "copier/copy_plan.h"
 #include "copier/copy_run.h"
-#include "platform/posix_calls.h"
+#include "platform/posix/calls.h"
 #include "platform/testing/image_disk.h"
 
 namespace fs = std::filesystem;

@@ -33,7 +33,7 @@
 #include "app/commands.h"
 #include "bench/spread.h"
 #include "copier/copy_plan.h"
-#include "platform/win32_calls.h"
+#include "platform/win32/calls.h"
 
 namespace fs = std::filesystem;
 using namespace velmora;

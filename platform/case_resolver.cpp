@@ -10,7 +10,7 @@
 #include <memory>
 #include <utility>
 
-#include "platform/long_paths_posix.h"
+#include "platform/posix/long_paths.h"
 #include "platform/name_case.h"
 
 namespace velmora {

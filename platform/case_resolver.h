@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "platform/game_folder.h"
-#include "platform/posix_status.h"
+#include "platform/posix/status.h"
 
 namespace velmora {
 

@@ -5,7 +5,7 @@
 #include "platform/name_case.h"
 
 #ifdef _WIN32
-#include "platform/win32_text.h"
+#include "platform/win32/text.h"
 #else
 #include <dirent.h>
 

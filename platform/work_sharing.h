@@ -21,11 +21,12 @@ class WorkSharing {
   static constexpr std::size_t kChunk = 16;
   static constexpr std::size_t kWaiting = 2;
 
-  // Without helpers every job runs in Post.
-  WorkSharing(std::size_t helpers, std::function<void(Job&)> run)
+  // Without helpers every job runs in Post. The helpers' threads are named
+  // `thread_name` (as a debugger or `top -H` shows them).
+  WorkSharing(const char* thread_name, std::size_t helpers, std::function<void(Job&)> run)
       : helpers_(helpers),
         run_(std::move(run)),
-        chunks_("copy-helper", helpers, kWaiting + helpers, ThreadQueue<std::vector<Job>>::Take::kOne,
+        chunks_(thread_name, helpers, kWaiting + helpers, ThreadQueue<std::vector<Job>>::Take::kOne,
                 [this](std::vector<std::vector<Job>>& chunks) {
                   for (std::vector<Job>& chunk : chunks) RunAll(chunk);
                 }) {}

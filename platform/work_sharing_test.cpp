@@ -34,7 +34,7 @@ TEST(WorkSharingTest, WithTheHelpersHeldThePosterRunsJobsItselfAndNoMoreThanTheB
   std::vector<int> runs(1000);
   std::atomic<int> most_live = 0;
   {
-    WorkSharing<Job> sharing(2, [&](Job& job) {
+    WorkSharing<Job> sharing("copy-helper", 2, [&](Job& job) {
       if (std::this_thread::get_id() != poster) {
         std::unique_lock lock(mutex);
         released.wait(lock, [&] { return release; });
@@ -65,7 +65,7 @@ TEST(WorkSharingTest, WhenNoHelperCanStartThePosterRunsEveryJobOnce) {
   const std::thread::id poster = std::this_thread::get_id();
   std::vector<int> runs(100);
   {
-    WorkSharing<Job> sharing(3, [&](Job& job) {
+    WorkSharing<Job> sharing("copy-helper", 3, [&](Job& job) {
       EXPECT_EQ(std::this_thread::get_id(), poster);
       ++runs[job.id];
     });
@@ -77,7 +77,7 @@ TEST(WorkSharingTest, WhenNoHelperCanStartThePosterRunsEveryJobOnce) {
 
 TEST(WorkSharingTest, WithoutHelpersEachJobRunsAsItIsPosted) {
   int ran = 0;
-  WorkSharing<Job> sharing(0, [&](Job&) { ++ran; });
+  WorkSharing<Job> sharing("copy-helper", 0, [&](Job&) { ++ran; });
   for (int id = 0; id < 40; ++id) {
     sharing.Post({id});
     EXPECT_EQ(ran, id + 1);

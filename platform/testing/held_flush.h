@@ -6,7 +6,7 @@
 #include <condition_variable>
 #include <mutex>
 
-#include "platform/posix_calls.h"
+#include "platform/posix/calls.h"
 
 namespace velmora::testing {
 

@@ -1,0 +1,112 @@
+#include "platform/posix/temporaries.h"
+
+#include <fcntl.h>
+#include <stdio.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <string_view>
+
+#include "platform/posix/folder_entries.h"
+
+namespace velmora {
+namespace {
+
+// Locks a whole open file, for writing (F_WRLCK, on a file open for
+// writing) or reading (F_RDLCK), for as long as any descriptor of its open
+// file description lives: an open file description lock, which neither a
+// second open in this process nor a fork drops early.
+bool LockWhole(int fd, short type) {
+  struct flock lock {};
+  lock.l_type = type;
+  lock.l_whence = SEEK_SET;
+  return fcntl(fd, F_OFD_SETLK, &lock) == 0;
+}
+
+bool IsTemporaryName(const std::string& name) {
+  unsigned pid = 0;
+  int end = 0;
+  return sscanf(name.c_str(), ".velmora-%u-%*u.tmp%n", &pid, &end) == 1 && size_t(end) == name.size();
+}
+
+// A temporary of ours that no run is writing any more: nobody holds it
+// locked. Asked with a read lock, which the writer's lock refuses, through a
+// read-only open: a temporary that took a read-only source's mode is still
+// its owner's to sweep.
+bool IsLeftoverTemporary(int folder, const std::string& name) {
+  if (!IsTemporaryName(name)) return false;
+  const UniqueFd fd(openat(folder, name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+  return fd && LockWhole(fd.get(), F_RDLCK);
+}
+
+// True when a process has `path`, or anything below it, open: the folders
+// velmora.exe writes its copies in under Wine are held by Windows handles,
+// which no lock shows, but each is a descriptor of some process.
+// The descriptor `own` of this process, which asks, does not count.
+bool HeldByAnyProcess(const std::string& path, int own) {
+  const std::string self = std::to_string(getpid()), own_name = std::to_string(own);
+  const int processes = open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (processes < 0) return true;  // nobody can say: kept
+  bool held = false;
+  ForEachEntryIn(processes, [&](int proc, const char* process) {
+    if (process[0] < '0' || process[0] > '9') return true;
+    const int fds = openat(proc, (std::string(process) + "/fd").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ForEachEntryIn(fds, [&](int open_files, const char* fd) {
+      if (process == self && fd == own_name) return true;
+      char target[4096];
+      const ssize_t length = readlinkat(open_files, fd, target, sizeof target - 1);
+      const std::string_view opened(target, std::size_t(std::max<ssize_t>(length, 0)));
+      held = opened == path || (opened.size() > path.size() && opened.substr(0, path.size()) == path &&
+                                opened[path.size()] == '/');
+      return !held;
+    });
+    return !held;
+  });
+  return held;
+}
+
+// Removes a leftover folder of temporaries that velmora.exe made (it writes
+// its copies in one inside their target folder): never through a link, and
+// only when no process holds it or anything in it.
+void SweepTemporariesFolder(int folder, const std::string& name) {
+  const UniqueFd fd(openat(folder, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (!fd) return;
+  // The kernel's own name for it, as other processes' descriptors show theirs.
+  char path[4096];
+  const ssize_t length = readlink(("/proc/self/fd/" + std::to_string(fd.get())).c_str(), path, sizeof path - 1);
+  if (length <= 0 || HeldByAnyProcess(std::string(path, std::size_t(length)), fd.get())) return;
+  ForEachEntryIn(dup(fd.get()), [&](int, const char* entry) {
+    if (IsTemporaryName(entry)) unlinkat(fd.get(), entry, 0);  // a file, or a link's own name
+    return true;
+  });
+  unlinkat(folder, name.c_str(), AT_REMOVEDIR);  // only once empty
+}
+
+}  // namespace
+
+Result<UniqueFd> CreateTemporary(int folder, std::string& name) {
+  static std::atomic<unsigned> counter{0};
+  const std::string prefix = ".velmora-" + std::to_string(getpid()) + "-";
+  for (int attempt = 0; attempt < 1000; ++attempt) {
+    name = prefix + std::to_string(counter++) + ".tmp";
+    UniqueFd fd(openat(folder, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
+    if (fd) {
+      LockWhole(fd.get(), F_WRLCK);
+      return fd;
+    }
+    if (errno != EEXIST) return Status::Failed("openat");
+  }
+  return Status("openat", EEXIST);
+}
+
+void TemporarySweep::SweepOnce(const std::string& folder, int fd, const CaseResolver::FolderIndex& index) {
+  if (!swept_.insert(folder).second) return;
+  for (const auto& [name, type] : index.Sorted()) {
+    const std::string owned(name);
+    if (type == DT_DIR && IsTemporaryName(owned)) SweepTemporariesFolder(fd, owned);
+    else if (IsLeftoverTemporary(fd, owned)) unlinkat(fd, owned.c_str(), 0);
+  }
+}
+
+}  // namespace velmora

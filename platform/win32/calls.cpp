@@ -1,0 +1,123 @@
+#include "platform/win32/calls.h"
+
+#include <winternl.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <cstring>
+#include <cwchar>
+#include <functional>
+#include <vector>
+
+namespace velmora {
+
+namespace {
+
+// FILE_RENAME_INFORMATION_EX and its flags (MS-FSCC 2.4.42.2), which
+// MinGW's headers lack: Windows 10 1607 and later.
+constexpr FILE_INFORMATION_CLASS kFileRenameInformationEx = FILE_INFORMATION_CLASS(65);
+constexpr ULONG kRenameReplaceIfExists = 0x1;
+constexpr ULONG kRenamePosixSemantics = 0x2;
+constexpr ULONG kRenameIgnoreReadOnlyAttribute = 0x40;
+struct RenameInformationEx {
+  ULONG Flags;
+  HANDLE RootDirectory;
+  ULONG FileNameLength;
+  WCHAR FileName[1];
+};
+
+// What a system without the newer rename answers it with.
+bool IsUnknownRename(NTSTATUS status) {
+  constexpr NTSTATUS kInvalidInfoClass = NTSTATUS(0xC0000003L), kNotImplemented = NTSTATUS(0xC0000002L),
+                     kInvalidParameter = NTSTATUS(0xC000000DL), kNotSupported = NTSTATUS(0xC00000BBL);
+  return status == kInvalidInfoClass || status == kNotImplemented || status == kInvalidParameter ||
+         status == kNotSupported;
+}
+
+// Sets `info`, laid out with the name at `name_at`, with `name` in place.
+template <typename Info>
+NTSTATUS SetRename(HANDLE file, const wchar_t* name, std::size_t name_at, FILE_INFORMATION_CLASS kind,
+                   const std::function<void(Info&)>& fill) {
+  const std::size_t name_bytes = std::wcslen(name) * sizeof(wchar_t);
+  std::vector<std::byte> buffer(name_at + name_bytes + sizeof(wchar_t));
+  auto* info = reinterpret_cast<Info*>(buffer.data());
+  fill(*info);
+  info->FileNameLength = DWORD(name_bytes);
+  std::memcpy(reinterpret_cast<std::byte*>(info) + name_at, name, name_bytes);
+  IO_STATUS_BLOCK io;
+  return NtSetInformationFile(file, &io, info, ULONG(buffer.size()), kind);
+}
+
+}  // namespace
+
+BOOL RenameIntoFolder(HANDLE file, HANDLE folder, const wchar_t* name, BOOL replace) {
+  // With POSIX semantics a file that another program holds open, sharing
+  // deletion as scanners and indexers do, is replaced all the same; a
+  // read-only pits file too.
+  NTSTATUS status = SetRename<RenameInformationEx>(
+      file, name, offsetof(RenameInformationEx, FileName), kFileRenameInformationEx, [&](RenameInformationEx& info) {
+        info.Flags = kRenamePosixSemantics | (replace ? kRenameReplaceIfExists | kRenameIgnoreReadOnlyAttribute : 0);
+        info.RootDirectory = folder;
+      });
+  // The layout the native call wants; Windows' SetFileInformationByHandle
+  // would take the name as a path of its own.
+  if (IsUnknownRename(status))
+    status = SetRename<FILE_RENAME_INFO>(file, name, offsetof(FILE_RENAME_INFO, FileName), FileRenameInformation,
+                                         [&](FILE_RENAME_INFO& info) {
+                                           info.ReplaceIfExists = replace;
+                                           info.RootDirectory = folder;
+                                         });
+  if (status < 0) SetLastError(RtlNtStatusToDosError(status));
+  return status >= 0;
+}
+
+BOOL FlushDataOnly(HANDLE file) {
+  using Function = NTSTATUS(NTAPI*)(HANDLE, ULONG, PVOID, ULONG, PIO_STATUS_BLOCK);
+  static const auto flush = reinterpret_cast<Function>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtFlushBuffersFileEx")));
+  if (!flush) {
+    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+    return FALSE;
+  }
+  constexpr ULONG kFileDataOnly = 0x1;  // FLUSH_FLAGS_FILE_DATA_ONLY
+  IO_STATUS_BLOCK io;
+  const NTSTATUS status = flush(file, kFileDataOnly, nullptr, 0, &io);
+  if (status < 0) SetLastError(RtlNtStatusToDosError(status));
+  return status >= 0;
+}
+
+bool IsCaseSensitiveFolder(const std::wstring& folder) {
+  // FILE_CASE_SENSITIVE_INFORMATION (Windows 10 1803 on), which MinGW's headers lack.
+  constexpr FILE_INFO_BY_HANDLE_CLASS kFileCaseSensitiveInfo = FILE_INFO_BY_HANDLE_CLASS(23);
+  constexpr ULONG kCaseSensitiveDir = 0x1;
+  const HANDLE handle = CreateFileW(ExtendedLengthPath(folder).c_str(), FILE_READ_ATTRIBUTES,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  ULONG flags = 0;
+  const bool known = GetFileInformationByHandleEx(handle, kFileCaseSensitiveInfo, &flags, sizeof flags);
+  CloseHandle(handle);
+  return known && (flags & kCaseSensitiveDir);
+}
+
+bool IsLinkTag(DWORD tag) {
+  constexpr DWORD kWslSymlink = 0xA000001D;  // IO_REPARSE_TAG_LX_SYMLINK, which MinGW's headers lack
+  return tag == IO_REPARSE_TAG_SYMLINK || tag == IO_REPARSE_TAG_MOUNT_POINT || tag == kWslSymlink;
+}
+
+Win32Calls& CurrentWin32Calls() {
+  static Win32Calls calls;
+  return calls;
+}
+
+std::wstring ExtendedLengthPath(std::wstring path) {
+  constexpr std::size_t kLongestPlainPath = 247;
+  if (path.size() <= kLongestPlainPath || path.starts_with(L"\\\\?\\")) return path;
+  // The prefix turns off Windows' own clean-up of the path, "/" included.
+  std::replace(path.begin(), path.end(), L'/', L'\\');
+  if (path.starts_with(L"\\\\")) return L"\\\\?\\UNC\\" + path.substr(2);
+  if (path.size() >= 3 && path[1] == L':' && path[2] == L'\\') return L"\\\\?\\" + path;
+  return path;  // relative: only Windows knows what it is relative to
+}
+
+}  // namespace velmora

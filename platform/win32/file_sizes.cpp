@@ -1,0 +1,45 @@
+#include <windows.h>
+
+#include "platform/file_sizes.h"
+#include "platform/win32/calls.h"
+#include "platform/win32/text.h"
+
+namespace velmora {
+namespace {
+
+// Links to folders are followed, never deeper than this: Windows' own
+// limit on nested links lies below it, so only a loop reaches it.
+constexpr int kDeepest = 32;
+
+void SumFolder(const std::wstring& folder, bool deep, const std::function<bool(std::string_view)>& take,
+               int depth, std::uint64_t& sum) {
+  WIN32_FIND_DATAW found;
+  const HANDLE search = FindFirstFileExW(ExtendedLengthPath(folder + L"\\*").c_str(), FindExInfoBasic, &found,
+                                         FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
+  if (search == INVALID_HANDLE_VALUE) return;
+  do {
+    const std::wstring name = found.cFileName;
+    if (name == L"." || name == L"..") continue;
+    const bool link = (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && IsLinkTag(found.dwReserved0);
+    if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+      if (!link && take(Narrow(name))) sum += std::uint64_t(found.nFileSizeHigh) << 32 | found.nFileSizeLow;
+    } else if (deep && depth < kDeepest) {
+      SumFolder(folder + L"\\" + name, deep, take, depth + 1, sum);
+    }
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+}
+
+}  // namespace
+
+std::uint64_t SumOfFileSizes(const GameFolder& game, const GamePath& folder, bool deep,
+                             const std::function<bool(std::string_view name)>& take) {
+  // Windows finds the names in any letter case itself.
+  std::wstring path = Widen(game.Root());
+  for (const std::string& name : folder) path += L"\\" + Widen(name);
+  std::uint64_t sum = 0;
+  SumFolder(path, deep, take, 0, sum);
+  return sum;
+}
+
+}  // namespace velmora
