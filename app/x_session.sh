@@ -2,7 +2,15 @@
 # to be sourced. When the test ends, the program it started ("$pid") and the
 # X server are stopped, and then the commands in the array "on_exit", if any.
 
-fail() { echo "FAIL: $*"; exit 1; }
+# A failure keeps what the screen showed and what the program said.
+fail() {
+  echo "FAIL: $*"
+  if [ -n "$xvfb" ] && [ -n "${work:-}" ] && import -window root "$work/failed.png" 2>/dev/null; then
+    echo "screenshot: $work/failed.png"
+  fi
+  if [ -s "${said:-}" ]; then echo "the program said:"; cat "$said"; fi
+  exit 1
+}
 check() { if ! eval "$1"; then fail "$2"; fi; }
 
 # Skips the test (exit 77) unless every tool named is installed.
