@@ -21,31 +21,6 @@ velmora_test(platform_choice_tests platform_choice_test.cpp platform_choice.cpp)
 velmora_test(window_tests form1_qt_test.cpp form1_qt_test_main.cpp
   LIBS velmora_window Qt6::Test ENV QT_QPA_PLATFORM=offscreen OWN_MAIN)
 
-if(VELMORA_TESTS)
-  # The real program in a real X server, driven by xdotool.
-  add_test(NAME window_end_to_end
-    COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/end_to_end_test.sh linux $<TARGET_FILE:velmora>
-            ${PROJECT_SOURCE_DIR}/scripts/make-demo ${CMAKE_CURRENT_BINARY_DIR}/end_to_end)
-  set_tests_properties(window_end_to_end PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 300 RUN_SERIAL TRUE)
-  # Without a session to open in: one line and status 1, never an abort.
-  get_target_property(qt_qmake Qt6::qmake IMPORTED_LOCATION)
-  execute_process(COMMAND ${qt_qmake} -query QT_INSTALL_PLUGINS OUTPUT_VARIABLE qt_plugins
-                  OUTPUT_STRIP_TRAILING_WHITESPACE)
-  add_test(NAME window_without_session
-    COMMAND python3 ${CMAKE_CURRENT_SOURCE_DIR}/no_session_test.py $<TARGET_FILE:velmora>
-            ${CMAKE_CURRENT_BINARY_DIR}/no_session ${qt_plugins}/platforms)
-  # The same program as assistive technology sees it, through AT-SPI.
-  add_test(NAME window_accessibility
-    COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/accessibility_test.sh $<TARGET_FILE:velmora>
-            ${PROJECT_SOURCE_DIR}/scripts/make-demo ${CMAKE_CURRENT_BINARY_DIR}/accessibility)
-  set_tests_properties(window_accessibility PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 120 RUN_SERIAL TRUE)
-  # The portable build, extracted anywhere, with the system's Qt hidden.
-  add_test(NAME portable_linux
-    COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/portable_test.sh ${PROJECT_SOURCE_DIR} ${CMAKE_BINARY_DIR}
-            ${CMAKE_CURRENT_BINARY_DIR}/portable)
-  set_tests_properties(portable_linux PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 300 RUN_SERIAL TRUE)
-endif()
-
 include(GNUInstallDirs)
 install(TARGETS velmora RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES velmora.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
@@ -98,10 +73,3 @@ set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_STRIP_FILES ON)
 include(CPack)
-
-if(VELMORA_TESTS)
-  # The built package as Debian's tools and a user's file manager see it.
-  add_test(NAME debian_package
-    COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/package_test.sh ${CMAKE_BINARY_DIR} ${CMAKE_CURRENT_BINARY_DIR}/package)
-  set_tests_properties(debian_package PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 600 RUN_SERIAL TRUE)
-endif()

@@ -47,29 +47,3 @@ set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
 include(CPack)
 
 velmora_test(window_tests form1_win32_test.cpp LIBS velmora_window oleacc ole32 oleaut32 uuid)
-
-if(VELMORA_TESTS)
-  # What Windows and other programs ask of the window: liveness, closing.
-  add_executable(window_probe window_probe_win32.cpp)
-  target_link_options(window_probe PRIVATE -municode)
-  # The real velmora.exe under Wine in a real X server, driven by xdotool.
-  add_test(NAME window_end_to_end
-    COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/end_to_end_test.sh windows $<TARGET_FILE:velmora>
-            ${PROJECT_SOURCE_DIR}/scripts/make-demo ${CMAKE_CURRENT_BINARY_DIR}/end_to_end
-            $<TARGET_FILE:stand_in_game> $<TARGET_FILE:window_probe>)
-  set_tests_properties(window_end_to_end PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 600 RUN_SERIAL TRUE)
-endif()
-
-if(VELMORA_TESTS)
-  string(REGEX REPLACE "g\\+\\+(-posix)?$" "objdump" objdump "${CMAKE_CXX_COMPILER}")
-  add_test(NAME velmora_exe_shape
-    COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/check_exe_win32.sh $<TARGET_FILE:velmora> ${objdump} ${PROJECT_VERSION})
-  # The release's optional Authenticode signing, with a throw-away certificate.
-  add_test(NAME velmora_exe_signing
-    COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/sign_test_win32.sh $<TARGET_FILE:velmora>
-            ${PROJECT_SOURCE_DIR}/scripts/sign-windows ${CMAKE_CURRENT_BINARY_DIR}/signing)
-  set_tests_properties(velmora_exe_signing PROPERTIES SKIP_RETURN_CODE 77)
-  add_test(NAME velmora_exe_notices
-    COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/check_notices_win32.sh ${CMAKE_CURRENT_BINARY_DIR}/velmora.map
-            ${CMAKE_CURRENT_BINARY_DIR}/THIRD-PARTY-NOTICES.txt ${CMAKE_BINARY_DIR})
-endif()

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/command_runner.h"
+#include "app/command_progress.h"
 
 namespace velmora {
 

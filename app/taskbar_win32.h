@@ -5,7 +5,7 @@
 #include <functional>
 #include <memory>
 
-#include "app/command_runner.h"
+#include "app/command_progress.h"
 
 namespace velmora {
 

@@ -13,7 +13,7 @@
 #include <random>
 #include <string>
 
-#include "app/command_runner.h"
+#include "app/command_progress.h"
 #include "bench/bench_util.h"
 #include "config/ini_rewriter.h"
 

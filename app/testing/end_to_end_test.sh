@@ -453,8 +453,10 @@ choose_game_and_copy() {  # PATH
   xdotool type --delay 10 "$1"
   xdotool key Return
   find_window
+  keep_look idle
   click_button $copy_files
   wait_until 60 '[ -f "$season/Pits/pits.mas" ]' || fail "Copy files did not copy into the chosen game folder"
+  wait_until 60 'looks_like idle' || fail "Copy files did not come back after the copy into the chosen game folder"
   check_copy_complete "$game"
   click_until_ended $close
 }

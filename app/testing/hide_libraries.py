@@ -20,7 +20,7 @@ CLONE_NEWNS = 0x00020000
 MS_BIND, MS_REC, MS_PRIVATE = 0x1000, 0x4000, 0x40000
 LIBRARY_FOLDERS = ["/usr/lib/x86_64-linux-gnu", "/lib/x86_64-linux-gnu", "/usr/lib", "/lib", "/usr/local/lib"]
 QT_PLUGIN_FOLDER = "/usr/lib/x86_64-linux-gnu/qt6"
-SYSTEM_LIST = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "scripts", "portable-system-libraries")
+SYSTEM_LIST = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts", "portable-system-libraries")
 
 libc = ctypes.CDLL(None, use_errno=True)
 

@@ -1,6 +1,6 @@
 // "Copy files", then "Create INI-file", on a game folder, through the code
 // the window runs, without a window: for tests that watch what reaches the
-// disk (app/power_cut_test.py).
+// disk (app/testing/power_cut_test.py).
 //
 // Usage: commands_driver GAME_FOLDER [--no-flush]
 // --no-flush makes the flush of each batch of copies do nothing, so copies

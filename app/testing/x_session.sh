@@ -43,7 +43,8 @@ start_x() {
 }
 
 # Waits for the utility's window and sets $window, then for its first
-# drawing: the blue strip between "Run Velmora" and "Close".
+# drawing: the blue strip between "Run Velmora" and "Close", and the buttons,
+# which draw themselves after it: two pictures in a row the same.
 find_window() {
   window=""
   for _ in $(seq 300); do
@@ -53,10 +54,21 @@ find_window() {
   done
   [ -n "$window" ] || fail "the window did not appear"
   for _ in $(seq 100); do
-    [ "$(window_pixel "$(px 4350)" "$(px 1800)")" = "0,51,153" ] && return
+    [ "$(window_pixel "$(px 4350)" "$(px 1800)")" = "0,51,153" ] && break
     sleep 0.1
   done
-  fail "the window was not drawn"
+  [ "$(window_pixel "$(px 4350)" "$(px 1800)")" = "0,51,153" ] || fail "the window was not drawn"
+  local before="${TMPDIR:-/tmp}/window-$$-before.png" after="${TMPDIR:-/tmp}/window-$$-after.png"
+  import -window "$window" "$before" 2>/dev/null || true
+  for _ in $(seq 100); do
+    import -window "$window" "$after" 2>/dev/null || true
+    if [ "$(compare -metric AE "$before" "$after" null: 2>&1)" = 0 ]; then
+      rm -f "$before" "$after"
+      return
+    fi
+    mv "$after" "$before"
+  done
+  fail "the window did not settle"
 }
 
 # The colour of one pixel of the window as the screen shows it now.

@@ -3,7 +3,7 @@
 # packed from this build, extracted into a folder whose name has blanks, and
 # run with every library of the system hidden but those every desktop has,
 # and the system's Qt plugins (covered by an empty file or folder in a mount
-# namespace of its own: app/hide_libraries.py). Nothing it needs is missing, its notices are
+# namespace of its own: app/testing/hide_libraries.py). Nothing it needs is missing, its notices are
 # complete, in a real X server "Copy files", "Create INI-file" and "Close" do
 # what they should, and on a Wayland-only desktop it opens its window through
 # the Wayland plugin it carries.
