@@ -553,6 +553,36 @@ TEST(Win32FileSystemTest, NoCopyIsNamedBeforeAFullFlushIssuedAfterItsDataWasWrit
   }
 }
 
+// A copy whose rename fails once it is written (the disk made read-only
+// meanwhile) is told with its own path, whether it was named at once (Windows
+// 7, Wine 8) or from a batch; nothing of it is left.
+TEST(Win32FileSystemTest, ACopyThatCannotBeNamedIsToldWithItsPathWhetherNamedAtOnceOrFromABatch) {
+  for (const bool data_only : {false, true}) {
+    TempGame temp;
+    temp.Write("season02/tracks/Monaco/Monaco.gdb", "track");
+    temp.MakeFolder("ZENTOSEASON/tracks/Monaco");
+    static bool data_only_there;
+    data_only_there = data_only;
+    testing::Injected injected(CurrentWin32Calls());
+    injected.calls().flush_data_only = [](HANDLE) -> BOOL { return data_only_there; };
+    injected.calls().rename_file = [](HANDLE, HANDLE, const wchar_t*, BOOL) -> BOOL {
+      SetLastError(ERROR_WRITE_PROTECT);
+      return FALSE;
+    };
+    std::vector<Failure> failures;
+    {
+      auto file_system = OpenFileSystem(temp.game());
+      EXPECT_TRUE(file_system->CopyFile({"season02", "tracks", "Monaco", "Monaco.gdb"},
+                                        {"ZENTOSEASON", "tracks", "Monaco"}, Replace::kNo));
+      failures = file_system->Settle();
+    }
+    ASSERT_EQ(failures.size(), 1u) << (data_only ? "from a batch" : "at once");
+    EXPECT_EQ(failures[0].path, (GamePath{"ZENTOSEASON", "tracks", "Monaco", "Monaco.gdb"}));
+    EXPECT_EQ(failures[0].cause, Cause::kReadOnlyDisk);
+    EXPECT_TRUE(temp.Names("ZENTOSEASON/tracks/Monaco").empty());
+  }
+}
+
 // A model of Windows' file virtualization, which Wine lacks: a folder that
 // stands for Program Files (x86) holding the game, one for
 // %LOCALAPPDATA%, a standard user who may not create files below the
