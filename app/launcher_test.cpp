@@ -14,11 +14,11 @@
 #include <thread>
 
 #include "config/ini_rewriter.h"
-#include "platform/process.h"
 #include "platform/posix/process_limits.h"
+#include "platform/posix/unique_fd.h"
+#include "platform/process.h"
 #include "platform/testing/injected.h"
 #include "platform/testing/temp_game.h"
-#include "platform/posix/unique_fd.h"
 
 namespace velmora {
 namespace {

@@ -15,8 +15,8 @@
 
 #include "config/create_config_fixture.h"
 #include "platform/posix/calls.h"
-#include "platform/testing/injected.h"
 #include "platform/testing/fat_disk.h"
+#include "platform/testing/injected.h"
 #include "platform/testing/small_disk.h"
 
 namespace velmora {

@@ -10,8 +10,8 @@
 #include <memory>
 #include <utility>
 
-#include "platform/posix/long_paths.h"
 #include "platform/name_case.h"
+#include "platform/posix/long_paths.h"
 
 namespace velmora {
 

@@ -7,8 +7,8 @@
 #include <thread>
 #include <utility>
 
-#include "platform/posix/copy_data.h"
 #include "platform/posix/calls.h"
+#include "platform/posix/copy_data.h"
 #include "platform/posix/source_files.h"
 #include "platform/posix/temporaries.h"
 

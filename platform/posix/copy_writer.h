@@ -11,9 +11,9 @@
 #include <memory>
 #include <string>
 
-#include "platform/posix/durable_batch.h"
 #include "platform/failures.h"
 #include "platform/file_system.h"
+#include "platform/posix/durable_batch.h"
 #include "platform/posix/status.h"
 #include "platform/posix/unique_fd.h"
 #include "platform/work_sharing.h"

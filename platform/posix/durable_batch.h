@@ -21,8 +21,8 @@
 
 #include "platform/failures.h"
 #include "platform/file_system.h"
-#include "platform/thread_queue.h"
 #include "platform/posix/unique_fd.h"
+#include "platform/thread_queue.h"
 
 namespace velmora {
 

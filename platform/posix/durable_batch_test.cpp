@@ -12,10 +12,10 @@
 
 #include "platform/posix/calls.h"
 #include "platform/posix/process_limits.h"
+#include "platform/posix/unique_fd.h"
 #include "platform/testing/held_flush.h"
 #include "platform/testing/injected.h"
 #include "platform/testing/temp_game.h"
-#include "platform/posix/unique_fd.h"
 
 namespace velmora {
 namespace {

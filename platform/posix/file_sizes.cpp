@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "platform/file_sizes.h"
+#include "platform/name_case.h"
 #include "platform/posix/folder_entries.h"
 #include "platform/posix/long_paths.h"
-#include "platform/name_case.h"
 
 namespace velmora {
 namespace {

@@ -24,10 +24,11 @@
 #include "config/ini_rewriter.h"
 #include "copier/copy_progress.h"
 #include "copier/copy_run_fixture.h"
-#include "platform/posix/durable_batch.h"
-#include "platform/posix/shared_extents.h"
 #include "platform/posix/calls.h"
+#include "platform/posix/durable_batch.h"
 #include "platform/posix/process_limits.h"
+#include "platform/posix/shared_extents.h"
+#include "platform/posix/unique_fd.h"
 #include "platform/testing/counting_disk.h"
 #include "platform/testing/fat_disk.h"
 #include "platform/testing/held_flush.h"
@@ -35,7 +36,6 @@
 #include "platform/testing/refused_threads.h"
 #include "platform/testing/small_disk.h"
 #include "platform/testing/xfs_disk.h"
-#include "platform/posix/unique_fd.h"
 
 namespace velmora {
 namespace {

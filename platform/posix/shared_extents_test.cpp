@@ -10,9 +10,9 @@
 #include <filesystem>
 #include <string>
 
+#include "platform/posix/unique_fd.h"
 #include "platform/testing/temp_game.h"
 #include "platform/testing/xfs_disk.h"
-#include "platform/posix/unique_fd.h"
 
 namespace velmora {
 namespace {

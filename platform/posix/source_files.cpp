@@ -10,8 +10,8 @@
 #include <utility>
 #include <vector>
 
-#include "platform/posix/long_paths.h"
 #include "platform/posix/calls.h"
+#include "platform/posix/long_paths.h"
 
 namespace velmora {
 

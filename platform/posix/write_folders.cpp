@@ -4,8 +4,8 @@
 #include <sys/stat.h>
 #include <sys/vfs.h>
 
-#include "platform/posix/long_paths.h"
 #include "platform/posix/calls.h"
+#include "platform/posix/long_paths.h"
 
 namespace velmora {
 namespace {

@@ -8,8 +8,8 @@
 // with its data, and every fsync, in the order they arrive, for a test that
 // replays a disk image up to any flush (see app/testing/power_cut_test.py):
 // each write as "W", its offset and length (little-endian, 8 and 4 bytes)
-// and its bytes; each fsync as "F". With --no-rename-flags a rename that must not
-// replace is refused, as ntfs-3g and exfat-fuse refuse it.
+// and its bytes; each fsync as "F". With --no-rename-flags a rename that
+// must not replace is refused, as ntfs-3g and exfat-fuse refuse it.
 //
 // Usage: counting_fuse BACKING MOUNTPOINT LOG [--fail-fsync] [--no-rename-flags] [--record RECORD]
 #define FUSE_USE_VERSION 31

@@ -110,6 +110,19 @@ Win32Calls& CurrentWin32Calls() {
   return calls;
 }
 
+bool FindEach(const std::wstring& folder, const std::function<bool(WIN32_FIND_DATAW& found)>& take) {
+  WIN32_FIND_DATAW found;
+  const HANDLE search = FindFirstFileExW(ExtendedLengthPath(folder + L"\\*").c_str(), FindExInfoBasic, &found,
+                                         FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
+  if (search == INVALID_HANDLE_VALUE) return false;
+  do {
+    const std::wstring_view name = found.cFileName;
+    if (name != L"." && name != L".." && !take(found)) break;
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+  return true;
+}
+
 std::wstring ExtendedLengthPath(std::wstring path) {
   constexpr std::size_t kLongestPlainPath = 247;
   if (path.size() <= kLongestPlainPath || path.starts_with(L"\\\\?\\")) return path;

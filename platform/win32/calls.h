@@ -134,6 +134,10 @@ inline std::wstring Long(const std::wstring& path) { return ExtendedLengthPath(p
 // The attributes of what `path` names, INVALID_FILE_ATTRIBUTES when nothing.
 inline DWORD AttributesOf(const std::wstring& path) { return CurrentWin32Calls().get_attributes(Long(path).c_str()); }
 
+// Hands `take` each entry of the folder at `folder` but "." and "..", until
+// it returns false; false when the folder cannot be listed.
+bool FindEach(const std::wstring& folder, const std::function<bool(WIN32_FIND_DATAW& found)>& take);
+
 // True when `path`, which has `attributes`, is a link or junction.
 inline bool IsLink(const std::wstring& path, DWORD attributes) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) &&

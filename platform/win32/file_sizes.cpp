@@ -13,21 +13,16 @@ constexpr int kDeepest = 32;
 
 void SumFolder(const std::wstring& folder, bool deep, const std::function<bool(std::string_view)>& take,
                int depth, std::uint64_t& sum) {
-  WIN32_FIND_DATAW found;
-  const HANDLE search = FindFirstFileExW(ExtendedLengthPath(folder + L"\\*").c_str(), FindExInfoBasic, &found,
-                                         FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
-  if (search == INVALID_HANDLE_VALUE) return;
-  do {
+  FindEach(folder, [&](const WIN32_FIND_DATAW& found) {
     const std::wstring name = found.cFileName;
-    if (name == L"." || name == L"..") continue;
     const bool link = (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && IsLinkTag(found.dwReserved0);
     if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
       if (!link && take(Narrow(name))) sum += std::uint64_t(found.nFileSizeHigh) << 32 | found.nFileSizeLow;
     } else if (deep && depth < kDeepest) {
       SumFolder(folder + L"\\" + name, deep, take, depth + 1, sum);
     }
-  } while (FindNextFileW(search, &found));
-  FindClose(search);
+    return true;
+  });
 }
 
 }  // namespace

@@ -30,12 +30,8 @@ std::optional<Identity> IdentityOf(const std::wstring& path) {
 }  // namespace
 
 std::optional<std::vector<Entry>> ListFolder(const std::wstring& path) {
-  WIN32_FIND_DATAW found;
-  const HANDLE search = FindFirstFileExW(Long(path + L"\\*").c_str(), FindExInfoBasic, &found,
-                                         FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
-  if (search == INVALID_HANDLE_VALUE) return std::nullopt;
   std::vector<Entry> entries;
-  do {
+  const bool listed = FindEach(path, [&](WIN32_FIND_DATAW& found) {
     if (const auto& told = CurrentWin32Calls().listed) told(found);
     // A name that is not valid UTF-16 has no UTF-8 form: it is left out.
     const std::optional<std::string> name = NarrowExactly(found.cFileName);
@@ -47,11 +43,12 @@ std::optional<std::vector<Entry>> ListFolder(const std::wstring& path) {
     // reachable only through \\?\, is left out at every path length.
     if (!name || !IsSafeName(*name) || name->back() == '.' || name->back() == ' ' ||
         (link && !(attributes & FILE_ATTRIBUTE_DIRECTORY)))
-      continue;
+      return true;
     entries.push_back({*name, attributes & FILE_ATTRIBUTE_DIRECTORY ? EntryKind::kFolder : EntryKind::kFile,
                        (attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) != 0});
-  } while (FindNextFileW(search, &found));
-  FindClose(search);
+    return true;
+  });
+  if (!listed) return std::nullopt;
   std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) { return a.name < b.name; });
   return entries;
 }

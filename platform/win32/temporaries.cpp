@@ -47,11 +47,7 @@ bool IsFolderOfItsOwn(const std::wstring& folder, const WIN32_FIND_DATAW& found)
 // Lists `folder` whole: removes the leftover temporaries in it (a leftover
 // folder with what it holds) and hands `take`, if any, every other entry.
 void RemoveLeftoversListing(const std::wstring& folder, const TemporarySweep::EntryTaker& take) {
-  WIN32_FIND_DATAW found;
-  const HANDLE search = FindFirstFileExW(Long(folder + L"\\*").c_str(), FindExInfoBasic, &found,
-                                         FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
-  if (search == INVALID_HANDLE_VALUE) return;
-  do {
+  FindEach(folder, [&](const WIN32_FIND_DATAW& found) {
     const std::wstring path = folder + L"\\" + found.cFileName;
     if (!IsTemporaryName(found.cFileName)) {
       if (take) take(found);
@@ -61,8 +57,8 @@ void RemoveLeftoversListing(const std::wstring& folder, const TemporarySweep::En
       RemoveLeftoversListing(path, nullptr);
       RemoveDirectoryW(Long(path).c_str());
     }
-  } while (FindNextFileW(search, &found));
-  FindClose(search);
+    return true;
+  });
 }
 
 }  // namespace

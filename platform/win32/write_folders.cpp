@@ -34,19 +34,15 @@ bool WriteFolders::IsCaseSensitive(const std::wstring& folder) const {
 }
 
 std::wstring WriteFolders::NameIgnoringCase(const std::wstring& folder, const std::wstring& name) {
-  WIN32_FIND_DATAW found;
-  const HANDLE search = FindFirstFileExW(Long(folder + L"\\*").c_str(), FindExInfoBasic, &found,
-                                         FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
-  if (search == INVALID_HANDLE_VALUE) return name;
   std::wstring match = name;
   bool exact = false;
-  do {
+  FindEach(folder, [&](const WIN32_FIND_DATAW& found) {
     const std::wstring entry = found.cFileName;
     if (entry == name) exact = true;
     else if (match == name && SameNameIgnoringCase(entry, name))
       match = entry;
-  } while (!exact && FindNextFileW(search, &found));
-  FindClose(search);
+    return !exact;
+  });
   return exact ? name : match;
 }
 
