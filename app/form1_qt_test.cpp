@@ -171,11 +171,11 @@ class GatedFileSystem : public FileSystemWrapper {
   GatedFileSystem(std::unique_ptr<FileSystem> real, bool fail)
       : FileSystemWrapper(*real), real_(std::move(real)), fail_(fail) {}
 
-  std::optional<std::vector<Entry>> List(const GamePath& folder) override {
+  Found<std::vector<Entry>> List(const GamePath& folder) override {
     Hold();
     return FileSystemWrapper::List(folder);
   }
-  std::optional<std::string> ReadFile(const GamePath& file) override {
+  Found<std::string> ReadFile(const GamePath& file) override {
     Hold();
     return FileSystemWrapper::ReadFile(file);
   }
@@ -298,7 +298,7 @@ TEST(Form1CopyTest, CopyFilesSaysOnceWhatWasNotCopiedAndWhyWhileACompleteCopySay
             std::string::npos)
       << reader.texts[0];
   EXPECT_EQ(reader.details[0], "Files not copied:\nZENTOSEASON/tracks/season.trk (folder missing)\n"
-                               "ZENTOSEASON/TRACKS/SPA/spa.gdb (folder missing)\n");
+                               "ZENTOSEASON/tracks/Spa/spa.gdb (folder missing)\n");
   EXPECT_EQ(form.focusWidget(), copy);
   // Installed, the copy completes and says nothing; so does a copy with everything there.
   temp.MakeFolder("ZENTOSEASON/tracks/Spa");
@@ -339,18 +339,18 @@ TEST(Form1CopyTest, DuringACopyClicksAndKeysAreDroppedAndACloseWaitsForTheCopy) 
 
 TEST(Form1ConfigTest, DuringCreateIniFileClicksAndKeysAreDroppedAndACloseWaitsForTheFile) {
   TempGame temp;
-  temp.Write("Config.ini", "SaveDir=save\\\r\n");
+  temp.Write("Config.ini", "SeasonDir=season02\\\r\nSaveDir=save\\\r\n");
   ExpectInputDroppedAndCloseDeferred(temp, "CRTINI");
-  EXPECT_EQ(temp.Read("Qorvane.ini"), "SAVEDIR=ZENTOSAVE\\\r\n");
+  EXPECT_EQ(temp.Read("Qorvane.ini"), "SEASONDIR=ZENTOSEASON\\\r\nSAVEDIR=ZENTOSAVE\\\r\n");
 }
 
 TEST(Form1ConfigTest, CreateIniFileWritesTheFileAndChangesNoButton) {
   TempGame temp;
-  temp.Write("Config.ini", "SaveDir=save\\\r\n");
+  temp.Write("Config.ini", "SeasonDir=season02\\\r\nSaveDir=save\\\r\n");
   Form1 form(temp.game());
   form.show();
   QTest::mouseClick(form.findChild<QPushButton*>("CRTINI"), Qt::LeftButton);
-  EXPECT_EQ(temp.Read("Qorvane.ini"), "SAVEDIR=ZENTOSAVE\\\r\n");
+  EXPECT_EQ(temp.Read("Qorvane.ini"), "SEASONDIR=ZENTOSEASON\\\r\nSAVEDIR=ZENTOSAVE\\\r\n");
   EXPECT_EQ(ButtonStates(form), kIdle);
 }
 
@@ -358,7 +358,7 @@ TEST(Form1CopyTest, AnAccessiblePressDuringACopyStartsNothingAndTheButtonsStayLo
   TempGame temp;
   temp.Write("season02/tracks/Monaco/Monaco.gdb", "x");
   temp.MakeFolder("ZENTOSEASON/tracks/Monaco");
-  temp.Write("Config.ini", "SaveDir=save\\\r\n");
+  temp.Write("Config.ini", "SeasonDir=season02\\\r\nSaveDir=save\\\r\n");
   GatedForm gated(temp);
   Form1& form = gated.form;
   QString after_presses;

@@ -153,7 +153,7 @@ TEST(Form1GateTest, ButtonClicksSentDuringACopyStartNothing) {
   testing::TempGame temp;
   temp.Write("season02/tracks/Monaco/Monaco.gdb", "x");
   temp.MakeFolder("ZENTOSEASON/tracks/Monaco");
-  temp.Write("Config.ini", "SaveDir=save\\\r\n");
+  temp.Write("Config.ini", "SeasonDir=season02\\\r\nSaveDir=save\\\r\n");
   Form1* form = nullptr;
   int sent = 0;
   Form1 window(GetModuleHandleW(nullptr), temp.game(), [&](const GameFolder& game) {
@@ -203,7 +203,7 @@ class HeldUntilShown : public FileSystemWrapper {
  public:
   HeldUntilShown(std::unique_ptr<FileSystem> real, const RecordedTaskbar::Seen& seen)
       : FileSystemWrapper(*real), real_(std::move(real)), seen_(seen) {}
-  std::optional<std::vector<Entry>> List(const GamePath& folder) override {
+  Found<std::vector<Entry>> List(const GamePath& folder) override {
     for (int i = 0; i < 1000 && !seen_.anything; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     return FileSystemWrapper::List(folder);
   }

@@ -2,6 +2,8 @@
 
 #include <map>
 
+#include "platform/name_case.h"
+
 namespace velmora {
 namespace {
 
@@ -30,50 +32,103 @@ std::string FilesWere(std::size_t count) { return Files(count) + (count == 1 ? "
 std::string Them(std::size_t count) { return count == 1 ? "it" : "them"; }
 std::string Their(std::size_t count) { return count == 1 ? "its" : "their"; }
 
-// The player's words for a cause: what happened to `n` files, the first of
-// them `first`.
-std::string CopyGroup(Cause cause, std::size_t n, const GamePath& first, const GameFolder& game) {
-  const std::string example = " (first: " + Shown(first) + ")";
+// The files of one cause: how many, the first of them, and whether they
+// lie in more than one folder.
+struct Group {
+  std::size_t count = 0;
+  const GamePath* first = nullptr;
+  bool spans_folders = false;
+};
+
+// What a group's files are called: one file by its path, more by their count.
+std::string Subject(const Group& group) {
+  return group.count == 1 ? "The file " + Shown(*group.first) : Files(group.count);
+}
+std::string WereNot(const Group& group) { return Subject(group) + (group.count == 1 ? " was" : " were") + " not"; }
+// The first of several files, and where they lie; nothing for one file.
+std::string Example(const Group& group) {
+  if (group.count == 1) return "";
+  return std::string(group.spans_folders ? " in several folders" : "") + " (first: " + Shown(*group.first) + ")";
+}
+
+// The player's words for a cause: what happened to a group of files.
+std::string CopyGroup(Cause cause, const Group& group, const GameFolder& game) {
+  const std::size_t n = group.count;
+  const std::string example = Example(group);
   const std::string again = " then press Copy files again.";
   switch (cause) {
     case Cause::kFolderMissing:
-      return "The folder " + FolderOf(first) + " is not in the add-on: " + FilesWere(n) + " not copied" + example +
+      if (group.spans_folders)
+        return "Folders of the add-on went missing: " + WereNot(group) + " copied" + example +
+               ". Install Velmora again," + again;
+      return "The folder " + FolderOf(*group.first) + " is not in the add-on: " + WereNot(group) + " copied" + example +
              ". Make that folder, or install Velmora again," + again;
     case Cause::kLinked:
-      return FilesWere(n) + " not copied because the way to " + Them(n) + " passes a link" + example +
+      return WereNot(group) + " copied because the way to " + Them(n) + " passes a link" + example +
              ": the utility writes only into real folders of the game folder.";
     case Cause::kNameTaken:
-      return FilesWere(n) + " not copied because a folder or a link has " + Their(n) + " name" + example + ".";
+      return WereNot(group) + " copied because a folder or a link has " + Their(n) + " name" + example + ".";
     case Cause::kDiskFull:
-      return "The disk is full: " + FilesWere(n) + " not copied" + example + ". Free some space," + again;
+      return "The disk is full: " + WereNot(group) + " copied" + example + ". Free some space," + again;
     case Cause::kNotAllowed: {
       std::string folder = game.Root();
-      if (first.size() > 1) folder += kNativeSeparator + FolderOf(first);
-      return std::string(kSystem) + " did not let the utility write in " + folder + ": " + FilesWere(n) +
-             " not copied. Make sure you may change the game folder," + again;
+      if (group.first->size() > 1) folder += kNativeSeparator + FolderOf(*group.first);
+      return std::string(kSystem) + " did not let the utility write in " + folder +
+             (group.spans_folders ? " and other folders" : "") + ": " + WereNot(group) +
+             " copied. Make sure you may change the game folder," + again;
     }
     case Cause::kReadOnlyDisk:
-      return "The disk is read-only: " + FilesWere(n) + " not copied" + example + ".";
+      return "The disk is read-only: " + WereNot(group) + " copied" + example +
+             ". Mount it writable, or move the game to a disk you can write," + again;
     case Cause::kInUse:
-      return FilesWere(n) + " not copied because another program holds " + Them(n) + " open" + example +
+      return WereNot(group) + " copied because another program holds " + Them(n) + " open" + example +
              ". Close the game and wait a moment," + again;
     case Cause::kUnreadable:
-      return Files(n) + " of the game could not be read" + example + ", so " + (n == 1 ? "it was" : "they were") +
-             " not copied.";
+      return (n == 1 ? "The game's file " + Shown(*group.first) : Files(n) + " of the game") + " could not be read" +
+             example + ", so " + (n == 1 ? "it was" : "they were") + " not copied.";
     case Cause::kDiskError:
-      return "The disk failed to read or write " + Files(n) + example + ". Check the disk," + again;
+      return "The disk failed to read or write " + (n == 1 ? Shown(*group.first) : Files(n)) + example +
+             ". Check the disk," + again;
     case Cause::kChanged:
-      return Files(n) + " changed while " + (n == 1 ? "it was" : "they were") +
-             " copied: press Copy files again to copy " + Them(n) + ".";
+      return Subject(group) + " changed while " + (n == 1 ? "it was" : "they were") + " copied" + example +
+             ": press Copy files again to copy " + Them(n) + ".";
     case Cause::kVanished:
-      return FilesWere(n) + " removed from the game's folders before " + (n == 1 ? "it" : "they") +
-             " could be copied" + example + ".";
+      return Subject(group) + (n == 1 ? " was" : " were") + " removed from the game's folders before " +
+             (n == 1 ? "it" : "they") + " could be copied" + example + ".";
+    case Cause::kNotFlushed:
+      return Subject(group) + (n == 1 ? " was" : " were") + " copied, but the disk did not confirm it saved " +
+             Them(n) + example + ": " + (n == 1 ? "it is" : "they are") +
+             " in place but may not survive a power cut. Check the disk," + again;
     case Cause::kNone:
     case Cause::kAlreadyThere:
     case Cause::kOther:
       break;
   }
-  return FilesWere(n) + " not copied" + example + ".";
+  return WereNot(group) + " copied" + example + ": " + kSystem + " refused for a reason it did not give.";
+}
+
+// Why the game's folder could not be listed, and what to do.
+std::string UnlistedFolder(const CopyOutcome::Unlisted& unlisted, bool track_folder) {
+  const std::string folder = Shown(unlisted.folder);
+  const std::string again = " then press Copy files again.";
+  const std::string what = track_folder ? "The game's track folder " + folder : "The game's folder " + folder;
+  if (!unlisted.leads_to.empty())
+    return what + " is a link to " + unlisted.leads_to +
+           ", which is not there: nothing in it was copied. Connect or mount the disk it is on," + again;
+  switch (unlisted.cause) {
+    case Cause::kFolderMissing:
+      return what + " is not in the game folder, so nothing was copied. Start Velmora Config in the folder the "
+                    "game is installed in.";
+    case Cause::kNotAllowed:
+      return std::string(kSystem) + " did not let the utility read " + folder +
+             ": nothing in it was copied. Make sure you may read the game folder," + again;
+    case Cause::kDiskError:
+      return "The disk failed to read " + folder + ": nothing in it was copied. Check the disk," + again;
+    case Cause::kLinked:
+      return what + " leads back to a folder around it: nothing in it was copied.";
+    default:
+      return what + " could not be read: nothing in it was copied.";
+  }
 }
 
 // One word or two for a cause, for the details' list.
@@ -90,6 +145,7 @@ const char* Briefly(Cause cause) {
     case Cause::kDiskError: return "disk error";
     case Cause::kChanged: return "changed while copied";
     case Cause::kVanished: return "removed";
+    case Cause::kNotFlushed: return "written, not confirmed";
     default: return "failed";
   }
 }
@@ -103,28 +159,39 @@ std::string Counted(std::size_t count) {
 }
 
 std::optional<Notice> NoticeOf(const CopyOutcome& outcome, const GameFolder& game) {
-  if (outcome.failures.empty()) return std::nullopt;
-  struct Group {
-    std::size_t count = 0;
-    const GamePath* first = nullptr;
-  };
+  const GamePath track_folder = *SplitRelative("season02\\tracks");
+  if (outcome.failures.empty() && outcome.unlisted.empty() && !outcome.nothing_to_copy) return std::nullopt;
+  Notice notice;
+  const std::size_t failed = outcome.failures.size();
+  if (failed > 0)
+    notice.text = "Copy files copied " + Files(outcome.copied) + "; " + Counted(failed) + " could not be copied.";
+  else
+    notice.text = "Copy files copied " + Files(outcome.copied) + ", but not everything it should.";
+  if (outcome.nothing_to_copy)
+    notice.text = "Copy files found nothing to copy: the game's track folder " + Shown(track_folder) +
+                  " holds no track files. Start Velmora Config in the folder the game is installed in.";
+  for (const CopyOutcome::Unlisted& unlisted : outcome.unlisted) {
+    const bool is_track_folder = unlisted.folder.size() == 2 &&
+                                 NamesEqualIgnoringCase(unlisted.folder[0], track_folder[0]) &&
+                                 NamesEqualIgnoringCase(unlisted.folder[1], track_folder[1]);
+    notice.text += "\n\n" + UnlistedFolder(unlisted, is_track_folder);
+  }
   std::map<Cause, Group> groups;  // in the order of the causes
   for (const Failure& failure : outcome.failures) {
     Group& group = groups[failure.cause];
     if (group.count++ == 0) group.first = &failure.path;
+    else if (FolderOf(failure.path) != FolderOf(*group.first)) group.spans_folders = true;
   }
-  Notice notice;
-  notice.text = "Copy files copied " + Files(outcome.copied) + "; " + Counted(outcome.failures.size()) +
-                " could not be copied.";
   for (const auto& [cause, group] : groups) {
     notice.text += "\n\n";
     if (cause == Cause::kFolderMissing && outcome.season_folder_missing) {
       notice.text += "The add-on's folder " + Shown(*SplitRelative("ZENTOSEASON\\tracks")) +
                      " is not in this game folder: install Velmora first, then press Copy files again.";
     } else {
-      notice.text += CopyGroup(cause, group.count, *group.first, game);
+      notice.text += CopyGroup(cause, group, game);
     }
   }
+  if (failed == 0) return notice;
   notice.details = "Files not copied:\n";
   for (const Failure& failure : outcome.failures)
     notice.details += Shown(failure.path) + " (" + Briefly(failure.cause) + ")\n";
@@ -134,44 +201,63 @@ std::optional<Notice> NoticeOf(const CopyOutcome& outcome, const GameFolder& gam
 std::optional<Notice> NoticeOf(const IniOutcome& outcome) {
   using Result = IniOutcome::Result;
   const std::string again = " then press Create INI-file again.";
+  const std::string name(outcome.name);
   switch (outcome.result) {
     case Result::kWritten:
-      return std::nullopt;
+      if (!outcome.no_season_key) return std::nullopt;
+      return Notice{name + " was made, but Config.ini has no SEASONDIR line, so the game will not race Velmora's "
+                    "season. Start the game once and leave it from its menus, which writes a whole Config.ini," +
+                    again};
     case Result::kNoGameConfig:
-      return Notice{"Config.ini is not in the game folder, so Qorvane.ini was not made. Start the game once, "
-                    "which writes Config.ini,"+ again};
+      return Notice{"Config.ini is not in the game folder, so " + name +
+                    " was not made. Start the game once, which writes Config.ini," + again};
     case Result::kUnreadable:
-      return Notice{"Config.ini could not be read whole (or it kept changing while it was read), so Qorvane.ini "
-                    "was not made. Close the game if it runs," + again};
+      switch (outcome.cause) {
+        case Cause::kNameTaken:
+          return Notice{"Config.ini in the game folder is a folder, not the game's configuration, so " + name +
+                        " was not made. Move that folder away, start the game once, which writes Config.ini," +
+                        again};
+        case Cause::kNotAllowed:
+          return Notice{std::string(kSystem) + " did not let the utility read Config.ini, so " + name +
+                        " was not made. Make sure you may read the game folder's files," + again};
+        case Cause::kChanged:
+        case Cause::kInUse:
+          return Notice{"Config.ini kept changing while it was read, so " + name +
+                        " was not made. Close the game if it runs," + again};
+        case Cause::kDiskError:
+          return Notice{"The disk failed to read Config.ini, so " + name + " was not made. Check the disk," + again};
+        default:
+          return Notice{"Config.ini could not be read, so " + name + " was not made."};
+      }
     case Result::kNotWritten:
       break;
   }
-  std::string why;
+  const std::string unchanged = outcome.replacing ? " The old one is unchanged." : "";
+  const std::string could_not = name + " could not be written: ";
   switch (outcome.cause) {
     case Cause::kNotAllowed:
-      why = "it is read-only, or you may not change it or the game folder. Clear its read-only mark or make "
-            "it yours,";
-      break;
+      if (outcome.replacing)
+        return Notice{could_not + "it is read-only, or you may not change it or the game folder. Clear its "
+                      "read-only mark or make it yours," + again + unchanged};
+      return Notice{could_not + "you may not write in the game folder. Make sure you may change it," + again};
     case Cause::kDiskFull:
-      why = "the disk is full. Free some space,";
-      break;
+      return Notice{could_not + "the disk is full. Free some space," + again + unchanged};
     case Cause::kReadOnlyDisk:
-      why = "the disk is read-only.";
-      return Notice{"Qorvane.ini could not be written: " + why + " The old one, if any, is unchanged."};
+      return Notice{could_not + "the disk is read-only. Mount it writable, or move the game to a disk you can "
+                    "write," + again + unchanged};
     case Cause::kNameTaken:
-      why = "a folder or a link has its name. Remove it,";
-      break;
+      return Notice{could_not + "a folder or a link has its name. Remove it," + again};
     case Cause::kInUse:
-      why = "another program holds it open. Close that program,";
-      break;
+      return Notice{could_not + "another program holds it open. Close the game," + again + unchanged};
     case Cause::kLinked:
-      why = "the game folder is reached through a link the utility does not write through.";
-      return Notice{"Qorvane.ini could not be written: " + why + " The old one, if any, is unchanged."};
+      return Notice{could_not + "the game folder is reached through a link the utility does not write through." +
+                    unchanged};
+    case Cause::kNotFlushed:
+      return Notice{name + " was written, but the disk did not confirm it saved it: the new file is in place but "
+                    "may not survive a power cut. Check the disk," + again};
     default:
-      why = "the disk failed to write it. Check the disk,";
-      break;
+      return Notice{could_not + "the disk failed to write it. Check the disk," + again + unchanged};
   }
-  return Notice{"Qorvane.ini could not be written: " + why + again + " The old one, if any, is unchanged."};
 }
 
 std::optional<Notice> NoticeOf(const LaunchOutcome& outcome, const GameFolder& game) {

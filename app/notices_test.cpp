@@ -7,8 +7,12 @@ namespace {
 
 #ifdef _WIN32
 constexpr const char* kSpa = "ZENTOSEASON\\tracks\\Spa\\spa.gdb";
+constexpr const char* kOne = "ZENTOSEASON\\tracks\\one";
+constexpr const char* kTrackFolder = "season02\\tracks";
 #else
 constexpr const char* kSpa = "ZENTOSEASON/tracks/Spa/spa.gdb";
+constexpr const char* kOne = "ZENTOSEASON/tracks/one";
+constexpr const char* kTrackFolder = "season02/tracks";
 #endif
 
 std::size_t Count(const std::string& text, const std::string& part) {
@@ -33,12 +37,21 @@ TEST(NoticesTest, ACopyIsToldOncePerCauseWithItsCountAndFirstFileAndEveryFileInT
   EXPECT_NE(notice->text.find(std::string("The disk is full: 212 files were not copied (first: ") + kSpa + ")."),
             std::string::npos)
       << notice->text;
-  EXPECT_NE(notice->text.find("3 files changed while they were copied: press Copy files again to copy them."),
+  EXPECT_NE(notice->text.find("3 files changed while they were copied (first: "),
             std::string::npos);
-  EXPECT_NE(notice->text.find("1 file was not copied because another program holds it open"), std::string::npos);
+  EXPECT_NE(notice->text.find(std::string("The file ") + kOne + " was not copied because another program holds it open."),
+            std::string::npos)
+      << "one file is named as the file";
   EXPECT_EQ(Count(notice->text, "disk is full"), 1u);
   EXPECT_EQ(Count(notice->details, "\n"), 217u);  // a heading and every file
   EXPECT_EQ(Count(notice->details, "(disk full)"), 212u);
+
+  // A group over several folders says so.
+  CopyOutcome spread;
+  spread.failures = {{{"ZENTOSEASON", "tracks", "Spa", "a"}, Cause::kReadOnlyDisk},
+                     {{"ZENTOSEASON", "tracks", "Monza", "b"}, Cause::kReadOnlyDisk}};
+  EXPECT_NE(NoticeOf(spread, game)->text.find("2 files were not copied in several folders (first: "), std::string::npos)
+      << NoticeOf(spread, game)->text;
 
   // Without the add-on, the missing folders come down to one word: install it.
   CopyOutcome uninstalled;
@@ -53,6 +66,39 @@ TEST(NoticesTest, ACopyIsToldOncePerCauseWithItsCountAndFirstFileAndEveryFileInT
             "The add-on's folder ZENTOSEASON/tracks is not in this game folder: install Velmora first, then press "
 #endif
             "Copy files again.");
+}
+
+TEST(NoticesTest, AGameTrackFolderThatIsMissingALinkToNowhereOrEmptyIsTold) {
+  const GameFolder game("/games/Dromvik");
+  CopyOutcome missing;
+  missing.unlisted = {{{"season02", "tracks"}, Cause::kFolderMissing, ""}};
+  EXPECT_NE(NoticeOf(missing, game)->text.find(std::string("The game's track folder ") + kTrackFolder +
+                                               " is not in the game folder"),
+            std::string::npos);
+  CopyOutcome linked;
+  linked.unlisted = {{{"season02"}, Cause::kFolderMissing, "/media/games/season02"}};
+  EXPECT_NE(NoticeOf(linked, game)->text.find("is a link to /media/games/season02, which is not there"),
+            std::string::npos);
+  CopyOutcome empty;
+  empty.nothing_to_copy = true;
+  EXPECT_NE(NoticeOf(empty, game)->text.find("Copy files found nothing to copy"), std::string::npos);
+}
+
+TEST(NoticesTest, CreateIniFileAdvisesClearingAReadOnlyMarkOnlyWhenTheFileWasThere) {
+  IniOutcome refused{IniOutcome::Result::kNotWritten, Cause::kNotAllowed};
+  EXPECT_EQ(NoticeOf(refused)->text.find("read-only mark"), std::string::npos) << NoticeOf(refused)->text;
+  refused.replacing = true;
+  EXPECT_NE(NoticeOf(refused)->text.find("Clear its read-only mark"), std::string::npos);
+  EXPECT_NE(NoticeOf(IniOutcome{IniOutcome::Result::kNotWritten, Cause::kReadOnlyDisk})->text.find("Mount it writable"),
+            std::string::npos);
+  EXPECT_NE(NoticeOf(IniOutcome{IniOutcome::Result::kUnreadable, Cause::kNameTaken})->text.find("is a folder"),
+            std::string::npos);
+  EXPECT_NE(NoticeOf(IniOutcome{IniOutcome::Result::kUnreadable, Cause::kNotAllowed})->text.find("did not let the "
+                                                                                                  "utility read"),
+            std::string::npos);
+  IniOutcome no_season;
+  no_season.no_season_key = true;
+  EXPECT_NE(NoticeOf(no_season)->text.find("no SEASONDIR line"), std::string::npos);
 }
 
 TEST(NoticesTest, EachOtherCommandTellsOnlyWhenItDidNotDoItsWork) {

@@ -73,18 +73,36 @@ std::string JoinLines(const StringList& lines) {
 IniOutcome CreateConfigIni(FileSystem& fs, StringList& new_ini, Progress& progress) {
   new_ini.Clear();
   if (progress.Wanted()) progress.Report(0, 0);
-  const GamePath game_config{std::string(kGameConfig)};
-  if (!fs.FileExists(game_config)) return {IniOutcome::Result::kNoGameConfig};
+  IniOutcome outcome;
   // A configuration that cannot be read whole writes nothing.
-  const std::optional<std::string> text = fs.ReadFile(game_config);
-  if (!text) return {IniOutcome::Result::kUnreadable};
-  const std::string_view name = fs.CaseSensitive({}) ? kAddonConfigAsOpened : kAddonConfig;
-  const FileResult written = fs.WriteFile({std::string(name)}, [&](const auto& put) {
+  const Found<std::string> text = fs.ReadFile({std::string(kGameConfig)});
+  if (!text) {
+    if (text.cause == Cause::kFolderMissing || text.cause == Cause::kVanished) outcome.result = IniOutcome::Result::kNoGameConfig;
+    else outcome.result = IniOutcome::Result::kUnreadable;
+    outcome.cause = text.cause;
+    return outcome;
+  }
+  outcome.name = fs.CaseSensitive({}) ? kAddonConfigAsOpened : kAddonConfig;
+  const GamePath addon_config{std::string(outcome.name)};
+  outcome.replacing = fs.NativePath(addon_config).has_value();
+  bool season_key = false;
+  const FileResult written = fs.WriteFile(addon_config, [&](const auto& put) {
     return ForEachRewrittenLine(
-        *text, [&](std::string_view line) { return put(line) && put("\r\n"); }, progress);
+        *text,
+        [&](std::string_view line) {
+          // A line that begins with the key in any case has become it.
+          season_key |= line.starts_with("SEASONDIR=");
+          return put(line) && put("\r\n");
+        },
+        progress);
   });
-  if (!written) return {IniOutcome::Result::kNotWritten, written.cause};
-  return {};
+  if (!written) {
+    outcome.result = IniOutcome::Result::kNotWritten;
+    outcome.cause = written.cause;
+    return outcome;
+  }
+  outcome.no_season_key = !season_key;
+  return outcome;
 }
 
 }  // namespace velmora

@@ -39,12 +39,20 @@ std::string JoinLines(const StringList& lines);
 struct IniOutcome {
   enum class Result {
     kWritten,
-    kNoGameConfig,    // Config.ini is missing, or is no file
-    kUnreadable,      // Config.ini could not be read whole, or kept changing
+    kNoGameConfig,    // Config.ini is not there
+    kUnreadable,      // Config.ini could not be read whole: `cause` says why
     kNotWritten,      // Qorvane.ini could not be written: `cause` says why
   };
   Result result = Result::kWritten;
   Cause cause = Cause::kNone;
+  // The add-on's configuration was there before (and stays when it could
+  // not be written).
+  bool replacing = false;
+  // Written, but Config.ini names no SEASONDIR, so the game will not race
+  // the add-on's season.
+  bool no_season_key = false;
+  // The name written, or that could not be.
+  std::string_view name = kAddonConfig;
 };
 
 // Builds the add-on's configuration from the game's and writes it, each

@@ -153,11 +153,31 @@ TEST_F(CreateConfigIniTest, TellsHowManyBytesOfTheGamesConfigurationAreDoneAsItG
   }
 }
 
+TEST_F(CreateConfigIniTest, TheOutcomeTakesTheCauseOfTheReadAndSaysWhatTheWrittenFileLacks) {
+  temp_.MakeFolder("Config.ini");
+  IniOutcome outcome = CreateConfigIni(*OpenFileSystem(temp_.game()), new_ini_);
+  EXPECT_EQ(outcome.result, IniOutcome::Result::kUnreadable) << "a folder is no missing file";
+  EXPECT_EQ(outcome.cause, Cause::kNameTaken);
+  std::filesystem::remove(temp_.At("Config.ini"));
+  outcome = CreateConfigIni(*OpenFileSystem(temp_.game()), new_ini_);
+  EXPECT_EQ(outcome.result, IniOutcome::Result::kNoGameConfig);
+
+  temp_.Write("Config.ini", "SaveDir=save\\\r\n");
+  outcome = CreateConfigIni(*OpenFileSystem(temp_.game()), new_ini_);
+  EXPECT_EQ(outcome.result, IniOutcome::Result::kWritten);
+  EXPECT_FALSE(outcome.replacing);
+  EXPECT_TRUE(outcome.no_season_key) << "written, but the game would not race the add-on's season";
+  temp_.Write("Config.ini", "seasondir=season02\\\r\n");
+  outcome = CreateConfigIni(*OpenFileSystem(temp_.game()), new_ini_);
+  EXPECT_TRUE(outcome.replacing);
+  EXPECT_FALSE(outcome.no_season_key);
+}
+
 // A read that fails part-way.
 class FailingRead : public FileSystemWrapper {
  public:
   using FileSystemWrapper::FileSystemWrapper;
-  std::optional<std::string> ReadFile(const GamePath&) override { return std::nullopt; }
+  Found<std::string> ReadFile(const GamePath&) override { return Cause::kDiskError; }
 };
 
 TEST_F(CreateConfigIniTest, AConfigThatCannotBeReadWritesNothing) {

@@ -1,6 +1,9 @@
 #include "copier/copy_run.h"
 
 #include <algorithm>
+#include <filesystem>
+#include <iterator>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -30,7 +33,10 @@ bool VisitPair(const GameFolder& game, FileSystem& fs, const PlanLists& plan, st
   // Each pit file is copied once, by the pits copy.
   if (IsPitsPair(*source, *target)) return true;
   // A folder that cannot be listed is passed over, not mistaken for the last one listed.
-  if (!files.SetPath(fs, plan.dirs.List(j))) return true;
+  if (const FileResult listed = files.SetPath(fs, plan.dirs.List(j)); !listed) {
+    if (visit.unlisted) visit.unlisted(*source, listed.cause);
+    return true;
+  }
   GamePath file = Below(*source, "");  // one path, its last name changed for each file
   for (std::size_t k = 0; k < files.ListCount(); ++k) {
     const std::string& name = files.List(k);
@@ -44,8 +50,12 @@ bool VisitPair(const GameFolder& game, FileSystem& fs, const PlanLists& plan, st
 }
 
 bool VisitFolderReplacing(FileSystem& fs, const GamePath& from, const GamePath& to, const PlanVisitor& visit) {
-  const std::optional<std::vector<Entry>> entries = fs.List(from);
-  if (!entries) return true;
+  const Found<std::vector<Entry>> entries = fs.List(from);
+  if (!entries) {
+    // A game without pits has nothing to copy there.
+    if (visit.unlisted && entries.cause != Cause::kFolderMissing) visit.unlisted(from, entries.cause);
+    return true;
+  }
   if (visit.folder) visit.folder(to);
   for (const Entry& entry : *entries) {
     const bool go_on = entry.kind == EntryKind::kFolder
@@ -76,7 +86,27 @@ namespace {
 // Counts each file the plan takes where it ended up.
 class OutcomeCount {
  public:
-  void Met(const GamePath& file, const GamePath& target_folder, FileResult result) {
+  // A pits folder that could not be made: the files meant for it and for
+  // the folders below it fail for the same cause.
+  void Made(const GamePath& folder, FileResult result) {
+    if (result || result.cause == Cause::kAlreadyThere) return;
+    Cause cause = result.cause;
+    if (cause == Cause::kFolderMissing && !folder.empty())
+      if (const auto parent = unmade_.find(GamePath(folder.begin(), folder.end() - 1)); parent != unmade_.end())
+        cause = parent->second;
+    unmade_[folder] = cause;
+  }
+  void Met(const GamePath& file, const GamePath& target_folder, Replace replace, FileResult result) {
+    ++met_;
+    if (result.cause == Cause::kFolderMissing) {
+      if (const auto unmade = unmade_.find(target_folder); unmade != unmade_.end()) result = unmade->second;
+    }
+    if (result.cause == Cause::kFolderMissing && replace == Replace::kNo && target_folder.size() > 2) {
+      GamePath target = target_folder;  // the add-on's season may lack that circuit
+      target.push_back(file.back());
+      missing_circuits_.push_back({std::move(target), result.cause});
+      return;
+    }
     if (result) {
       ++outcome_.copied;
     } else if (result.cause == Cause::kAlreadyThere) {
@@ -89,6 +119,7 @@ class OutcomeCount {
       outcome_.failures.push_back({std::move(target), result.cause});
     }
   }
+  void Unlisted(const GamePath& folder, Cause cause) { outcome_.unlisted.push_back({folder, cause, {}}); }
   // Copies handed on that failed later count as failed, not as copied.
   void Settled(std::vector<Failure> late) {
     for (Failure& failure : late) {
@@ -98,16 +129,63 @@ class OutcomeCount {
     }
   }
   CopyOutcome Take(FileSystem& fs) {
-    const bool folder_missing = std::any_of(outcome_.failures.begin(), outcome_.failures.end(),
-                                            [](const Failure& failure) { return failure.cause == Cause::kFolderMissing; });
-    if (folder_missing) {
-      outcome_.season_folder_missing = !fs.NativePath(*SplitRelative(kSeasonFolder)).has_value();
-    }
+    outcome_.season_folder_missing = !fs.NativePath(*SplitRelative(kSeasonFolder)).has_value();
+    // Without the add-on every circuit is missing, and that is told; with
+    // it, a circuit it lacks is its choice.
+    if (outcome_.season_folder_missing)
+      std::move(missing_circuits_.begin(), missing_circuits_.end(), std::back_inserter(outcome_.failures));
+    outcome_.nothing_to_copy = met_ == 0 && outcome_.unlisted.empty();
+    SpellAsOnDisk(fs);
     return std::move(outcome_);
   }
 
  private:
+  // Each path as the disk spells it: a folder of the add-on that is not
+  // there takes the name the game's own folder gives it.
+  void SpellAsOnDisk(FileSystem& fs) {
+    std::map<GamePath, GamePath> folders;
+    const auto spelled = [&](const GamePath& path) {
+      const auto [at, added] = folders.try_emplace(path);
+      if (!added) return at->second;
+      FileSystem::Spelled on_disk = fs.AsOnDisk(path);
+      if (on_disk.found < path.size() && path.size() > 1) {
+        GamePath game = path;
+        game.front() = *SplitRelative(kTrackFolder)->begin();
+        const FileSystem::Spelled in_game = fs.AsOnDisk(game);
+        for (std::size_t i = std::max<std::size_t>(on_disk.found, 1); i < in_game.found; ++i)
+          on_disk.names[i] = in_game.names[i];
+      }
+      return at->second = std::move(on_disk.names);
+    };
+    for (Failure& failure : outcome_.failures) {
+      const std::string name = failure.path.back();
+      failure.path.pop_back();
+      failure.path = spelled(failure.path);
+      failure.path.push_back(name);
+    }
+    for (CopyOutcome::Unlisted& folder : outcome_.unlisted) {
+      if (folder.cause == Cause::kFolderMissing) folder.leads_to = LinkToNowhere(fs, folder.folder);
+      folder.folder = spelled(folder.folder);
+    }
+  }
+
+  // Where the first link on the way to `path` that leads nowhere leads (a
+  // disk that is not mounted); empty when there is none.
+  static std::string LinkToNowhere(FileSystem& fs, const GamePath& path) {
+    for (std::size_t names = 1; names <= path.size(); ++names) {
+      const std::optional<std::string> native = fs.NativePath(GamePath(path.begin(), path.begin() + std::ptrdiff_t(names)));
+      if (!native) return {};
+      std::error_code error;
+      const std::filesystem::path target = std::filesystem::read_symlink(*native, error);
+      if (!error && !std::filesystem::exists(*native, error)) return target.string();
+    }
+    return {};
+  }
+
   CopyOutcome outcome_;
+  std::size_t met_ = 0;
+  std::map<GamePath, Cause> unmade_;  // pits folders that could not be made
+  std::vector<Failure> missing_circuits_;  // files of circuits the add-on lacks
 };
 
 }  // namespace
@@ -129,10 +207,11 @@ CopyOutcome CopySeasonFiles(const GameFolder& game, FileSystem& fs, const CopyLi
             {[&](const GamePath& file, const GamePath& to, Replace replace) {
                const FileResult result = fs.CopyFile(file, to, replace);
                if (tracked && result.cause == Cause::kAlreadyThere) tracked->AlreadyThere(fs.FileSize(file).value_or(0));
-               count.Met(file, to, result);
+               count.Met(file, to, replace, result);
                return true;
              },
-             [&](const GamePath& folder) { fs.CreateFolder(folder); }});
+             [&](const GamePath& folder) { count.Made(folder, fs.CreateFolder(folder)); },
+             [&](const GamePath& folder, Cause cause) { count.Unlisted(folder, cause); }});
   count.Settled(fs.Settle());
   if (tracked) tracked->Finish();
   return count.Take(fs);

@@ -29,6 +29,17 @@ struct CopyOutcome {
   std::vector<Failure> failures;
   // The add-on's season folder is not in the game folder at all.
   bool season_folder_missing = false;
+  // The game's folders that could not be listed, so nothing in them was
+  // copied: the track folder, a circuit's, a pits folder. A pits folder the
+  // game lacks is not among them.
+  struct Unlisted {
+    GamePath folder;  // as the disk spells it
+    Cause cause;
+    std::string leads_to;  // where it leads, when it is a link that leads nowhere
+  };
+  std::vector<Unlisted> unlisted;
+  // The game's track folder was listed, but nothing in it is to be copied.
+  bool nothing_to_copy = false;
 };
 
 // Fills the add-on's season folder: builds a fresh plan in `lists`, copies
@@ -36,6 +47,9 @@ struct CopyOutcome {
 // pair's target folder without replacing anything there, then copies the
 // pits folder whole, replacing files. A copy that fails is passed over and
 // told in the outcome; every copy is written and named before it returns.
+// A circuit whose folder the add-on's season lacks is not among its
+// circuits: its files are passed over and not told. Paths in the outcome
+// are as the disk spells them.
 // Tells `progress`, when it wants figures, how far it has come: the amount
 // unknown while the plan is made and summed, then bytes (files already
 // there count as done when they are passed), the whole once the last copy
@@ -51,10 +65,12 @@ struct PlanLists {
 };
 
 // What is done for each step of a plan: `file` for each file to copy into a
-// folder (false stops the walk), `folder` for each pits folder to make first.
+// folder (false stops the walk), `folder` for each pits folder to make first,
+// `unlisted` for each of the game's folders that could not be listed.
 struct PlanVisitor {
   std::function<bool(const GamePath& file, const GamePath& target_folder, Replace replace)> file;
   std::function<void(const GamePath& folder)> folder;
+  std::function<void(const GamePath& folder, Cause cause)> unlisted = nullptr;
 };
 
 // Walks `plan` in the order a run copies: each pair's files, listed afresh

@@ -5,6 +5,7 @@
 // (a copy written on a helper, or named once its batch was flushed).
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -26,6 +27,7 @@ enum class Cause : std::uint8_t {
   kDiskError,      // the disk failed a read or a write
   kChanged,        // the source was written to while it was copied
   kVanished,       // the source went away before it was copied
+  kNotFlushed,     // written and named, but its folder's flush failed
   kOther,
 };
 
@@ -35,6 +37,15 @@ struct FileResult {
   FileResult() = default;
   FileResult(Cause why) : cause(why) {}
   explicit operator bool() const { return cause == Cause::kNone; }
+};
+
+// A value read from the disk, or the cause it could not be read.
+template <typename T>
+class Found : public std::optional<T> {
+ public:
+  Found(T value) : std::optional<T>(std::move(value)) {}
+  Found(Cause why) : cause(why == Cause::kNone ? Cause::kOther : why) {}
+  Cause cause = Cause::kNone;
 };
 
 struct Failure {

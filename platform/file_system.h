@@ -44,10 +44,11 @@ class FileSystem {
   // The entries of a folder, sorted by name. Names that are not safe single
   // names and links to files are left out; a link to a folder is listed as
   // the folder (on Linux). Empty when it cannot be read, or when a link on
-  // the way leads back to a folder passed before.
-  virtual std::optional<std::vector<Entry>> List(const GamePath& folder) = 0;
-  // Creates one folder; its parent must exist.
-  virtual bool CreateFolder(const GamePath& folder) = 0;
+  // the way leads back to a folder passed before, with the cause.
+  virtual Found<std::vector<Entry>> List(const GamePath& folder) = 0;
+  // Creates one folder; its parent must exist. Cause::kAlreadyThere when it
+  // is there already.
+  virtual FileResult CreateFolder(const GamePath& folder) = 0;
   // Copies a file under its own name into an existing folder, keeping its
   // modification time and permission bits. The target name only ever holds
   // the complete copy. With Replace::kNo an entry of that name already there
@@ -69,8 +70,9 @@ class FileSystem {
   // True for an existing file (not a folder).
   bool FileExists(const GamePath& file) { return FileSize(file).has_value(); }
   // The whole content, or empty when any part of it cannot be read, or when
-  // it is written to while it is read (on Linux, after a second try).
-  virtual std::optional<std::string> ReadFile(const GamePath& file) = 0;
+  // it is written to while it is read (on Linux, after a second try), with
+  // the cause.
+  virtual Found<std::string> ReadFile(const GamePath& file) = 0;
   // Hands a file's content over piece by piece: each piece to `put`, which
   // returns false once writing has failed; false when the content is not
   // all there.
@@ -85,6 +87,13 @@ class FileSystem {
   }
   // The operating system's path of an existing entry.
   virtual std::optional<std::string> NativePath(const GamePath& path) = 0;
+  // `path` as the disk spells it: its first `found` names as they are
+  // there, the rest, from the first that does not exist, as given.
+  struct Spelled {
+    GamePath names;
+    std::size_t found = 0;
+  };
+  virtual Spelled AsOnDisk(const GamePath& path) { return {path, 0}; }
   // True where the game itself finds a name in `folder` only in its own
   // spelling (a Windows folder made case-sensitive); not on Linux, where
   // the game's Wine ignores letter case.
@@ -109,19 +118,15 @@ void RaiseOpenFileLimit();
 class FileSystemWrapper : public FileSystem {
  public:
   explicit FileSystemWrapper(FileSystem& target) : target_(target) {}
-  std::optional<std::vector<Entry>> List(const GamePath& folder) override {
-    return target_.List(folder);
-  }
-  bool CreateFolder(const GamePath& folder) override { return target_.CreateFolder(folder); }
+  Found<std::vector<Entry>> List(const GamePath& folder) override { return target_.List(folder); }
+  FileResult CreateFolder(const GamePath& folder) override { return target_.CreateFolder(folder); }
   FileResult CopyFile(const GamePath& source, const GamePath& target_folder, Replace replace) override {
     return target_.CopyFile(source, target_folder, replace);
   }
   std::vector<Failure> Settle() override { return target_.Settle(); }
   const CopyCounters* Counters() const override { return target_.Counters(); }
   std::optional<std::uint64_t> FileSize(const GamePath& file) override { return target_.FileSize(file); }
-  std::optional<std::string> ReadFile(const GamePath& file) override {
-    return target_.ReadFile(file);
-  }
+  Found<std::string> ReadFile(const GamePath& file) override { return target_.ReadFile(file); }
   using FileSystem::WriteFile;
   FileResult WriteFile(const GamePath& file, const Pieces& pieces) override {
     return target_.WriteFile(file, pieces);
@@ -129,7 +134,9 @@ class FileSystemWrapper : public FileSystem {
   std::optional<std::string> NativePath(const GamePath& path) override {
     return target_.NativePath(path);
   }
+  Spelled AsOnDisk(const GamePath& path) override { return target_.AsOnDisk(path); }
   bool CaseSensitive(const GamePath& folder) override { return target_.CaseSensitive(folder); }
+  void DoneWith(const GamePath& folder) override { target_.DoneWith(folder); }
 
  private:
   FileSystem& target_;

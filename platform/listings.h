@@ -16,8 +16,8 @@ class FolderListing {
   explicit FolderListing(const GameFolder& game) : game_(game), path_(game.Root()) {}
 
   // Makes `path` current and reads its sub-folders afresh. On failure the
-  // listing keeps its previous folder and entries.
-  bool SetPath(FileSystem& fs, std::string_view path);
+  // listing keeps its previous folder and entries, and the cause is told.
+  FileResult SetPath(FileSystem& fs, std::string_view path);
   const std::string& Path() const { return path_; }
   // -1: the folder itself; 0 to n-1: its sub-folders; n and on: "".
   std::string List(int i) const;
@@ -35,7 +35,7 @@ class FileListing {
  public:
   explicit FileListing(const GameFolder& game) : game_(game), path_(game.Root()) {}
 
-  bool SetPath(FileSystem& fs, std::string_view path);
+  FileResult SetPath(FileSystem& fs, std::string_view path);
   const std::string& Path() const { return path_; }
   std::size_t ListCount() const { return names_.size(); }
   // The bare name of the k-th file.

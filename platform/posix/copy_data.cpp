@@ -40,6 +40,13 @@ void Count(std::atomic<std::uint64_t>* written, off_t bytes) {
   if (written) written->fetch_add(std::uint64_t(bytes), std::memory_order_relaxed);
 }
 
+// A source that ends before its size said was written to meanwhile: errno
+// tells that, not whatever an earlier call left there.
+bool CutShort() {
+  errno = EAGAIN;
+  return false;
+}
+
 // Copies the bytes from `at` to `end` to the same place in `to`: with the
 // kernel's copy while `kernel`, else through one fixed buffer. A source that
 // ends early has changed under the copy: that fails.
@@ -51,14 +58,15 @@ bool CopyRange(int from, int to, off_t at, off_t end, bool& kernel, std::atomic<
       const ssize_t moved = copy_file_range(from, &in, to, &out, size_t(std::min(end - at, kKernelStep)), 0);
       if (moved > 0) Count(written, moved);
       if (moved > 0) at += moved;
-      else if (moved == 0) return false;
+      else if (moved == 0) return CutShort();
       else if (CannotCopyInKernel()) kernel = false;
       else if (errno != EINTR) return false;
       continue;
     }
     const ssize_t got = pread(from, buffer.data(), size_t(std::min<off_t>(end - at, off_t(buffer.size()))), at);
     if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) return false;
+    if (got == 0) return CutShort();
+    if (got < 0) return false;
     for (ssize_t put = 0; put < got;) {
       const ssize_t wrote = pwrite(to, buffer.data() + put, size_t(got - put), at + put);
       if (wrote < 0 && errno == EINTR) continue;

@@ -78,6 +78,7 @@ Status CopyWriter::Write(PendingCopy& pending) {
     copy.Discard();
     return written;
   }
+  copy.no_journal = pending.no_journal;
   copy.target = std::move(pending.target);
   copy.bytes = std::uint64_t(pending.status.st_size);
   // A clone is made of the source's blocks, written before the clone (the

@@ -30,6 +30,7 @@ struct PendingCopy {
   Replace replace;
   std::atomic<bool>* clone;  // whether this pair of file systems may still clone
   bool flush_alone;          // flushed by itself before it goes to the batch
+  bool no_journal;           // its folder flushed after a rename that replaces
   GamePath target;           // the file it becomes, for telling a failure
 };
 

@@ -88,11 +88,15 @@ void NameOrTell(DurableBatch::Copy& copy, LateFailures* late, std::atomic<std::u
     if (late) late->Add(copy.target, CauseOfNaming(copy, errno));
     return;
   }
-  // A driver without a journal (exfat-fuse) frees the replaced file's
-  // clusters at once: the folder's change reaches the disk before any
-  // other copy can reuse them and be flushed. Journaled file systems
-  // keep that order themselves.
-  if (copy.replace == Replace::kYes && copy.flushed) fsync(copy.folder->get());
+  // A file system without a journal (vfat, exfat, exfat-fuse) frees the
+  // replaced file's clusters at once: the folder's change reaches the disk
+  // before any other copy can reuse them and be flushed. Journaled file
+  // systems keep that order themselves. The copy is in place either way; a
+  // flush that fails is told.
+  if (copy.replace == Replace::kYes && (copy.flushed || copy.no_journal) && fsync(copy.folder->get()) != 0) {
+    if (late) late->Add(copy.target, Cause::kNotFlushed);
+    return;
+  }
   if (named) named->fetch_add(copy.bytes, std::memory_order_relaxed);
 }
 

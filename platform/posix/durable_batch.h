@@ -36,6 +36,7 @@ class DurableBatch {
     std::string name;                        // the name it is to get
     Replace replace;                         // with kNo only if that name is still free
     bool flushed = false;                    // its data already flushed alone
+    bool no_journal = false;                 // its folder flushed after it replaces a file
     GamePath target = {};                    // the file it becomes, for telling a failure
     std::uint64_t bytes = 0;                 // its size, counted once it is named
 

@@ -49,6 +49,9 @@ bool IsReadOnly(int folder, const std::string& name, const struct stat& st) {
   return !(st.st_mode & S_IWUSR) || faccessat(folder, name.c_str(), W_OK, AT_EACCESS) != 0;
 }
 
+// The call that made a replacement durable: the file is in place when it fails.
+constexpr const char* kFolderFlush = "fsync(folder)";
+
 GamePath Parent(const GamePath& path) { return GamePath(path.begin(), path.end() - 1); }
 
 // Writes what `pieces` hands over to `out`.
@@ -84,13 +87,15 @@ class PosixFileSystem : public FileSystem {
     batch_.Flush();
   }
 
-  std::optional<std::vector<Entry>> List(const GamePath& folder) override {
+  Found<std::vector<Entry>> List(const GamePath& folder) override {
     Result<std::vector<Entry>> entries = WithDescriptors([&] { return ListOnce(folder); });
-    if (!entries) return std::nullopt;
+    if (!entries) return CauseOf(entries.status());
     return std::move(*entries);
   }
-  bool CreateFolder(const GamePath& folder) override {
-    return WithDescriptors([&] { return CreateFolderOnce(folder); }).ok();
+  FileResult CreateFolder(const GamePath& folder) override {
+    const Status made = WithDescriptors([&] { return CreateFolderOnce(folder); });
+    if (made.code() == ENOTDIR) return Cause::kNameTaken;
+    return made.code() == EEXIST ? Cause::kAlreadyThere : CauseOf(made);
   }
   FileResult CopyFile(const GamePath& source, const GamePath& target_folder, Replace replace) override {
     Cause cause = Cause::kNone;
@@ -103,14 +108,16 @@ class PosixFileSystem : public FileSystem {
     return late_.Take();
   }
   const CopyCounters* Counters() const override { return &counters_; }
-  std::optional<std::string> ReadFile(const GamePath& file) override {
+  Found<std::string> ReadFile(const GamePath& file) override {
     Result<std::string> content = WithDescriptors([&] { return ReadFileOnce(file); });
-    if (!content) return std::nullopt;
+    if (!content) return CauseOfRead(content.status());
     return std::move(*content);
   }
   using FileSystem::WriteFile;
   FileResult WriteFile(const GamePath& file, const Pieces& pieces) override {
-    return CauseOf(WithDescriptors([&] { return WriteFileOnce(file, pieces); }));
+    const Status written = WithDescriptors([&] { return WriteFileOnce(file, pieces); });
+    if (!written.ok() && std::string_view(written.call()) == kFolderFlush) return Cause::kNotFlushed;
+    return CauseOf(written);
   }
 
   std::optional<std::uint64_t> FileSize(const GamePath& file) override {
@@ -131,6 +138,21 @@ class PosixFileSystem : public FileSystem {
     const CaseResolver::Resolved resolved = resolver_.Resolve(path);
     if (!resolved.exists) return std::nullopt;
     return resolved.path;
+  }
+
+  Spelled AsOnDisk(const GamePath& path) override {
+    Spelled spelled{{}, 0};
+    for (const std::string& name : path) {
+      spelled.names.push_back(name);
+      const CaseResolver::Resolved resolved = resolver_.Resolve(spelled.names);
+      if (!resolved.exists) {
+        spelled.names.insert(spelled.names.end(), path.begin() + std::ptrdiff_t(spelled.names.size()), path.end());
+        break;
+      }
+      spelled.names.back() = resolved.path.substr(resolved.path.rfind('/') + 1);
+      ++spelled.found;
+    }
+    return spelled;
   }
 
  private:
@@ -170,7 +192,14 @@ class PosixFileSystem : public FileSystem {
     if (folder.empty()) return Status("mkdirat", EINVAL);
     const Result<WriteFolders::Indexed> parent = folders_.OpenWithIndex(Parent(folder));
     if (!parent) return parent.status();
-    if (parent->index->Find(folder.back())) return Status("mkdirat", EEXIST);
+    if (const std::optional<std::string> there = parent->index->Find(folder.back())) {
+      // A file in its place takes its name; a folder, or a link the writes
+      // will refuse, is there already.
+      struct stat st;
+      const bool file = fstatat(parent->folder.fd->get(), there->c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+                        !S_ISDIR(st.st_mode) && !S_ISLNK(st.st_mode);
+      return Status("mkdirat", file ? ENOTDIR : EEXIST);
+    }
     if (mkdirat(parent->folder.fd->get(), folder.back().c_str(), 0777) != 0) return Status::Failed("mkdirat");
     parent->index->Add(folder.back(), DT_DIR);
     return Status();
@@ -216,7 +245,7 @@ class PosixFileSystem : public FileSystem {
     index.Add(name, DT_REG);
     GamePath written = target_folder;
     written.push_back(source.back());
-    writer_.Post({std::move(*in), st, into.fd, into.device, std::move(name), replace, &clone, into.flush_alone,
+    writer_.Post({std::move(*in), st, into.fd, into.device, std::move(name), replace, &clone, into.flush_alone, into.no_journal,
                   std::move(written)});
     return Status();
   }
@@ -253,8 +282,10 @@ class PosixFileSystem : public FileSystem {
       unlinkat(folder, temporary.c_str(), 0);
       return written;
     }
-    fsync(folder);  // the rename itself made durable
     index.Add(name, DT_REG);
+    // The rename itself made durable: the new file is in place, but a
+    // flush that fails leaves it at the mercy of a power cut.
+    if (fsync(folder) != 0) return Status::Failed(kFolderFlush);
     return Status();
   }
 

@@ -54,7 +54,7 @@ TEST_F(CopyRunTest, ALinkAtATargetNameIsNeverWrittenThrough) {
   temp_.MakeFolder("ZENTOSEASON/tracks/Pits");
   fs::create_symlink(outside.At("precious"), temp_.At("ZENTOSEASON/tracks/Monaco/a.gdb"));
   fs::create_symlink(outside.At("also"), temp_.At("ZENTOSEASON/tracks/Pits/b.pit"));
-  EXPECT_EQ(Failures(Run()), std::vector<std::string>{Failed("ZENTOSEASON/TRACKS/MONACO/a.gdb", Cause::kNameTaken)});
+  EXPECT_EQ(Failures(Run()), std::vector<std::string>{Failed("ZENTOSEASON/tracks/Monaco/a.gdb", Cause::kNameTaken)});
   EXPECT_EQ(outside.Read("precious"), "untouched");
   EXPECT_EQ(outside.Read("also"), "untouched");
   // The file loop leaves the link as it is; the pits copy replaces the link itself.
@@ -95,8 +95,8 @@ TEST_F(CopyRunTest, ATargetFolderThatIsALinkToOutsideIsNotWrittenInto) {
   temp_.MakeFolder("ZENTOSEASON/tracks");
   fs::create_directory_symlink(outside.At("monaco"), temp_.At("ZENTOSEASON/tracks/Monaco"));
   fs::create_directory_symlink(outside.At("pits"), temp_.At("ZENTOSEASON/tracks/Pits"));
-  EXPECT_EQ(Failures(Run()), (std::vector<std::string>{Failed("ZENTOSEASON/TRACKS/MONACO/a.gdb", Cause::kLinked),
-                                                        Failed("ZENTOSeason/tracks/Pits/crews/b.pit", Cause::kLinked)}));
+  EXPECT_EQ(Failures(Run()), (std::vector<std::string>{Failed("ZENTOSEASON/tracks/Monaco/a.gdb", Cause::kLinked),
+                                                        Failed("ZENTOSEASON/tracks/Pits/crews/b.pit", Cause::kLinked)}));
   EXPECT_TRUE(outside.Names("monaco").empty());
   EXPECT_TRUE(outside.Names("pits").empty());
 }
@@ -333,8 +333,8 @@ TEST_F(CopyRunTest, WhenTheFlushFailsNoCopyGetsItsNameAndNoTemporaryIsLeft) {
   };
   const CopyOutcome outcome = Run();
   EXPECT_EQ(outcome.copied, 0u);
-  EXPECT_EQ(Failures(outcome), (std::vector<std::string>{Failed("ZENTOSEASON/TRACKS/MONACO/a.gdb", Cause::kDiskError),
-                                                         Failed("ZENTOSeason/tracks/Pits/ORDER.PIT", Cause::kDiskError)}));
+  EXPECT_EQ(Failures(outcome), (std::vector<std::string>{Failed("ZENTOSEASON/tracks/Monaco/a.gdb", Cause::kDiskError),
+                                                         Failed("ZENTOSEASON/tracks/Pits/ORDER.PIT", Cause::kDiskError)}));
   EXPECT_TRUE(Names("ZENTOSEASON/tracks/Monaco").empty());
   EXPECT_EQ(Names("ZENTOSEASON/tracks/Pits"), std::vector<std::string>{"ORDER.PIT"});
   EXPECT_EQ(temp_.Read("ZENTOSEASON/tracks/Pits/ORDER.PIT"), "old");
@@ -529,6 +529,30 @@ TEST(CopyRunFuseTest, OnADiskReadThroughFuseAFlushThatFailsNamesNothingAndLeaves
   EXPECT_EQ(failed, 101);
 }
 
+TEST(CopyRunFuseTest, AReplacementWhoseFolderFlushFailsIsInPlaceAndTold) {
+  TempGame temp;
+  testing::CountingDisk disk(temp.At("backing"), temp.At("disk"), temp.At("driver.log"), false, false,
+                             /*fail_fsyncdir=*/true);
+  if (!disk.mounted()) GTEST_SKIP() << "needs FUSE and root";
+  MakeGameOnDisk(temp, "disk");
+  const GameFolder game(temp.At("disk").string());
+  StringList not_copy, dirs, dirs2;
+  FolderListing dir1(game);
+  FileListing file1(game);
+  const CopyOutcome outcome = CopySeasonFiles(game, *OpenFileSystem(game), {not_copy, dirs, dirs2, dir1, file1});
+  EXPECT_EQ(temp.Read("disk/ZENTOSEASON/tracks/Pits/ORDER.PIT"), "new");
+  ASSERT_EQ(outcome.failures.size(), 1u);
+  EXPECT_EQ(outcome.failures[0].path, (GamePath{"ZENTOSEASON", "tracks", "Pits", "ORDER.PIT"}));
+  EXPECT_EQ(outcome.failures[0].cause, Cause::kNotFlushed);
+
+  temp.Write("disk/Config.ini", "SEASONDIR=x\r\n");
+  temp.Write("disk/Qorvane.ini", "old\r\n");
+  StringList new_ini;
+  const IniOutcome written = CreateConfigIni(*OpenFileSystem(game), new_ini);
+  EXPECT_EQ(written.cause, Cause::kNotFlushed);
+  EXPECT_EQ(temp.Read("disk/Qorvane.ini"), "SEASONDIR=ZENTOSEASON\\\r\n");
+}
+
 // Makes a folder and those above it below the current folder, by a short
 // path: the current folder's own path may be too long to name.
 void MakeHere(const std::string& relative) {
@@ -709,8 +733,8 @@ TEST_F(CopyRunTest, AFullDiskLeavesNoPartialFileAndTheRunGoesOn) {
   if (!monaco.mounted() || !pits.mounted()) GTEST_SKIP() << "cannot mount a tmpfs here (needs root)";
   const CopyOutcome outcome = Run();
   EXPECT_EQ(outcome.copied, 2u);
-  EXPECT_EQ(Failures(outcome), (std::vector<std::string>{Failed("ZENTOSEASON/TRACKS/MONACO/a_big.dat", Cause::kDiskFull),
-                                                         Failed("ZENTOSeason/tracks/Pits/c_big.dat", Cause::kDiskFull)}));
+  EXPECT_EQ(Failures(outcome), (std::vector<std::string>{Failed("ZENTOSEASON/tracks/Monaco/a_big.dat", Cause::kDiskFull),
+                                                         Failed("ZENTOSEASON/tracks/Pits/c_big.dat", Cause::kDiskFull)}));
   EXPECT_EQ(Names("ZENTOSEASON/tracks/Monaco"), std::vector<std::string>{"b_small.dat"});
   EXPECT_EQ(Names("ZENTOSEASON/tracks/Pits"), std::vector<std::string>{"d_small.dat"});
 }

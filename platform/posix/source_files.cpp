@@ -19,7 +19,7 @@ Result<UniqueFd> OpenRegular(int at, const char* path, int extra_flags, struct s
   UniqueFd fd(openat(at, path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | extra_flags));
   if (!fd) return Status::Failed("openat");
   if (fstat(fd.get(), &st) != 0) return Status::Failed("fstat");
-  if (!S_ISREG(st.st_mode)) return Status("openat", EINVAL);
+  if (!S_ISREG(st.st_mode)) return Status("openat", S_ISDIR(st.st_mode) ? EISDIR : EINVAL);
   fcntl(fd.get(), F_SETFL, 0);  // reads of the file itself block as usual
   return fd;
 }

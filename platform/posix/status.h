@@ -109,4 +109,18 @@ inline Cause CauseOfSource(const Status& status) {
   }
 }
 
+// The same for a file read whole: a folder in its place holds its name,
+// and a file this user may not read is not allowed.
+inline Cause CauseOfRead(const Status& status) {
+  switch (status.code()) {
+    case EACCES:
+    case EPERM:
+      return Cause::kNotAllowed;
+    case EISDIR:
+      return Cause::kNameTaken;
+    default:
+      return CauseOfSource(status);
+  }
+}
+
 }  // namespace velmora

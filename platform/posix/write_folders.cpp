@@ -11,7 +11,9 @@ namespace velmora {
 namespace {
 
 constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
-constexpr long kFuseMagic = 0x65735546;  // FUSE_SUPER_MAGIC
+constexpr long kFuseMagic = 0x65735546;   // FUSE_SUPER_MAGIC
+constexpr long kMsdosMagic = 0x4d44;      // MSDOS_SUPER_MAGIC: the kernel's vfat
+constexpr long kExfatMagic = 0x2011BAB0;  // EXFAT_SUPER_MAGIC: the kernel's exfat
 
 }  // namespace
 
@@ -32,10 +34,15 @@ bool WriteFolders::Describe(OpenFolder& at) {
   struct stat st;
   if (fstat(at.fd->get(), &st) != 0) return false;
   at.device = st.st_dev;
-  const auto [known, fresh] = flush_alone_.try_emplace(st.st_dev, false);
+  const auto [known, fresh] = kinds_.try_emplace(st.st_dev);
   struct statfs fs;
-  if (fresh && fstatfs(at.fd->get(), &fs) == 0) known->second = long(fs.f_type) == kFuseMagic;
-  at.flush_alone = known->second;
+  if (fresh && fstatfs(at.fd->get(), &fs) == 0) {
+    const long type = long(fs.f_type);
+    known->second.fuse = type == kFuseMagic;
+    known->second.no_journal = type == kFuseMagic || type == kMsdosMagic || type == kExfatMagic;
+  }
+  at.flush_alone = known->second.fuse;
+  at.no_journal = known->second.no_journal;
   return true;
 }
 

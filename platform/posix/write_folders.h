@@ -32,6 +32,9 @@ struct OpenFolder {
   std::string path;
   dev_t device = 0;
   bool flush_alone = false;
+  // A file system without a journal (vfat, exfat, and FUSE drivers): the
+  // folder is flushed after a rename that replaces a file.
+  bool no_journal = false;
 };
 
 class WriteFolders {
@@ -62,7 +65,11 @@ class WriteFolders {
   bool Describe(OpenFolder& at);
 
   CaseResolver& resolver_;
-  std::map<dev_t, bool> flush_alone_;  // by file system
+  struct Kind {
+    bool fuse = false;
+    bool no_journal = false;
+  };
+  std::map<dev_t, Kind> kinds_;  // by file system
   OpenFolder root_;
   Status root_failure_;
   std::size_t most_open_;

@@ -26,7 +26,8 @@ class CountingDisk {
   // fsync fails with EIO; with `refuse_rename_flags`, a rename that must not
   // replace is refused, as ntfs-3g and exfat-fuse refuse it.
   CountingDisk(const std::filesystem::path& backing, const std::filesystem::path& folder,
-               const std::filesystem::path& log, bool fail_fsync, bool refuse_rename_flags = false)
+               const std::filesystem::path& log, bool fail_fsync, bool refuse_rename_flags = false,
+               bool fail_fsyncdir = false)
       : folder_(folder), log_(log) {
 #ifdef COUNTING_FUSE
     std::filesystem::create_directories(backing);
@@ -38,6 +39,7 @@ class CountingDisk {
       std::vector<const char*> arguments{"counting_fuse", backing.c_str(), folder.c_str(), log.c_str()};
       if (fail_fsync) arguments.push_back("--fail-fsync");
       if (refuse_rename_flags) arguments.push_back("--no-rename-flags");
+      if (fail_fsyncdir) arguments.push_back("--fail-fsyncdir");
       arguments.push_back(nullptr);
       execv(COUNTING_FUSE, const_cast<char* const*>(arguments.data()));
       _exit(127);

@@ -2,7 +2,8 @@
 // MOUNTPOINT and logs, in order, the requests that decide a file's safety:
 // each fsync (of a file, or "fsyncdir" of a folder) and each new name
 // (rename, link), one line each, to LOG. With
-// --fail-fsync every fsync fails with EIO. It is how a test sees what
+// --fail-fsync every fsync fails with EIO, with --fail-fsyncdir every
+// folder's. It is how a test sees what
 // reaches the driver of a disk read through FUSE (ntfs-3g, exfat-fuse),
 // which syncfs does not. With --record RECORD it also records every write
 // with its data, and every fsync, in the order they arrive, for a test that
@@ -11,7 +12,8 @@
 // and its bytes; each fsync as "F". With --no-rename-flags a rename that
 // must not replace is refused, as ntfs-3g and exfat-fuse refuse it.
 //
-// Usage: counting_fuse BACKING MOUNTPOINT LOG [--fail-fsync] [--no-rename-flags] [--record RECORD]
+// Usage: counting_fuse BACKING MOUNTPOINT LOG [--fail-fsync] [--fail-fsyncdir] [--no-rename-flags]
+//                      [--record RECORD]
 #define FUSE_USE_VERSION 31
 #include <dirent.h>
 #include <errno.h>
@@ -32,6 +34,7 @@ namespace {
 FILE* log_file = nullptr;
 FILE* record_file = nullptr;
 bool fail_fsync = false;
+bool fail_fsyncdir = false;
 bool refuse_rename_flags = false;
 std::mutex log_mutex;
 std::string backing;  // an absolute path: FUSE may change the current folder
@@ -123,7 +126,8 @@ int StatFs(const char* path, struct statvfs* st) { return Result(statvfs(At(path
 int Release(const char*, fuse_file_info* fi) { return Result(close(int(fi->fh))); }
 // A folder's flush: logged, and passed on as a flush of the backing folder.
 int FsyncDir(const char* path, int, fuse_file_info*) {
-  Log("fsyncdir", path);
+  Log(fail_fsyncdir ? "fsyncdir-failed" : "fsyncdir", path);
+  if (fail_fsyncdir) return -EIO;
   const int folder = open(At(path).c_str(), O_RDONLY | O_DIRECTORY);
   if (folder < 0) return -errno;
   const int done = fsync(folder);
@@ -160,6 +164,7 @@ int main(int argc, char** argv) {
   }
   for (int i = 4; i < argc; ++i) {
     if (strcmp(argv[i], "--fail-fsync") == 0) fail_fsync = true;
+    else if (strcmp(argv[i], "--fail-fsyncdir") == 0) fail_fsyncdir = true;
     if (strcmp(argv[i], "--no-rename-flags") == 0) refuse_rename_flags = true;
     if (strcmp(argv[i], "--record") == 0 && i + 1 < argc) record_file = fopen(argv[++i], "wb");
   }

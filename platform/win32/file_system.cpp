@@ -57,11 +57,11 @@ class Win32FileSystem : public FileSystem {
 
   // The entries of a folder as the game sees it: where it is virtualized,
   // the store's and the real folder's, merged, the store's first.
-  std::optional<std::vector<Entry>> List(const GamePath& folder) override {
-    if (GoesRoundInALoop(folders_.Path({}), folder)) return std::nullopt;
-    std::optional<std::vector<Entry>> entries = ListFolder(folders_.Path(folder));
+  Found<std::vector<Entry>> List(const GamePath& folder) override {
+    if (GoesRoundInALoop(folders_.Path({}), folder)) return Cause::kLinked;
+    Found<std::vector<Entry>> entries = ListFolder(folders_.Path(folder));
     if (!folders_.Virtualized()) return entries;
-    std::optional<std::vector<Entry>> stored = ListFolder(folders_.StorePath(folder));
+    Found<std::vector<Entry>> stored = ListFolder(folders_.StorePath(folder));
     if (!stored) return entries;
     std::unordered_set<std::string> seen;
     for (const Entry& entry : *stored) seen.insert(ToUpperName(entry.name));
@@ -74,12 +74,24 @@ class Win32FileSystem : public FileSystem {
   // The names kept for a target folder go; its sweep stays done.
   void DoneWith(const GamePath& folder) override { names_.erase(folders_.WritePath(folder)); }
 
-  bool CreateFolder(const GamePath& folder) override {
-    const std::shared_ptr<const HeldFolder> parent =
-        folder.empty() ? nullptr : folders_.Open(GamePath(folder.begin(), folder.end() - 1));
-    return parent && parent->Create(Widen(folder.back()), FILE_LIST_DIRECTORY | SYNCHRONIZE,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_CREATE,
-                                    FILE_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT);
+  FileResult CreateFolder(const GamePath& folder) override {
+    if (folder.empty()) return Cause::kAlreadyThere;
+    const GamePath parent_path(folder.begin(), folder.end() - 1);
+    const std::shared_ptr<const HeldFolder> parent = folders_.Open(parent_path);
+    if (!parent) return folders_.WhyNotOpen(parent_path);
+    if (parent->Create(Widen(folder.back()), FILE_LIST_DIRECTORY | SYNCHRONIZE,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_CREATE,
+                       FILE_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT))
+      return Cause::kNone;
+    const DWORD error = GetLastError();
+    if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) {
+      const std::wstring there = folders_.WritePath(folder);
+      const DWORD attributes = AttributesOf(there);
+      const bool folder_there = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+                                !IsLink(there, attributes);
+      return folder_there ? Cause::kAlreadyThere : Cause::kNameTaken;
+    }
+    return CauseOfError(error);
   }
 
   FileResult CopyFile(const GamePath& source, const GamePath& target_folder, Replace replace) override {
@@ -111,9 +123,10 @@ class Win32FileSystem : public FileSystem {
     if (!GetFileInformationByHandleEx(copy.in.get(), FileBasicInfo, &copy.info, sizeof copy.info) ||
         (copy.info.FileAttributes & FILE_ATTRIBUTE_DIRECTORY))
       return Cause::kUnreadable;
+    DWORD error = ERROR_SUCCESS;
     copy.to.temporaries = temporary_folders_.In(folder, *held, folders_.WriteRoot(),
-                                                folders_.NamesBelow(folders_.WriteRoot(), target_folder));
-    if (!copy.to.temporaries) return CauseOfError(GetLastError());
+                                                folders_.NamesBelow(folders_.WriteRoot(), target_folder), error);
+    if (!copy.to.temporaries) return CauseOfError(error);
     // Taken from now on: a second copy of the name is refused here, not by the rename.
     if (key) taken.insert(*key);
     writer_->Post(std::move(copy));
@@ -135,14 +148,21 @@ class Win32FileSystem : public FileSystem {
     return std::uint64_t(data.nFileSizeHigh) << 32 | data.nFileSizeLow;
   }
 
-  std::optional<std::string> ReadFile(const GamePath& file) override {
-    Handle in = OpenToRead(folders_.ViewPath(file), holds_);
-    if (!in || GetFileType(in.get()) != FILE_TYPE_DISK) return std::nullopt;
+  Found<std::string> ReadFile(const GamePath& file) override {
+    const std::wstring path = folders_.ViewPath(file);
+    Handle in = OpenToRead(path, holds_);
+    if (!in) {
+      const DWORD error = GetLastError();
+      const DWORD attributes = AttributesOf(path);
+      if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return Cause::kNameTaken;
+      return error == ERROR_ACCESS_DENIED ? Cause::kNotAllowed : CauseOfSourceError(error);
+    }
+    if (GetFileType(in.get()) != FILE_TYPE_DISK) return Cause::kUnreadable;
     std::string content;
     char buffer[1 << 16];
     for (;;) {
       DWORD got = 0;
-      if (!::ReadFile(in.get(), buffer, sizeof buffer, &got, nullptr)) return std::nullopt;
+      if (!::ReadFile(in.get(), buffer, sizeof buffer, &got, nullptr)) return CauseOfSourceError(GetLastError());
       if (got == 0) return content;
       content.append(buffer, got);
     }
@@ -192,6 +212,21 @@ class Win32FileSystem : public FileSystem {
     const std::wstring native = folders_.ViewPath(path);
     if (AttributesOf(native) == INVALID_FILE_ATTRIBUTES) return std::nullopt;
     return Narrow(native);
+  }
+
+  // Each name as the folder it is in lists it.
+  Spelled AsOnDisk(const GamePath& path) override {
+    Spelled spelled{path, 0};
+    for (; spelled.found < path.size(); ++spelled.found) {
+      const GamePath prefix(spelled.names.begin(), spelled.names.begin() + std::ptrdiff_t(spelled.found) + 1);
+      WIN32_FIND_DATAW found;
+      const HANDLE search = FindFirstFileExW(Long(folders_.ViewPath(prefix)).c_str(), FindExInfoBasic, &found,
+                                             FindExSearchNameMatch, nullptr, 0);
+      if (search == INVALID_HANDLE_VALUE) break;
+      FindClose(search);
+      if (const std::optional<std::string> name = NarrowExactly(found.cFileName)) spelled.names[spelled.found] = *name;
+    }
+    return spelled;
   }
 
   bool CaseSensitive(const GamePath& folder) override { return folders_.IsCaseSensitive(folders_.Path(folder)); }

@@ -56,11 +56,14 @@ std::optional<HeldFolder> HeldFolder::Open(const std::wstring& root, const std::
     path = Joined(path, name);
     Handle next = held.Create(name, kFolderAccess, kFolderSharing, FILE_OPEN,
                               FILE_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT | FILE_OPEN_REPARSE_POINT);
-    if (!next || IsLinkTag(CurrentWin32Calls().get_handle_reparse_tag(next.get(), ExtendedLengthPath(path).c_str())))
-      return std::nullopt;
+    if (!next) return std::nullopt;
     // A link whose tag Windows does not show (a Unix link under Wine) gives
     // the folder a name somewhere else.
-    if (!held.Holds(next.get(), name)) return std::nullopt;
+    if (IsLinkTag(CurrentWin32Calls().get_handle_reparse_tag(next.get(), ExtendedLengthPath(path).c_str())) ||
+        !held.Holds(next.get(), name)) {
+      SetLastError(kRefusedLink);
+      return std::nullopt;
+    }
     if (!held.native_name_.empty()) held.native_name_ = Joined(held.native_name_, name);
     held.chain_.push_back(std::move(next));
   }

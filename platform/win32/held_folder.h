@@ -17,10 +17,13 @@
 
 namespace velmora {
 
+// The error a folder refused as a link leaves: ERROR_STOPPED_ON_SYMLINK.
+constexpr DWORD kRefusedLink = 681;
+
 class HeldFolder {
  public:
   // Holds `root`, then each of `names` below it in turn; nothing when one
-  // is missing, is no folder, or is a link or junction.
+  // is missing, is no folder, or is a link or junction (kRefusedLink).
   static std::optional<HeldFolder> Open(const std::wstring& root, const std::vector<std::wstring>& names);
 
   // NtCreateFile of `name` in the held folder; the error is GetLastError's.

@@ -36,9 +36,12 @@ class PassingHolds {
       auto result = attempt();
       if (result) return result;
       const DWORD error = GetLastError();
-      const DWORD wait = IsPassingHold(error, path) ? TakeFromBudget(std::min(pause, file_left)) : 0;
+      const bool held = IsPassingHold(error, path);
+      const DWORD wait = held ? TakeFromBudget(std::min(pause, file_left)) : 0;
       if (wait == 0) {
-        SetLastError(error);
+        // A hold that outlasts the wait is told as one, whatever the
+        // system's word for it was (an access denied on a file held open).
+        SetLastError(held ? ERROR_SHARING_VIOLATION : error);
         return result;
       }
       Sleep(wait);

@@ -5,6 +5,7 @@
 #include <tuple>
 
 #include "platform/game_folder.h"
+#include "platform/win32/status.h"
 #include "platform/win32/text.h"
 
 namespace velmora {
@@ -29,7 +30,7 @@ std::optional<Identity> IdentityOf(const std::wstring& path) {
 
 }  // namespace
 
-std::optional<std::vector<Entry>> ListFolder(const std::wstring& path) {
+Found<std::vector<Entry>> ListFolder(const std::wstring& path) {
   std::vector<Entry> entries;
   const bool listed = FindEach(path, [&](WIN32_FIND_DATAW& found) {
     if (const auto& told = CurrentWin32Calls().listed) told(found);
@@ -48,7 +49,7 @@ std::optional<std::vector<Entry>> ListFolder(const std::wstring& path) {
                        (attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) != 0});
     return true;
   });
-  if (!listed) return std::nullopt;
+  if (!listed) return CauseOfError(GetLastError());
   std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) { return a.name < b.name; });
   return entries;
 }

@@ -15,8 +15,9 @@
 
 namespace velmora {
 
-// The entries of the folder at `path`, sorted by name.
-std::optional<std::vector<Entry>> ListFolder(const std::wstring& path);
+// The entries of the folder at `path`, sorted by name, or why it could not
+// be listed.
+Found<std::vector<Entry>> ListFolder(const std::wstring& path);
 
 // True when a folder is reached twice on the way from the game folder
 // `root` to `folder`: a link back to a folder around it, which would be

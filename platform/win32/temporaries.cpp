@@ -101,20 +101,27 @@ TemporaryFolders::~TemporaryFolders() {
 
 std::shared_ptr<const HeldFolder> TemporaryFolders::In(const std::wstring& folder, const HeldFolder& held,
                                                        const std::wstring& write_root,
-                                                       std::vector<std::wstring> names) {
+                                                       std::vector<std::wstring> names, DWORD& error) {
   const auto [at, added] = held_.try_emplace(folder);
-  if (!added) return at->second;
-  std::wstring name;
-  const bool made = bool(UnderTemporaryName(name, [&](const std::wstring& fresh) {
-    return held.Create(fresh, FILE_LIST_DIRECTORY | SYNCHRONIZE, FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_CREATE,
-                       FILE_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT, FILE_ATTRIBUTE_HIDDEN);
-  }));
-  if (!made) return nullptr;
-  names.push_back(name);
-  if (std::optional<HeldFolder> opened = HeldFolder::Open(write_root, names))
-    at->second = std::make_shared<const HeldFolder>(std::move(*opened));
-  made_.push_back(folder + L"\\" + name);
-  return at->second;
+  Made& made = at->second;
+  if (added) {
+    std::wstring name;
+    const bool created = bool(UnderTemporaryName(name, [&](const std::wstring& fresh) {
+      return held.Create(fresh, FILE_LIST_DIRECTORY | SYNCHRONIZE, FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_CREATE,
+                         FILE_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT, FILE_ATTRIBUTE_HIDDEN);
+    }));
+    if (created) {
+      names.push_back(name);
+      std::optional<HeldFolder> opened = HeldFolder::Open(write_root, names);
+      if (opened) made.held = std::make_shared<const HeldFolder>(std::move(*opened));
+      made_.push_back(folder + L"\\" + name);
+    }
+    if (!made.held) made.error = GetLastError();
+    // Never without a cause, whatever the failed call left.
+    if (!made.held && made.error == ERROR_SUCCESS) made.error = ERROR_CANNOT_MAKE;
+  }
+  error = made.error;
+  return made.held;
 }
 
 void TemporarySweep::ListSweeping(const std::wstring& folder, const EntryTaker& take) {

@@ -47,12 +47,18 @@ class TemporaryFolders {
  public:
   ~TemporaryFolders();
   // The one in `folder`, which is held as `held`; `write_root` and `names`
-  // lead to it. Null when it cannot be made.
+  // lead to it. Null when it cannot be made, with the error of the call
+  // that failed in `error`, the same for every copy into that folder.
   std::shared_ptr<const HeldFolder> In(const std::wstring& folder, const HeldFolder& held,
-                                       const std::wstring& write_root, std::vector<std::wstring> names);
+                                       const std::wstring& write_root, std::vector<std::wstring> names,
+                                       DWORD& error);
 
  private:
-  std::map<std::wstring, std::shared_ptr<const HeldFolder>> held_;
+  struct Made {
+    std::shared_ptr<const HeldFolder> held;
+    DWORD error = ERROR_SUCCESS;  // why it could not be made
+  };
+  std::map<std::wstring, Made> held_;
   std::vector<std::wstring> made_;
 };
 

@@ -1,6 +1,7 @@
 #include "platform/win32/write_folders.h"
 
 #include "platform/win32/calls.h"
+#include "platform/win32/status.h"
 #include "platform/win32/text.h"
 
 namespace velmora {
@@ -101,9 +102,9 @@ Cause WriteFolders::WhyNotOpen(const GamePath& folder) const {
     if (depth == folder.size()) break;
     path += L"\\" + Widen(folder[depth]);
   }
-  // Every folder is there: the refusal was the system's, or a Unix link
-  // that Windows does not show as one.
-  return error == ERROR_ACCESS_DENIED ? Cause::kNotAllowed : Cause::kLinked;
+  // Every folder is there: the refusal was the system's, told by its own
+  // error, or a link (a Unix link too, which Windows does not show as one).
+  return error == kRefusedLink ? Cause::kLinked : CauseOfError(error);
 }
 
 }  // namespace velmora
