@@ -74,13 +74,17 @@ std::optional<fs::path> WinePrefixOf(const std::vector<fs::path>& paths) {
 }
 
 // A prefix that Steam's Proton made and keeps in step with its own wine
-// ("pfx" beside Proton's "version", "pfx.lock" or "config_info").
+// ("pfx" beside Proton's "version", "pfx.lock" or "config_info"), or that
+// lies where Steam keeps Proton's prefixes ("steamapps/compatdata/ID/pfx"),
+// marked or not.
 bool IsProtonPrefix(const fs::path& prefix) {
   std::error_code error;
   const fs::path parent = prefix.parent_path();
-  return prefix.filename() == "pfx" &&
-         (fs::exists(parent / "version", error) || fs::exists(parent / "pfx.lock", error) ||
-          fs::exists(parent / "config_info", error));
+  if (prefix.filename() != "pfx") return false;
+  if (parent.parent_path().filename() == "compatdata" && parent.parent_path().parent_path().filename() == "steamapps")
+    return true;
+  return fs::exists(parent / "version", error) || fs::exists(parent / "pfx.lock", error) ||
+         fs::exists(parent / "config_info", error);
 }
 
 bool IsOtherUsers(const fs::path& prefix) {

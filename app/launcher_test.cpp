@@ -174,6 +174,9 @@ TEST_F(LauncherTest, AProtonPrefixOrAnotherUsersIsNeverRunByTheSystemsWineUnless
   PrefixedGame proton(old_path_, "pfx");
   proton.outer.Write("version", "proton");
   EXPECT_EQ(LaunchGame(proton.game()).result, Result::kSteamPrefix);
+  // Where Steam keeps Proton's prefixes, the path alone makes it Proton's.
+  PrefixedGame bare(old_path_, "steamapps/compatdata/2670/pfx");
+  EXPECT_EQ(LaunchGame(bare.game()).result, Result::kSteamPrefix);
   PrefixedGame others(old_path_);
   ASSERT_EQ(chown(others.prefix.c_str(), 12345, 12345), 0);
   EXPECT_EQ(LaunchGame(others.game()).result, Result::kForeignPrefix);

@@ -1,5 +1,6 @@
 #include "app/notices.h"
 
+#include <algorithm>
 #include <map>
 
 #include "platform/name_case.h"
@@ -107,14 +108,43 @@ std::string CopyGroup(Cause cause, const Group& group, const GameFolder& game) {
   return WereNot(group) + " copied" + example + ": " + kSystem + " refused for a reason it did not give.";
 }
 
+// Why a folder of the add-on could not be made, and what to do.
+std::string UnmadeFolder(const CopyOutcome::Unmade& unmade, const GameFolder& game) {
+  const std::string folder = Shown(unmade.folder);
+  const std::string files = Files(unmade.files) + (unmade.files == 1 ? " was" : " were") + " not copied";
+  const std::string again = " then press Copy files again.";
+  switch (unmade.cause) {
+    case Cause::kNameTaken:
+      return "The folder " + folder + " could not be made because a file or a link has its name: " + files +
+             ". Move that file away," + again;
+    case Cause::kLinked:
+      return "The folder " + folder + " could not be made because the way to it passes a link: " + files +
+             ". The utility writes only into real folders of the game folder.";
+    case Cause::kReadOnlyDisk:
+      return "The folder " + folder + " could not be made because the disk is read-only: " + files +
+             ". Mount it writable, or move the game to a disk you can write," + again;
+    case Cause::kDiskFull:
+      return "The folder " + folder + " could not be made because the disk is full: " + files +
+             ". Free some space," + again;
+    case Cause::kNotAllowed:
+      return std::string(kSystem) + " did not let the utility make the folder " + game.Root() + kNativeSeparator +
+             folder + ": " + files + ". Make sure you may change the game folder," + again;
+    case Cause::kDiskError:
+      return "The disk failed to make the folder " + folder + ": " + files + ". Check the disk," + again;
+    default:
+      return "The folder " + folder + " could not be made: " + files + ".";
+  }
+}
+
 // Why the game's folder could not be listed, and what to do.
 std::string UnlistedFolder(const CopyOutcome::Unlisted& unlisted, bool track_folder) {
   const std::string folder = Shown(unlisted.folder);
   const std::string again = " then press Copy files again.";
   const std::string what = track_folder ? "The game's track folder " + folder : "The game's folder " + folder;
   if (!unlisted.leads_to.empty())
-    return what + " is a link to " + unlisted.leads_to +
-           ", which is not there: nothing in it was copied. Connect or mount the disk it is on," + again;
+    return what + (unlisted.link == unlisted.folder ? "" : " lies behind " + Shown(unlisted.link) + ", which") +
+           " is a link to " + unlisted.leads_to + ", where nothing is: nothing in it was copied. Connect or mount "
+           "the disk it is on," + again;
   switch (unlisted.cause) {
     case Cause::kFolderMissing:
       return what + " is not in the game folder, so nothing was copied. Start Velmora Config in the folder the "
@@ -161,12 +191,21 @@ std::string Counted(std::size_t count) {
 std::optional<Notice> NoticeOf(const CopyOutcome& outcome, const GameFolder& game) {
   const GamePath track_folder = *SplitRelative("season02\\tracks");
   if (outcome.failures.empty() && outcome.unlisted.empty() && !outcome.nothing_to_copy) return std::nullopt;
+  // The files meant for a folder that could not be made are told with it.
+  const auto below_unmade = [&](const GamePath& path) {
+    return std::any_of(outcome.unmade.begin(), outcome.unmade.end(), [&](const CopyOutcome::Unmade& unmade) {
+      return unmade.folder.size() < path.size() &&
+             std::equal(unmade.folder.begin(), unmade.folder.end(), path.begin(), NamesEqualIgnoringCase);
+    });
+  };
   Notice notice;
   const std::size_t failed = outcome.failures.size();
   if (failed > 0)
     notice.text = "Copy files copied " + Files(outcome.copied) + "; " + Counted(failed) + " could not be copied.";
+  else if (outcome.copied == 0)
+    notice.text = "Copy files copied nothing.";
   else
-    notice.text = "Copy files copied " + Files(outcome.copied) + ", but not everything it should.";
+    notice.text = "Copy files copied " + Files(outcome.copied) + ", but not all it should.";
   if (outcome.nothing_to_copy)
     notice.text = "Copy files found nothing to copy: the game's track folder " + Shown(track_folder) +
                   " holds no track files. Start Velmora Config in the folder the game is installed in.";
@@ -176,8 +215,10 @@ std::optional<Notice> NoticeOf(const CopyOutcome& outcome, const GameFolder& gam
                                  NamesEqualIgnoringCase(unlisted.folder[1], track_folder[1]);
     notice.text += "\n\n" + UnlistedFolder(unlisted, is_track_folder);
   }
+  for (const CopyOutcome::Unmade& unmade : outcome.unmade) notice.text += "\n\n" + UnmadeFolder(unmade, game);
   std::map<Cause, Group> groups;  // in the order of the causes
   for (const Failure& failure : outcome.failures) {
+    if (below_unmade(failure.path)) continue;
     Group& group = groups[failure.cause];
     if (group.count++ == 0) group.first = &failure.path;
     else if (FolderOf(failure.path) != FolderOf(*group.first)) group.spans_folders = true;

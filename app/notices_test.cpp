@@ -76,9 +76,20 @@ TEST(NoticesTest, AGameTrackFolderThatIsMissingALinkToNowhereOrEmptyIsTold) {
                                                " is not in the game folder"),
             std::string::npos);
   CopyOutcome linked;
-  linked.unlisted = {{{"season02"}, Cause::kFolderMissing, "/media/games/season02"}};
-  EXPECT_NE(NoticeOf(linked, game)->text.find("is a link to /media/games/season02, which is not there"),
-            std::string::npos);
+  linked.unlisted = {{{"season02", "tracks"}, Cause::kFolderMissing, "/media/games/season02", {"season02"}}};
+  EXPECT_NE(NoticeOf(linked, game)->text.find("lies behind season02, which is a link to /media/games/season02, "
+                                              "where nothing is"),
+            std::string::npos)
+      << NoticeOf(linked, game)->text;
+  CopyOutcome unmade;
+  unmade.unmade = {{{"ZENTOSEASON", "tracks", "PITS"}, Cause::kNameTaken, 2}};
+  unmade.failures = {{{"ZENTOSEASON", "tracks", "PITS", "a"}, Cause::kNameTaken},
+                     {{"ZENTOSEASON", "tracks", "PITS", "crews", "b"}, Cause::kNameTaken}};
+  const std::string told = NoticeOf(unmade, game)->text;
+  EXPECT_NE(told.find("could not be made because a file or a link has its name: 2 files were not copied"),
+            std::string::npos)
+      << told;
+  EXPECT_EQ(told.find("have their name"), std::string::npos) << "the files are told with their folder, once";
   CopyOutcome empty;
   empty.nothing_to_copy = true;
   EXPECT_NE(NoticeOf(empty, game)->text.find("Copy files found nothing to copy"), std::string::npos);

@@ -17,11 +17,11 @@ std::uint64_t PlanBytes(const GameFolder& game, const PlanLists& plan, const std
     const std::optional<GamePath> target = game.Parse(plan.dirs2.List(j));
     if (!source || !target || IsPitsPair(*source, *target)) continue;
     // As the file listing takes them: no hidden file, nothing the plan leaves out.
-    bytes += SumOfFileSizes(game, *source, false, [&](std::string_view name) {
-      return name.front() != '.' && !IsLeftOut(name, plan.not_copy);
+    bytes += SumOfFileSizes(game, *source, false, [&](std::string_view name, bool hidden) {
+      return !hidden && !IsLeftOut(name, plan.not_copy);
     });
   }
-  return bytes + SumOfFileSizes(game, *SplitRelative(kPitsSource), true, [](std::string_view) { return true; });
+  return bytes + SumOfFileSizes(game, *SplitRelative(kPitsSource), true, [](std::string_view, bool) { return true; });
 }
 
 std::uint64_t CopyProgress::Done(std::uint64_t already, std::uint64_t written, std::uint64_t named,

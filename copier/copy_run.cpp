@@ -1,7 +1,6 @@
 #include "copier/copy_run.h"
 
 #include <algorithm>
-#include <filesystem>
 #include <iterator>
 #include <map>
 #include <optional>
@@ -34,7 +33,8 @@ bool VisitPair(const GameFolder& game, FileSystem& fs, const PlanLists& plan, st
   if (IsPitsPair(*source, *target)) return true;
   // A folder that cannot be listed is passed over, not mistaken for the last one listed.
   if (const FileResult listed = files.SetPath(fs, plan.dirs.List(j)); !listed) {
-    if (visit.unlisted) visit.unlisted(*source, listed.cause);
+    // A link back to a folder around it ends the walk there, and is no failure.
+    if (visit.unlisted && listed.cause != Cause::kLinked) visit.unlisted(*source, listed.cause);
     return true;
   }
   GamePath file = Below(*source, "");  // one path, its last name changed for each file
@@ -52,8 +52,10 @@ bool VisitPair(const GameFolder& game, FileSystem& fs, const PlanLists& plan, st
 bool VisitFolderReplacing(FileSystem& fs, const GamePath& from, const GamePath& to, const PlanVisitor& visit) {
   const Found<std::vector<Entry>> entries = fs.List(from);
   if (!entries) {
-    // A game without pits has nothing to copy there.
-    if (visit.unlisted && entries.cause != Cause::kFolderMissing) visit.unlisted(from, entries.cause);
+    // A game without pits has nothing to copy there; a link back to a
+    // folder around it ends the walk.
+    if (visit.unlisted && entries.cause != Cause::kFolderMissing && entries.cause != Cause::kLinked)
+      visit.unlisted(from, entries.cause);
     return true;
   }
   if (visit.folder) visit.folder(to);
@@ -91,15 +93,27 @@ class OutcomeCount {
   void Made(const GamePath& folder, FileResult result) {
     if (result || result.cause == Cause::kAlreadyThere) return;
     Cause cause = result.cause;
-    if (cause == Cause::kFolderMissing && !folder.empty())
-      if (const auto parent = unmade_.find(GamePath(folder.begin(), folder.end() - 1)); parent != unmade_.end())
+    bool inherited = false;
+    if (!folder.empty())
+      if (const auto parent = unmade_.find(GamePath(folder.begin(), folder.end() - 1)); parent != unmade_.end()) {
         cause = parent->second;
+        inherited = true;
+      }
+    // A folder whose parent is missing (the add-on's season) is told as missing.
+    if (!inherited && cause != Cause::kFolderMissing) outcome_.unmade.push_back({folder, cause, 0});
     unmade_[folder] = cause;
   }
   void Met(const GamePath& file, const GamePath& target_folder, Replace replace, FileResult result) {
     ++met_;
     if (result.cause == Cause::kFolderMissing) {
-      if (const auto unmade = unmade_.find(target_folder); unmade != unmade_.end()) result = unmade->second;
+      if (const auto unmade = unmade_.find(target_folder); unmade != unmade_.end()) {
+        result = unmade->second;
+        for (CopyOutcome::Unmade& top : outcome_.unmade)
+          if (std::equal(top.folder.begin(), top.folder.end(), target_folder.begin(),
+                         target_folder.begin() + std::ptrdiff_t(std::min(top.folder.size(), target_folder.size()))) &&
+              top.folder.size() <= target_folder.size())
+            ++top.files;
+      }
     }
     if (result.cause == Cause::kFolderMissing && replace == Replace::kNo && target_folder.size() > 2) {
       GamePath target = target_folder;  // the add-on's season may lack that circuit
@@ -163,23 +177,29 @@ class OutcomeCount {
       failure.path = spelled(failure.path);
       failure.path.push_back(name);
     }
+    for (CopyOutcome::Unmade& folder : outcome_.unmade) folder.folder = spelled(folder.folder);
     for (CopyOutcome::Unlisted& folder : outcome_.unlisted) {
-      if (folder.cause == Cause::kFolderMissing) folder.leads_to = LinkToNowhere(fs, folder.folder);
+      if (folder.cause == Cause::kFolderMissing) {
+        const std::size_t names = LinkToNowhere(fs, folder.folder, folder.leads_to);
+        if (names > 0) folder.link = spelled(GamePath(folder.folder.begin(), folder.folder.begin() + std::ptrdiff_t(names)));
+      }
       folder.folder = spelled(folder.folder);
     }
   }
 
-  // Where the first link on the way to `path` that leads nowhere leads (a
-  // disk that is not mounted); empty when there is none.
-  static std::string LinkToNowhere(FileSystem& fs, const GamePath& path) {
+  // The first link on the way to `path` that leads nowhere (to a disk that
+  // is not mounted): how many names lead to it, 0 when there is none, and
+  // where it leads in `leads_to`.
+  static std::size_t LinkToNowhere(FileSystem& fs, const GamePath& path, std::string& leads_to) {
     for (std::size_t names = 1; names <= path.size(); ++names) {
-      const std::optional<std::string> native = fs.NativePath(GamePath(path.begin(), path.begin() + std::ptrdiff_t(names)));
-      if (!native) return {};
-      std::error_code error;
-      const std::filesystem::path target = std::filesystem::read_symlink(*native, error);
-      if (!error && !std::filesystem::exists(*native, error)) return target.string();
+      const GamePath on_the_way(path.begin(), path.begin() + std::ptrdiff_t(names));
+      if (!fs.NativePath(on_the_way)) return 0;
+      if (std::optional<std::string> target = fs.LinkToNowhere(on_the_way)) {
+        leads_to = std::move(*target);
+        return names;
+      }
     }
-    return {};
+    return 0;
   }
 
   CopyOutcome outcome_;

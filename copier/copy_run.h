@@ -35,11 +35,20 @@ struct CopyOutcome {
   struct Unlisted {
     GamePath folder;  // as the disk spells it
     Cause cause;
-    std::string leads_to;  // where it leads, when it is a link that leads nowhere
+    std::string leads_to;  // where a link on the way leads, when it leads nowhere
+    GamePath link = {};    // that link, as the disk spells it
   };
   std::vector<Unlisted> unlisted;
   // The game's track folder was listed, but nothing in it is to be copied.
   bool nothing_to_copy = false;
+  // Pits folders that could not be made (the uppermost of each tree), with
+  // the cause and how many of the failures are files meant for it or below.
+  struct Unmade {
+    GamePath folder;  // as the disk spells it
+    Cause cause;
+    std::size_t files = 0;
+  };
+  std::vector<Unmade> unmade;
 };
 
 // Fills the add-on's season folder: builds a fresh plan in `lists`, copies

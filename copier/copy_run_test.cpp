@@ -178,6 +178,7 @@ TEST_F(CopyRunTest, ATrackFolderLinkedToADiskThatIsNotThereIsToldWithWhereItLead
   EXPECT_EQ(outcome.unlisted[0].folder, (GamePath{"season02", "tracks"}));
   EXPECT_EQ(outcome.unlisted[0].cause, Cause::kFolderMissing);
   EXPECT_EQ(outcome.unlisted[0].leads_to, "/media/velmora-test-not-mounted/season02");
+  EXPECT_EQ(outcome.unlisted[0].link, GamePath{"season02"});
 }
 #endif
 
@@ -190,6 +191,9 @@ TEST_F(CopyRunTest, APitsFolderThatCannotBeMadeFailsEveryFileBelowItForItsOwnCau
                                                          Failed("ZENTOSEASON/tracks/pits/crews/deep/garage.dat",
                                                                 Cause::kNameTaken)}))
       << "the file's own name, and the folders that are not there named as the game names them";
+  ASSERT_EQ(outcome.unmade.size(), 1u) << "the uppermost folder that could not be made";
+  EXPECT_EQ(outcome.unmade[0].folder, (GamePath{"ZENTOSEASON", "tracks", "pits"}));
+  EXPECT_EQ(outcome.unmade[0].files, 2u);
 }
 
 TEST_F(CopyRunTest, ASecondRunBuildsTheSamePlanAndChangesNothing) {

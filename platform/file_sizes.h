@@ -15,7 +15,9 @@ namespace velmora {
 // in any letter case) whose names `take` accepts, added up; with `deep`, of
 // its sub-folders at every depth too. Links to folders are followed (never
 // round a loop), links to files left out; 0 for a folder that cannot be read.
+// `take` is told whether a file is hidden as the system marks it: by its
+// attributes on Windows, by a name beginning with "." elsewhere.
 std::uint64_t SumOfFileSizes(const GameFolder& game, const GamePath& folder, bool deep,
-                             const std::function<bool(std::string_view name)>& take);
+                             const std::function<bool(std::string_view name, bool hidden)>& take);
 
 }  // namespace velmora

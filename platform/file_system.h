@@ -94,6 +94,8 @@ class FileSystem {
     std::size_t found = 0;
   };
   virtual Spelled AsOnDisk(const GamePath& path) { return {path, 0}; }
+  // Where `path` leads when it is a link to nothing (a disk not mounted).
+  virtual std::optional<std::string> LinkToNowhere(const GamePath& /*path*/) { return std::nullopt; }
   // True where the game itself finds a name in `folder` only in its own
   // spelling (a Windows folder made case-sensitive); not on Linux, where
   // the game's Wine ignores letter case.
@@ -135,6 +137,7 @@ class FileSystemWrapper : public FileSystem {
     return target_.NativePath(path);
   }
   Spelled AsOnDisk(const GamePath& path) override { return target_.AsOnDisk(path); }
+  std::optional<std::string> LinkToNowhere(const GamePath& path) override { return target_.LinkToNowhere(path); }
   bool CaseSensitive(const GamePath& folder) override { return target_.CaseSensitive(folder); }
   void DoneWith(const GamePath& folder) override { target_.DoneWith(folder); }
 

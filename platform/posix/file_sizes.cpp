@@ -30,7 +30,7 @@ int OpenFolderIgnoringCase(int folder, const std::string& name) {
 
 struct Walk {
   bool deep;
-  const std::function<bool(std::string_view)>& take;
+  const std::function<bool(std::string_view, bool)>& take;
   std::vector<std::pair<dev_t, ino_t>> around;  // the folders from the first down to this one
   std::uint64_t sum = 0;
 };
@@ -47,7 +47,7 @@ void SumFolder(int fd, Walk& walk) {
     struct stat st;
     if (fstatat(folder, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return true;
     if (S_ISREG(st.st_mode)) {
-      if (walk.take(name)) walk.sum += std::uint64_t(st.st_size);
+      if (walk.take(name, name[0] == '.')) walk.sum += std::uint64_t(st.st_size);
     } else if (walk.deep && (S_ISDIR(st.st_mode) || S_ISLNK(st.st_mode))) {
       const int sub = openat(folder, name, kFolderFlags);  // a link to a file is no folder: refused
       if (sub >= 0) SumFolder(sub, walk);
@@ -60,7 +60,7 @@ void SumFolder(int fd, Walk& walk) {
 }  // namespace
 
 std::uint64_t SumOfFileSizes(const GameFolder& game, const GamePath& folder, bool deep,
-                             const std::function<bool(std::string_view name)>& take) {
+                             const std::function<bool(std::string_view name, bool hidden)>& take) {
   Result<UniqueFd> root = OpenPath(game.Root(), kFolderFlags);
   if (!root) return 0;
   int fd = root->Release();

@@ -8,6 +8,7 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -138,6 +139,17 @@ class PosixFileSystem : public FileSystem {
     const CaseResolver::Resolved resolved = resolver_.Resolve(path);
     if (!resolved.exists) return std::nullopt;
     return resolved.path;
+  }
+
+  std::optional<std::string> LinkToNowhere(const GamePath& path) override {
+    const CaseResolver::Resolved resolved = resolver_.Resolve(path);
+    struct stat st;
+    if (!resolved.exists || !resolved.is_link || stat(resolved.path.c_str(), &st) == 0) return std::nullopt;
+    std::string target(PATH_MAX, '\0');
+    const ssize_t got = readlink(resolved.path.c_str(), target.data(), target.size());
+    if (got <= 0) return std::nullopt;
+    target.resize(std::size_t(got));
+    return target;
   }
 
   Spelled AsOnDisk(const GamePath& path) override {

@@ -11,13 +11,14 @@ namespace {
 // limit on nested links lies below it, so only a loop reaches it.
 constexpr int kDeepest = 32;
 
-void SumFolder(const std::wstring& folder, bool deep, const std::function<bool(std::string_view)>& take,
+void SumFolder(const std::wstring& folder, bool deep, const std::function<bool(std::string_view, bool)>& take,
                int depth, std::uint64_t& sum) {
   FindEach(folder, [&](const WIN32_FIND_DATAW& found) {
     const std::wstring name = found.cFileName;
     const bool link = (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && IsLinkTag(found.dwReserved0);
     if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-      if (!link && take(Narrow(name))) sum += std::uint64_t(found.nFileSizeHigh) << 32 | found.nFileSizeLow;
+      const bool hidden = found.dwFileAttributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+      if (!link && take(Narrow(name), hidden)) sum += std::uint64_t(found.nFileSizeHigh) << 32 | found.nFileSizeLow;
     } else if (deep && depth < kDeepest) {
       SumFolder(folder + L"\\" + name, deep, take, depth + 1, sum);
     }
@@ -28,7 +29,7 @@ void SumFolder(const std::wstring& folder, bool deep, const std::function<bool(s
 }  // namespace
 
 std::uint64_t SumOfFileSizes(const GameFolder& game, const GamePath& folder, bool deep,
-                             const std::function<bool(std::string_view name)>& take) {
+                             const std::function<bool(std::string_view name, bool hidden)>& take) {
   // Windows finds the names in any letter case itself.
   std::wstring path = Widen(game.Root());
   for (const std::string& name : folder) path += L"\\" + Widen(name);
