@@ -4,6 +4,7 @@
 
 #include <commctrl.h>
 #include <objbase.h>
+#include <shellapi.h>
 
 #include "app/notices.h"
 #include "app/resources_win32.h"
@@ -306,16 +307,70 @@ void Form1::ShowCopying(bool copying) {
 }
 
 // A task dialog shows a list below its text; past this many lines the
-// rest is counted, so that the dialog fits the screen.
-constexpr std::size_t kDetailLines = 30;
+// rest is counted, so that the dialog stays on a small screen (1280 x 800
+// at 150 %), and the whole list is a link away.
+constexpr std::size_t kDetailLines = 12;
 
-std::wstring ShortDetails(const std::string& details) {
+// The whole list as a text file in the user's temporary folder, which the
+// details link to; empty when it cannot be written.
+std::wstring WholeListFile(const std::string& details) {
+  wchar_t folder[MAX_PATH + 1];
+  const DWORD length = GetTempPathW(MAX_PATH + 1, folder);
+  if (length == 0 || length > MAX_PATH) return {};
+  const std::wstring path = std::wstring(folder, length) + L"Velmora Config - files not copied.txt";
+  std::string text = "\xEF\xBB\xBF";  // UTF-8, as Notepad tells it
+  for (const char c : details) text += c == '\n' ? std::string("\r\n") : std::string(1, c);
+  const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return {};
+  DWORD written = 0;
+  const bool whole = WriteFile(file, text.data(), DWORD(text.size()), &written, nullptr) && written == text.size();
+  CloseHandle(file);
+  return whole ? path : std::wstring();
+}
+
+// The first lines of the details; past them, how many more and, where the
+// whole list could be written, a link that opens it.
+std::wstring ShortDetails(const std::string& details, std::wstring& whole_list) {
   std::size_t end = 0, lines = 0;
   while (lines < kDetailLines && (end = details.find('\n', end)) != std::string::npos) ++end, ++lines;
   if (end == std::string::npos || end >= details.size()) return Widen(details);
   std::size_t more = 0;
   for (std::size_t at = end; at < details.size(); ++at) more += details[at] == '\n';
-  return Widen(details.substr(0, end) + "... and " + Counted(more) + " more.");
+  std::wstring shown = Widen(details.substr(0, end) + "... and " + Counted(more) + " more.");
+  whole_list = WholeListFile(details);
+  if (!whole_list.empty()) shown += L"\n<a href=\"list\">Open the whole list</a>";
+  return shown;
+}
+
+// The common controls' window subclassing, found as the task dialog is, in
+// the comctl32 the manifest asks for.
+template <typename Function>
+Function FromCommonControls(const char* name) {
+  return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(LoadLibraryW(L"comctl32.dll"), name)));
+}
+using DefSubclassProcFunction = LRESULT(WINAPI*)(HWND, UINT, WPARAM, LPARAM);
+using SetWindowSubclassFunction = BOOL(WINAPI*)(HWND, SUBCLASSPROC, UINT_PTR, DWORD_PTR);
+
+// Esc closes the dialog as its OK does, whether or not the system's task
+// dialog lets a dialog without a Cancel button be cancelled (Wine's does not).
+LRESULT CALLBACK CancellableDialog(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam, UINT_PTR, DWORD_PTR) {
+  static const auto def_subclass_proc = FromCommonControls<DefSubclassProcFunction>("DefSubclassProc");
+  if (message == WM_COMMAND && LOWORD(wparam) == IDCANCEL) {
+    SendMessageW(dialog, TDM_CLICK_BUTTON, IDOK, 0);
+    return 0;
+  }
+  return def_subclass_proc(dialog, message, wparam, lparam);
+}
+
+HRESULT CALLBACK OnTaskDialog(HWND dialog, UINT notification, WPARAM, LPARAM, LONG_PTR whole_list) {
+  static const auto set_window_subclass = FromCommonControls<SetWindowSubclassFunction>("SetWindowSubclass");
+  static const auto def_subclass_proc = FromCommonControls<DefSubclassProcFunction>("DefSubclassProc");
+  if (notification == TDN_CREATED && set_window_subclass && def_subclass_proc)
+    set_window_subclass(dialog, CancellableDialog, 1, 0);
+  if (notification == TDN_HYPERLINK_CLICKED)
+    ShellExecuteW(dialog, L"open", reinterpret_cast<const std::wstring*>(whole_list)->c_str(), nullptr, nullptr,
+                  SW_SHOWNORMAL);
+  return S_OK;
 }
 
 void Form1::Tell(const Notice& notice) {
@@ -327,7 +382,8 @@ void Form1::Tell(const Notice& notice) {
   static const auto task_dialog = reinterpret_cast<TaskDialogFunction>(
       reinterpret_cast<void*>(GetProcAddress(LoadLibraryW(L"comctl32.dll"), "TaskDialogIndirect")));
   if (task_dialog) {
-    const std::wstring details = ShortDetails(notice.details);
+    std::wstring whole_list;
+    const std::wstring details = ShortDetails(notice.details, whole_list);
     TASKDIALOGCONFIG config{};
     config.cbSize = sizeof config;
     config.hwndParent = window_;
@@ -341,7 +397,10 @@ void Form1::Tell(const Notice& notice) {
       // Behind the system's own "See details", in the player's language.
       config.pszExpandedInformation = details.c_str();
       config.dwFlags |= TDF_EXPAND_FOOTER_AREA;
+      if (!whole_list.empty()) config.dwFlags |= TDF_ENABLE_HYPERLINKS;
     }
+    config.pfCallback = OnTaskDialog;
+    config.lpCallbackData = reinterpret_cast<LONG_PTR>(&whole_list);
     if (SUCCEEDED(task_dialog(&config, nullptr, nullptr, nullptr))) return;
   }
   MessageBoxW(window_, text.c_str(), caption.c_str(), MB_OK | MB_ICONWARNING);

@@ -145,14 +145,15 @@ std::optional<std::string> FindWine() {
 
 using Result = LaunchOutcome::Result;
 
-// How the game is started, or why it is not.
-Result GameStart(const GameFolder& game, ProgramStart& start) {
+// How the game is started, or why it is not; `tried` names what is started.
+Result GameStart(const GameFolder& game, ProgramStart& start, std::string& tried) {
   const std::optional<std::string> program = OpenFileSystem(game)->NativePath({kGameProgram});
   const ProgramKind kind = program ? KindOfProgram(*program) : ProgramKind::kNone;
   if (kind == ProgramKind::kNone) return Result::kNoProgram;
   start = {{}, game.Root(), {}};
   if (kind == ProgramKind::kNative) {
     start.arguments = {*program, kGameArgument};
+    tried = *program;
     return Result::kStarted;
   }
   const std::string exe = fs::path(*program).filename().string();
@@ -167,6 +168,9 @@ Result GameStart(const GameFolder& game, ProgramStart& start) {
       if (IsBottle(*prefix)) {
         std::optional<std::vector<std::string>> bottles = BottlesCommand();
         if (!bottles) return Result::kBottlesPrefix;
+        std::string command;
+        for (const std::string& word : *bottles) command += (command.empty() ? "" : " ") + word;
+        tried = "Bottles' command line (" + command + ")";
         start.arguments = std::move(*bottles);
         start.arguments.insert(start.arguments.end(),
                                {"run", "-b", BottleName(*prefix), "-e", *program, "--args", kGameArgument});
@@ -179,16 +183,19 @@ Result GameStart(const GameFolder& game, ProgramStart& start) {
   const std::optional<std::string> wine = FindWine();
   if (!wine) return Result::kNoWine;
   start.arguments = {*wine, exe, kGameArgument};
+  const char* named = std::getenv("WINE");
+  tried = named && *named ? "the wine WINE names (WINE=" + std::string(named) + ")" : "wine (" + *wine + ")";
   return Result::kStarted;
 }
 #else
-LaunchOutcome::Result GameStart(const GameFolder& game, ProgramStart& start) {
+LaunchOutcome::Result GameStart(const GameFolder& game, ProgramStart& start, std::string& tried) {
   // The game folder's own program, not one that happens to lie beside the
   // utility, which is where Windows would look first.
   const std::unique_ptr<FileSystem> fs = OpenFileSystem(game);
   if (!fs->FileExists({kGameProgram})) return LaunchOutcome::Result::kNoProgram;
   start = {{kGameProgram, kGameArgument}, game.Root(), {}};
   start.program_file = fs->NativePath({kGameProgram}).value_or("");
+  tried = kGameProgram;
   return LaunchOutcome::Result::kStarted;
 }
 #endif
@@ -197,9 +204,13 @@ LaunchOutcome::Result GameStart(const GameFolder& game, ProgramStart& start) {
 
 LaunchOutcome LaunchGame(const GameFolder& game) {
   ProgramStart start;
-  LaunchOutcome outcome{GameStart(game, start)};
-  if (outcome.result == LaunchOutcome::Result::kStarted && !StartDetached(start, &outcome.reason))
+  std::string tried;
+  LaunchOutcome outcome{GameStart(game, start, tried)};
+  start.watch_ms = kStartWatchMs;
+  if (outcome.result == LaunchOutcome::Result::kStarted && !StartDetached(start, &outcome.reason)) {
     outcome.result = LaunchOutcome::Result::kStartFailed;
+    outcome.tried = std::move(tried);
+  }
   return outcome;
 }
 

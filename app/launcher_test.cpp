@@ -188,6 +188,36 @@ TEST_F(LauncherTest, AProtonPrefixOrAnotherUsersIsNeverRunByTheSystemsWineUnless
   EXPECT_NE(WaitForRecord(record_).find("prefix=/somewhere/else\n"), std::string::npos);
 }
 
+TEST_F(LauncherTest, AStarterThatEndsAtOnceWithAFailureIsToldWithWhatItSaidAndWhatWasTried) {
+  PrefixedGame game(old_path_);
+  const std::size_t before = OpenDescriptors();
+  // Debian's wine without its 32-bit half.
+  WriteProgram(game.outer.At("bin/wine"),
+               "#!/bin/sh\necho 'wine: starting' >&2\n"
+               "echo 'it looks like wine32 is missing, you should install it.' >&2\nexit 1\n");
+  LaunchOutcome outcome = LaunchGame(game.game());
+  EXPECT_EQ(outcome.result, Result::kStartFailed);
+  EXPECT_EQ(outcome.tried, "wine (" + game.outer.At("bin/wine").string() + ")");
+  EXPECT_EQ(outcome.reason,
+            "ended at once with status 1. It said:\n\nwine: starting\n"
+            "it looks like wine32 is missing, you should install it.");
+  setenv("WINE", "/bin/false", 1);
+  outcome = LaunchGame(game.game());
+  EXPECT_EQ(outcome.result, Result::kStartFailed);
+  EXPECT_EQ(outcome.tried, "the wine WINE names (WINE=/bin/false)");
+  EXPECT_EQ(outcome.reason, "ended at once with status 1");
+  setenv("WINE", "/nowhere/wine", 1);
+  outcome = LaunchGame(game.game());
+  EXPECT_EQ(outcome.result, Result::kStartFailed);
+  EXPECT_EQ(outcome.reason, strerror(ENOENT));
+  EXPECT_EQ(outcome.tried, "the wine WINE names (WINE=/nowhere/wine)");
+  unsetenv("WINE");
+  // A game that runs on past the watch is started.
+  WriteProgram(game.outer.At("bin/wine"), "#!/bin/sh\necho 'fixme: running' >&2\nexec sleep 5\n");
+  EXPECT_TRUE(LaunchGame(game.game()));
+  EXPECT_EQ(OpenDescriptors(), before);
+}
+
 TEST_F(LauncherTest, WineNamedByTheWineVariableIsTheOneStarted) {
   PrefixedGame game(old_path_);
   fs::rename(game.outer.At("bin/wine"), game.outer.At("bin/lutris-wine"));

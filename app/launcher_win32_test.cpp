@@ -120,6 +120,11 @@ TEST_F(LauncherTest, AGameThatIsMissingOrThatWindowsRefusesIsToldWithWindowsReas
   EXPECT_EQ(refused.result, LaunchOutcome::Result::kStartFailed);
   EXPECT_FALSE(refused.reason.empty());
   EXPECT_EQ(refused.reason.find_first_of("\r\n"), std::string::npos) << refused.reason;
+  // "Bad EXE format for %1." with the program in its place, and its full
+  // stop left to the sentence it goes into.
+  EXPECT_EQ(refused.reason.find("%1"), std::string::npos) << refused.reason;
+  EXPECT_NE(refused.reason.back(), '.') << refused.reason;
+  EXPECT_EQ(refused.tried, "Dromvik.exe");
   EXPECT_EQ(missing.result, LaunchOutcome::Result::kNoProgram);
 }
 

@@ -29,7 +29,6 @@ std::string Shown(const GamePath& path) { return Shown(path, path.size()); }
 std::string FolderOf(const GamePath& path) { return Shown(path, path.empty() ? 0 : path.size() - 1); }
 
 std::string Files(std::size_t count) { return Counted(count) + (count == 1 ? " file" : " files"); }
-std::string FilesWere(std::size_t count) { return Files(count) + (count == 1 ? " was" : " were"); }
 std::string Them(std::size_t count) { return count == 1 ? "it" : "them"; }
 std::string Their(std::size_t count) { return count == 1 ? "its" : "their"; }
 
@@ -332,8 +331,14 @@ std::optional<Notice> NoticeOf(const LaunchOutcome& outcome, const GameFolder& g
       return Notice{not_started +
                     "its Wine prefix belongs to another user. Start the game as that user, or set WINEPREFIX "
                     "to a prefix of your own."};
-    case Result::kStartFailed:
-      return Notice{not_started + outcome.reason + "."};
+    case Result::kStartFailed: {
+      const std::string tried = outcome.tried.empty() ? "it" : outcome.tried;
+      // A starter that ended at once says what it said, its last lines.
+      if (outcome.reason.starts_with("ended at once"))
+        return Notice{not_started + tried + " " + outcome.reason +
+                      (outcome.reason.find('\n') == std::string::npos ? "." : "")};
+      return Notice{not_started + tried + " could not be run: " + outcome.reason + "."};
+    }
   }
   return std::nullopt;
 }

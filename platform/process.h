@@ -18,11 +18,17 @@ struct ProgramStart {
   // Windows: the program file to run; empty to let Windows search for the
   // first argument.
   std::string program_file = {};
+  // How long to watch it once started: a program that ends within that time
+  // with a failure (a starter that could not hand over) counts as refused.
+  // 0: not watched.
+  int watch_ms = 0;
 };
 
 // Starts a program that runs on by itself: in its own session, not waited
-// for, and never left behind as a zombie of ours. When it cannot be started,
-// `why`, if given, gets the system's reason.
+// for (but for the watch), and never left behind as a zombie of ours. When
+// it cannot be started, `why`, if given, gets the system's reason; when it
+// ended at once with a failure, its status and, on Linux, the last lines it
+// wrote to its standard error (which still reaches ours).
 bool StartDetached(const ProgramStart& start, std::string* why = nullptr);
 
 #ifndef _WIN32

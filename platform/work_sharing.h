@@ -22,10 +22,13 @@ class WorkSharing {
   static constexpr std::size_t kWaiting = 2;
 
   // Without helpers every job runs in Post. The helpers' threads are named
-  // `thread_name` (as a debugger or `top -H` shows them).
-  WorkSharing(const char* thread_name, std::size_t helpers, std::function<void(Job&)> run)
+  // `thread_name` (as a debugger or `top -H` shows them). A job whose run
+  // throws, on whichever thread, is handed to `failed`, which must not throw.
+  WorkSharing(const char* thread_name, std::size_t helpers, std::function<void(Job&)> run,
+              std::function<void(Job&)> failed = nullptr)
       : helpers_(helpers),
         run_(std::move(run)),
+        failed_(std::move(failed)),
         chunks_(thread_name, helpers, kWaiting + helpers, ThreadQueue<std::vector<Job>>::Take::kOne,
                 [this](std::vector<std::vector<Job>>& chunks) {
                   for (std::vector<Job>& chunk : chunks) RunAll(chunk);
@@ -41,7 +44,7 @@ class WorkSharing {
 
   void Post(Job job) {
     if (helpers_ == 0) {
-      run_(job);
+      RunOne(job);
       return;
     }
     filling_.push_back(std::move(job));
@@ -52,7 +55,7 @@ class WorkSharing {
   }
 
   // Runs a job on this thread at once, beside those posted.
-  void RunHere(Job job) { run_(job); }
+  void RunHere(Job job) { RunOne(job); }
 
   // Returns once every job posted has run; the chunks still waiting are run
   // here rather than waited for.
@@ -69,11 +72,20 @@ class WorkSharing {
 
  private:
   void RunAll(std::vector<Job>& chunk) {
-    for (Job& job : chunk) run_(job);
+    for (Job& job : chunk) RunOne(job);
+  }
+  void RunOne(Job& job) {
+    try {
+      run_(job);
+    } catch (...) {
+      if (!failed_) throw;
+      failed_(job);
+    }
   }
 
   const std::size_t helpers_;
   const std::function<void(Job&)> run_;
+  const std::function<void(Job&)> failed_;
   std::vector<Job> filling_;  // only the posting thread touches it
   ThreadQueue<std::vector<Job>> chunks_;  // last: its helpers stop before the rest goes
 };

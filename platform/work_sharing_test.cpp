@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <stdexcept>
 #include <thread>
 #include <vector>
 
@@ -81,6 +82,30 @@ TEST(WorkSharingTest, WithoutHelpersEachJobRunsAsItIsPosted) {
   for (int id = 0; id < 40; ++id) {
     sharing.Post({id});
     EXPECT_EQ(ran, id + 1);
+  }
+}
+
+TEST(WorkSharingTest, AJobThatThrowsOnAnyThreadIsHandedToFailedAndTheOthersStillRun) {
+  for (const std::size_t helpers : {std::size_t(0), std::size_t(2)}) {
+    std::mutex mutex;
+    std::vector<int> ran, failed;
+    {
+      WorkSharing<Job> sharing(
+          "copy-helper", helpers,
+          [&](Job& job) {
+            if (job.id % 7 == 0) throw std::runtime_error("injected");
+            std::lock_guard lock(mutex);
+            ran.push_back(job.id);
+          },
+          [&](Job& job) {
+            std::lock_guard lock(mutex);
+            failed.push_back(job.id);
+          });
+      for (int id = 1; id <= 100; ++id) sharing.Post({id});
+    }
+    std::sort(failed.begin(), failed.end());
+    EXPECT_EQ(ran.size(), 86u) << helpers << " helpers";
+    EXPECT_EQ(failed, (std::vector<int>{7, 14, 21, 28, 35, 42, 49, 56, 63, 70, 77, 84, 91, 98}));
   }
 }
 

@@ -88,15 +88,15 @@ wait_for_end() {  # [SECONDS [STATUS]]
 captioned() { xdotool search --onlyvisible --name '^Tamsel Velmora - Config$' 2>/dev/null | wc -l; }
 # A notice appears over the window, once, saying TEXT (also on the standard
 # error); a screenshot is kept as NAME; Return closes it and the window stays.
-expect_notice() {  # NAME TEXT
-  local text=$2
+expect_notice() {  # NAME TEXT [KEY]: KEY (Return by default) closes it
+  local text=$2 key=${3:-Return}
   wait_until 120 '[ "$(captioned)" -ge 2 ]' || fail "no notice appeared; expected: $text"
   import -window root "$work/notice-$1.png"
   echo "screenshot: $work/notice-$1.png"
   check 'grep -qF -- "$text" "$said"' "the notice does not say \"$text\": $(cat "$said")"
   check '[ "$(grep -c "^velmora: " "$said")" = 1 ]' "told more than once: $(cat "$said")"
-  xdotool key Return
-  wait_until 10 '[ "$(captioned)" = 1 ]' || fail "Return did not close the notice"
+  xdotool key "$key"
+  wait_until 10 '[ "$(captioned)" = 1 ]' || fail "$key did not close the notice"
   check 'alive' "closing the notice ended the program"
   : >"$said"
 }
@@ -138,11 +138,18 @@ screenshot() {
 # border and focus frame: its face and caption.
 inside() { echo "$(px $(($3 - 180)))x$(px $(($4 - 180)))+$(px $(($1 + 90)))+$(px $(($2 + 90)))"; }
 same_picture() { [ "$(compare -metric AE "$1" "$2" null: 2>&1)" = 0 ]; }
-# Keeps the look of "Copy files" and "Close" now as LOOK.
+# Keeps the look of "Copy files" and "Close" now as LOOK, once both show
+# their captions: under Wine each button draws itself after the window, and
+# one not drawn yet is two colours only.
 keep_look() {
-  import -window "$window" "$work/now.png"
-  convert "$work/now.png" -crop "$(inside $copy_files)" +repage "$work/$1-copy.png"
-  convert "$work/now.png" -crop "$(inside $close)" +repage "$work/$1-close.png"
+  for _ in $(seq 50); do
+    import -window "$window" "$work/now.png"
+    convert "$work/now.png" -crop "$(inside $copy_files)" +repage "$work/$1-copy.png"
+    convert "$work/now.png" -crop "$(inside $close)" +repage "$work/$1-close.png"
+    [ "$(identify -format %k "$work/$1-copy.png")" -gt 2 ] && [ "$(identify -format %k "$work/$1-close.png")" -gt 2 ] &&
+      return
+    sleep 0.1
+  done
 }
 # True when both buttons look as they did in LOOK.
 looks_like() {
@@ -423,7 +430,7 @@ failure_round() {
 
   rm "$game/Config.ini" "$game/Qorvane.ini"
   click_until '[ "$(captioned)" -ge 2 ]' $create_ini || fail "Create INI-file without Config.ini told nothing"
-  expect_notice no-config "Config.ini is not in the game folder, so Qorvane.ini was not made."
+  expect_notice no-config "Config.ini is not in the game folder, so Qorvane.ini was not made." Escape
   check '[ ! -e "$game/Qorvane.ini" ]' "Create INI-file wrote Qorvane.ini without Config.ini"
   echo "PASS: Create INI-file without Config.ini said so"
 
@@ -441,6 +448,17 @@ failure_round() {
     click_button $run_velmora
     expect_notice no-wine "no Wine was found to run it. Install 32-bit Wine:"
     echo "PASS: Run Velmora without wine said how to install it"
+    # A wine without its 32-bit half ends at once: what it said is told.
+    click_until_ended $close 3
+    printf '#!/bin/sh\necho "it looks like wine32 is missing, you should install it." >&2\nexit 1\n' >"$work/wine-64"
+    chmod +x "$work/wine-64"
+    : >"$said"
+    (cd "$game" && WINE="$work/wine-64" exec "$program") 2>>"$said" &
+    pid=$!
+    find_window
+    click_button $run_velmora
+    expect_notice wine-failed "The game was not started: the wine WINE names (WINE=$work/wine-64) ended at once with status 1. It said:"
+    echo "PASS: a wine that ended at once was told with what it said"
   fi
   click_until_ended $close 3
   echo "PASS: closed after the game could not be started, the program ended with status 3"

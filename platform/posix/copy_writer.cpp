@@ -50,9 +50,12 @@ CopyWriter::CopyWriter(std::size_t free_descriptors, mode_t umask, DurableBatch&
       batch_(batch),
       late_(late),
       counters_(counters),
-      writers_("copy-helper", HelpersFor(free_descriptors), [this](PendingCopy& copy) {
-        if (const Status written = Write(copy); !written.ok()) late_.Add(std::move(copy.target), CauseOf(written));
-      }) {}
+      writers_(
+          "copy-helper", HelpersFor(free_descriptors),
+          [this](PendingCopy& copy) {
+            if (const Status written = Write(copy); !written.ok()) late_.Add(std::move(copy.target), CauseOf(written));
+          },
+          [this](PendingCopy& copy) { late_.Add(copy.target, Cause::kOther); }) {}
 
 Status CopyWriter::Write(PendingCopy& pending) {
   DurableBatch::Copy copy{UniqueFd(), pending.folder, pending.device, "", std::move(pending.name), pending.replace};
@@ -64,8 +67,13 @@ Status CopyWriter::Write(PendingCopy& pending) {
   if (!created) return created.status();
   bool clone = pending.clone->load(std::memory_order_relaxed);
   bool cloned = false;
-  Status written =
-      FillCopy(pending.source.get(), pending.status, copy.file.get(), *created, clone, counters_.written, cloned);
+  Status written;
+  try {
+    written = FillCopy(pending.source.get(), pending.status, copy.file.get(), *created, clone, counters_.written, cloned);
+  } catch (...) {
+    copy.Discard();  // nothing left behind by a copy told as failed
+    throw;
+  }
   if (!clone) pending.clone->store(false, std::memory_order_relaxed);
   pending.source.Close();
   // Flushed here, on a helper, where the batch's flush does not reach the
@@ -79,7 +87,7 @@ Status CopyWriter::Write(PendingCopy& pending) {
     return written;
   }
   copy.no_journal = pending.no_journal;
-  copy.target = std::move(pending.target);
+  copy.target = pending.target;  // kept: a copy that fails from here on is told by it
   copy.bytes = std::uint64_t(pending.status.st_size);
   // A clone is made of the source's blocks, written before the clone (the
   // file systems that clone, btrfs and xfs, write a source's cached data

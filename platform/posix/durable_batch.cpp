@@ -88,6 +88,7 @@ void NameOrTell(DurableBatch::Copy& copy, LateFailures* late, std::atomic<std::u
     if (late) late->Add(copy.target, CauseOfNaming(copy, errno));
     return;
   }
+  copy.named = true;
   // A file system without a journal (vfat, exfat, exfat-fuse) frees the
   // replaced file's clusters at once: the folder's change reaches the disk
   // before any other copy can reuse them and be flushed. Journaled file
@@ -182,7 +183,17 @@ void DurableBatch::Submit() {
 }
 
 void DurableBatch::FlushAndName(std::vector<Batch>& batches) {
-  FlushBatches(batches, late_, named_);
+  try {
+    FlushBatches(batches, late_, named_);
+  } catch (...) {
+    // What it held and had not named is told as failed and left nowhere.
+    for (Batch& batch : batches)
+      for (Copy& copy : batch)
+        if (!copy.named) {
+          copy.Discard();
+          if (late_) late_->Add(copy.target, Cause::kOther);
+        }
+  }
   std::lock_guard lock(spare_mutex_);
   for (Batch& batch : batches) {
     batch.clear();  // the files closed before the next batches are taken

@@ -37,6 +37,7 @@ class DurableBatch {
     Replace replace;                         // with kNo only if that name is still free
     bool flushed = false;                    // its data already flushed alone
     bool no_journal = false;                 // its folder flushed after it replaces a file
+    bool named = false;                      // it has its name
     GamePath target = {};                    // the file it becomes, for telling a failure
     std::uint64_t bytes = 0;                 // its size, counted once it is named
 

@@ -19,6 +19,7 @@
 #include <mutex>
 #include <set>
 #include <sstream>
+#include <stdexcept>
 #include <thread>
 
 #include "config/ini_rewriter.h"
@@ -321,11 +322,16 @@ TEST_F(CopyRunTest, APitsFileIsReplacedOnlyAfterItsNewDataIsFlushed) {
   EXPECT_EQ(watch.Count(), 3);
 }
 
+// A track file to copy, and a pit file to copy over an old one.
+void WriteATrackAndAPitFile(const TempGame& temp) {
+  temp.Write("season02/tracks/Monaco/a.gdb", "new");
+  temp.Write("season02/tracks/pits/ORDER.PIT", "new");
+  temp.MakeFolder("ZENTOSEASON/tracks/Monaco");
+  temp.Write("ZENTOSEASON/tracks/Pits/ORDER.PIT", "old");
+}
+
 TEST_F(CopyRunTest, WhenTheFlushFailsNoCopyGetsItsNameAndNoTemporaryIsLeft) {
-  temp_.Write("season02/tracks/Monaco/a.gdb", "new");
-  temp_.Write("season02/tracks/pits/ORDER.PIT", "new");
-  temp_.MakeFolder("ZENTOSEASON/tracks/Monaco");
-  temp_.Write("ZENTOSEASON/tracks/Pits/ORDER.PIT", "old");
+  WriteATrackAndAPitFile(temp_);
   testing::Injected injected(CurrentPosixFileCalls());
   injected.calls().sync_file_system = [](int) {
     errno = EIO;
@@ -338,6 +344,30 @@ TEST_F(CopyRunTest, WhenTheFlushFailsNoCopyGetsItsNameAndNoTemporaryIsLeft) {
   EXPECT_TRUE(Names("ZENTOSEASON/tracks/Monaco").empty());
   EXPECT_EQ(Names("ZENTOSEASON/tracks/Pits"), std::vector<std::string>{"ORDER.PIT"});
   EXPECT_EQ(temp_.Read("ZENTOSEASON/tracks/Pits/ORDER.PIT"), "old");
+}
+
+TEST_F(CopyRunTest, AnExceptionOnAHelperOrTheFlushThreadFailsTheCopiesItHeldToldAndLeavesNothing) {
+  WriteATrackAndAPitFile(temp_);
+  {
+    testing::Injected injected(CurrentPosixFileCalls());
+    injected.calls().data_copied = [](int) { throw std::runtime_error("injected"); };
+    const CopyOutcome outcome = Run();
+    EXPECT_EQ(outcome.copied, 0u);
+    EXPECT_EQ(Failures(outcome), (std::vector<std::string>{Failed("ZENTOSEASON/tracks/Monaco/a.gdb", Cause::kOther),
+                                                           Failed("ZENTOSEASON/tracks/Pits/ORDER.PIT", Cause::kOther)}));
+  }
+  {
+    testing::Injected injected(CurrentPosixFileCalls());
+    injected.calls().sync_file_system = [](int) -> int { throw std::runtime_error("injected"); };
+    const CopyOutcome outcome = Run();
+    EXPECT_EQ(outcome.copied, 0u);
+    EXPECT_EQ(outcome.failures.size(), 2u);
+  }
+  EXPECT_TRUE(Names("ZENTOSEASON/tracks/Monaco").empty());
+  EXPECT_EQ(Names("ZENTOSEASON/tracks/Pits"), std::vector<std::string>{"ORDER.PIT"}) << "no temporary left";
+  EXPECT_EQ(temp_.Read("ZENTOSEASON/tracks/Pits/ORDER.PIT"), "old");
+  Run();
+  EXPECT_EQ(temp_.Read("ZENTOSEASON/tracks/Monaco/a.gdb"), "new") << "the next run copies them";
 }
 
 // Changes a source right after its data was copied, through a handle of its own.

@@ -1,11 +1,15 @@
 #include <errno.h>
 #include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <time.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <string.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "platform/process.h"
@@ -26,6 +30,103 @@ bool Refused(int error, std::string* why) {
   return false;
 }
 
+// What the processes of a start tell the utility through the ready pipe,
+// each in one write (less than PIPE_BUF, so never mixed with another): the
+// errno of an exec that failed, or the status of a watched program that
+// ended at once with a failure, followed by the last of what it wrote.
+constexpr char kExecFailed = 'E';
+constexpr char kEndedAtOnce = 'X';
+constexpr std::size_t kTail = 2048;
+
+void Tell(int ready, char what, int value, const char* text = nullptr, std::size_t length = 0) {
+  char message[1 + sizeof(int) + kTail];
+  message[0] = what;
+  memcpy(message + 1, &value, sizeof value);
+  if (text) memcpy(message + 1 + sizeof value, text, length);
+  (void)!write(ready, message, 1 + sizeof value + length);
+}
+
+long MillisecondsSince(const timespec& start) {
+  timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return (now.tv_sec - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / 1000000;
+}
+
+// In the process between the utility and the game, for a watched start:
+// passes what the game writes to its standard error on to ours, for as long
+// as anything writes there, keeping the last of it. Should the game end
+// with a failure within `watch_ms`, says so through `ready`; at the end of
+// the watch (or at the game's success) it closes `ready`, and the utility
+// goes on. Only async-signal-safe calls: this runs in a fork of a process
+// with threads.
+void Relay(int errors, pid_t game, int ready, int watch_ms) {
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  sigaction(SIGPIPE, &ignore, nullptr);  // our standard error gone is no reason to stop passing on
+  timespec started;
+  clock_gettime(CLOCK_MONOTONIC, &started);
+  char tail[kTail];
+  std::size_t kept = 0;
+  bool told = false, ended = false, closed = false;
+  int status = 0;
+  long ended_at = 0;
+  while (!closed || !told) {
+    pollfd watched{closed ? -1 : errors, POLLIN, 0};
+    if (poll(&watched, 1, told ? -1 : 50) > 0 && !closed) {
+      char chunk[4096];
+      const ssize_t got = read(errors, chunk, sizeof chunk);
+      if (got < 0 && errno == EINTR) continue;
+      if (got <= 0) {
+        closed = true;
+      } else {
+        (void)!write(STDERR_FILENO, chunk, std::size_t(got));
+        if (!told) {
+          const std::size_t take = std::min<std::size_t>(std::size_t(got), kTail);
+          if (kept + take > kTail) {
+            memmove(tail, tail + (kept + take - kTail), kTail - take);
+            kept = kTail - take;
+          }
+          memcpy(tail + kept, chunk + (got - ssize_t(take)), take);
+          kept += take;
+        }
+      }
+    }
+    if (told) continue;
+    if (!ended && waitpid(game, &status, WNOHANG) == game) {
+      ended = true;
+      ended_at = MillisecondsSince(started);
+    }
+    const long now = MillisecondsSince(started);
+    // Once the game has ended, what it wrote last is read for a moment more.
+    if ((ended && (closed || now - ended_at >= 200)) || now >= watch_ms) {
+      if (ended && !(WIFEXITED(status) && WEXITSTATUS(status) == 0))
+        Tell(ready, kEndedAtOnce, WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), tail, kept);
+      close(ready);
+      told = true;
+    }
+  }
+  if (!ended) waitpid(game, &status, 0);
+}
+
+// Runs the game in the process it is called in, or tells why it could not.
+[[noreturn]] void ExecGame(const ProgramStart& start, char* const* argv, char* const* envp, int ready) {
+  if (chdir(start.working_folder.c_str()) == 0) execve(argv[0], argv, envp);
+  Tell(ready, kExecFailed, errno);
+  _exit(127);
+}
+
+// The last lines of what a program wrote, at most a few.
+std::string LastLines(std::string text) {
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) text.pop_back();
+  std::size_t from = text.size();
+  for (int lines = 0; lines < 5; ++lines) {
+    const std::size_t newline = from == 0 ? std::string::npos : text.rfind('\n', from - 1);
+    if (newline == std::string::npos) return text;
+    from = newline;
+  }
+  return text.substr(from + 1);
+}
+
 }  // namespace
 
 bool StartDetached(const ProgramStart& start, std::string* why) {
@@ -40,44 +141,83 @@ bool StartDetached(const ProgramStart& start, std::string* why) {
   for (char** variable = environ; *variable; ++variable) envp.push_back(*variable);
   envp.push_back(nullptr);
   const auto fork_process = CurrentPosixProcessCalls().fork_process;
+  const bool watched = start.watch_ms > 0;
   // The game's end of the pipe closes without a byte once exec has
-  // succeeded; an errno written there says what failed on the way.
+  // succeeded (and, watched, once the watch is over); what is written
+  // there says what failed on the way.
   int ready[2];
   if (pipe2(ready, O_CLOEXEC) != 0) return Refused(errno, why);
+  int errors[2] = {-1, -1};  // the watched game's standard error, to the relay
+  if (watched && pipe2(errors, O_CLOEXEC) != 0) {
+    const int error = errno;
+    close(ready[0]);
+    close(ready[1]);
+    return Refused(error, why);
+  }
+  const auto close_errors = [&] {
+    if (errors[0] >= 0) close(errors[0]);
+    if (errors[1] >= 0) close(errors[1]);
+  };
 
   const pid_t child = fork_process();
   if (child < 0) {
     const int error = errno;
     close(ready[0]);
     close(ready[1]);
+    close_errors();
     return Refused(error, why);
   }
   if (child == 0) {
     close(ready[0]);
-    // The middle process leaves at once, so the game is adopted by init.
+    // The middle process leaves at once, so the game (and, watched, the
+    // relay above it) is adopted by init.
     setsid();
-    const pid_t game = fork_process();
-    if (game < 0) {
-      const int error = errno;
-      (void)!write(ready[1], &error, sizeof error);
+    const pid_t next = fork_process();
+    if (next < 0) {
+      Tell(ready[1], kExecFailed, errno);
       _exit(1);
     }
-    if (game > 0) _exit(0);
-    if (chdir(start.working_folder.c_str()) == 0) execve(argv[0], argv.data(), envp.data());
-    const int error = errno;
-    (void)!write(ready[1], &error, sizeof error);
-    _exit(127);
+    if (next > 0) _exit(0);
+    if (!watched) ExecGame(start, argv.data(), envp.data(), ready[1]);
+    const pid_t game = fork_process();
+    if (game < 0) {
+      Tell(ready[1], kExecFailed, errno);
+      _exit(1);
+    }
+    if (game == 0) {
+      dup2(errors[1], STDERR_FILENO);
+      ExecGame(start, argv.data(), envp.data(), ready[1]);
+    }
+    close(errors[1]);
+    Relay(errors[0], game, ready[1], start.watch_ms);
+    _exit(0);
   }
   close(ready[1]);
+  close_errors();
   int status = 0;
   while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
   }
-  int error = 0;
-  ssize_t got;
-  while ((got = read(ready[0], &error, sizeof error)) < 0 && errno == EINTR) {
+  std::string told;
+  char chunk[4096];
+  for (;;) {
+    const ssize_t got = read(ready[0], chunk, sizeof chunk);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    told.append(chunk, std::size_t(got));
   }
   close(ready[0]);
-  if (got != 0) return Refused(got == ssize_t(sizeof error) && error != 0 ? error : EIO, why);
+  if (told.size() >= 1 + sizeof(int)) {
+    int value = 0;
+    memcpy(&value, told.data() + 1, sizeof value);
+    if (told[0] == kExecFailed) return Refused(value != 0 ? value : EIO, why);
+    if (why) {
+      *why = "ended at once with status " + std::to_string(value);
+      const std::string said = LastLines(told.substr(1 + sizeof value));
+      if (!said.empty()) *why += ". It said:\n\n" + said;
+    }
+    return false;
+  }
+  if (!told.empty()) return Refused(EIO, why);
   return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? true : Refused(ECHILD, why);
 }
 

@@ -34,7 +34,12 @@ void BufferPool::GiveBack(Buffer buffer) {
 }
 
 CopyWriter::CopyWriter(DurableBatch& batch, LateFailures& late, CopyCounters& counters)
-    : batch_(batch), late_(late), counters_(counters), writers_("copy-helper", Helpers(), [this](PendingCopy& copy) { Write(copy); }) {}
+    : batch_(batch),
+      late_(late),
+      counters_(counters),
+      writers_(
+          "copy-helper", Helpers(), [this](PendingCopy& copy) { Write(copy); },
+          [this](PendingCopy& copy) { late_.Add(copy.to.path, Cause::kOther); }) {}
 
 std::size_t CopyWriter::Helpers() {
   const std::size_t processors = std::max(std::thread::hardware_concurrency(), 1u);
@@ -55,7 +60,8 @@ void CopyWriter::Write(PendingCopy& copy) {
     Discard(out);
     return fail(copy.to.path, error);
   }
-  WrittenCopy done{std::move(copy.to), copy.info.FileAttributes, std::move(out), std::move(temporary), copied};
+  // The copy's way in is kept: one that fails from here on is told by it.
+  WrittenCopy done{copy.to, copy.info.FileAttributes, std::move(out), std::move(temporary), copied};
   const Win32Calls& calls = CurrentWin32Calls();
   if (calls.flush_each_copy) {
     if (calls.flush_data_only(done.out.get())) return batch_.Add(std::move(done));

@@ -45,15 +45,20 @@ bool StartElevated(const ProgramStart& start) {
 
 namespace {
 
-// The system's own words for an error, in one line.
-std::string Describe(DWORD error) {
+// The system's own words for an error, in one line, the program's name
+// where they name it ("%1"), without the full stops at its end (the
+// sentence it goes into ends it).
+std::string Describe(DWORD error, const std::wstring& program) {
   wchar_t* text = nullptr;
   const DWORD length = FormatMessageW(
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
       reinterpret_cast<wchar_t*>(&text), 0, nullptr);
   std::wstring described = length ? std::wstring(text, length) : L"error " + std::to_wstring(error);
   if (text) LocalFree(text);
-  while (!described.empty() && (described.back() == L'\n' || described.back() == L'\r' || described.back() == L' '))
+  for (std::size_t at = described.find(L"%1"); at != std::wstring::npos; at = described.find(L"%1", at + program.size()))
+    described.replace(at, 2, program);
+  while (!described.empty() && (described.back() == L'\n' || described.back() == L'\r' || described.back() == L' ' ||
+                                described.back() == L'.'))
     described.pop_back();
   return Narrow(described);
 }
@@ -61,8 +66,9 @@ std::string Describe(DWORD error) {
 }  // namespace
 
 bool StartDetached(const ProgramStart& start, std::string* why) {
-  const auto refused = [why](DWORD error) {
-    if (why) *why = Describe(error);
+  const std::wstring named = start.arguments.empty() ? L"" : Widen(start.arguments.front());
+  const auto refused = [&](DWORD error) {
+    if (why) *why = Describe(error, named);
     return false;
   };
   if (start.arguments.empty()) return refused(ERROR_FILE_NOT_FOUND);
@@ -81,8 +87,15 @@ bool StartDetached(const ProgramStart& start, std::string* why) {
     return StartElevated(start) || refused(GetLastError());
   }
   CloseHandle(process.hThread);
+  // Watched for a moment: a program that ends at once with a failure did
+  // not start the game.
+  DWORD status = 0;
+  const bool ended_badly = start.watch_ms > 0 &&
+                           WaitForSingleObject(process.hProcess, DWORD(start.watch_ms)) == WAIT_OBJECT_0 &&
+                           GetExitCodeProcess(process.hProcess, &status) && status != 0;
   CloseHandle(process.hProcess);
-  return true;
+  if (ended_badly && why) *why = "ended at once with status " + std::to_string(status);
+  return !ended_badly;
 }
 
 std::optional<std::string> FindOnPath(std::string_view program) {
