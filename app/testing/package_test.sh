@@ -60,7 +60,7 @@ echo "PASS: --version and a start without a display say what they should"
 # each entry's Exec line split into words, %f or %F standing for the folder.
 game="$work/My Game (GOG)"
 mkdir -p "$game"
-printf '[ Game Options ]\r\nSaveDir=save\\\r\n' > "$game/Config.ini"
+printf '[ Game Options ]\r\nSEASONDIR=season02\\\r\nSaveDir=save\\\r\n' > "$game/Config.ini"
 start_x "$work"
 for file in "$entry" "$service_menu" "$nemo_action"; do
   rm -f "$game/Qorvane.ini"

@@ -21,6 +21,9 @@ struct PosixFileCalls {
   // Told a file read whole (Config.ini) once its first part is read, before
   // the rest. Empty: nothing to tell.
   std::function<void(int file)> part_read;
+  // Told a copy's temporary once its writer's descriptor is closed, just
+  // before it gets its name. Empty: nothing to tell.
+  std::function<void(const std::string& temporary)> naming;
   // How a batch of copies is made durable: false, one syncfs for each file
   // system (the faster, measured by copy_bench); true, writeback started on
   // every file, then fdatasync on each, as dpkg does.

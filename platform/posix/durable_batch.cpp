@@ -11,6 +11,7 @@
 
 #include "platform/posix/calls.h"
 #include "platform/posix/status.h"
+#include "platform/posix/temporaries.h"
 
 namespace velmora {
 namespace {
@@ -30,13 +31,17 @@ bool Name(DurableBatch::Copy& copy) {
   }
   // Closed first: a FUSE driver (ntfs-3g) keeps a file unlinked while open
   // under a hidden second name until it is closed, which a power cut would
-  // leave for good; the copy is on the disk already.
+  // leave for good; the copy is on the disk already. Its lock stays, so
+  // that a second run's sweep does not take it for a leftover meanwhile.
+  UniqueFd keeper = KeepLocked(copy.file.get(), folder, copy.temporary);
   copy.file.Close();
+  if (const auto& told = CurrentPosixFileCalls().naming) told(copy.temporary);
   const bool named = copy.replace == Replace::kYes
                          ? renameat(folder, copy.temporary.c_str(), folder, copy.name.c_str()) == 0
-                         : RenameNoReplace(folder, copy.temporary, copy.name);
+                         : RenameNoReplace(folder, copy.temporary, copy.name, &keeper);
   if (!named) {
     const int why = errno;
+    keeper.Close();
     unlinkat(folder, copy.temporary.c_str(), 0);
     errno = why;
   }
@@ -201,11 +206,13 @@ void DurableBatch::FlushAndName(std::vector<Batch>& batches) {
   }
 }
 
-bool RenameNoReplace(int folder, const std::string& from, const std::string& to) {
+bool RenameNoReplace(int folder, const std::string& from, const std::string& to, UniqueFd* keeper) {
   if (renameat2(folder, from.c_str(), folder, to.c_str(), RENAME_NOREPLACE) == 0) return true;
   if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return false;
   // No renameat2 here: a hard link refuses an existing name just as well.
   if (linkat(folder, from.c_str(), folder, to.c_str(), 0) == 0) {
+    // Named: the temporary's name may go, by our hand or a sweep's.
+    if (keeper) keeper->Close();
     unlinkat(folder, from.c_str(), 0);
     return true;
   }

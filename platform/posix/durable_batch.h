@@ -104,7 +104,8 @@ class DurableBatch {
 };
 
 // Gives a complete temporary file in `folder` the name `to`, only if that
-// name is free.
-bool RenameNoReplace(int folder, const std::string& from, const std::string& to);
+// name is free. `keeper`, if given, holds the temporary open; it is closed
+// before the temporary's own name is removed.
+bool RenameNoReplace(int folder, const std::string& from, const std::string& to, UniqueFd* keeper = nullptr);
 
 }  // namespace velmora

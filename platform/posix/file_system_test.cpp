@@ -370,6 +370,21 @@ TEST_F(CopyRunTest, AnExceptionOnAHelperOrTheFlushThreadFailsTheCopiesItHeldTold
   EXPECT_EQ(temp_.Read("ZENTOSEASON/tracks/Monaco/a.gdb"), "new") << "the next run copies them";
 }
 
+TEST_F(CopyRunTest, ASecondRunsSweepBetweenACopysCloseAndItsNameLeavesTheCopyToBeNamed) {
+  WriteATrackAndAPitFile(temp_);
+  testing::Injected injected(CurrentPosixFileCalls());
+  std::atomic<int> sweeps = 0;
+  injected.calls().naming = [&](const std::string&) {
+    // Another run writes into the same folder, sweeping its leftovers first.
+    if (sweeps++ == 0) OpenFileSystem(temp_.game())->WriteFile({"ZENTOSEASON", "tracks", "Pits", "second.txt"}, "x");
+  };
+  const CopyOutcome outcome = Run();
+  EXPECT_EQ(sweeps, 1);
+  EXPECT_TRUE(outcome.failures.empty()) << Failures(outcome).front();
+  EXPECT_EQ(temp_.Read("ZENTOSEASON/tracks/Pits/ORDER.PIT"), "new");
+  EXPECT_EQ(Names("ZENTOSEASON/tracks/Pits"), (std::vector<std::string>{"ORDER.PIT", "second.txt"}));
+}
+
 // Changes a source right after its data was copied, through a handle of its own.
 void ChangeSourcesOnCopy(PosixFileCalls& calls, std::function<void(int)> change) {
   calls.data_copied = [change](int source) {

@@ -30,14 +30,17 @@ bool IsTemporaryName(const std::string& name) {
   return sscanf(name.c_str(), ".velmora-%u-%*u.tmp%n", &pid, &end) == 1 && size_t(end) == name.size();
 }
 
-// A temporary of ours that no run is writing any more: nobody holds it
-// locked. Asked with a read lock, which the writer's lock refuses, through a
-// read-only open: a temporary that took a read-only source's mode is still
-// its owner's to sweep.
+// A temporary of ours that no run is writing or naming any more: nobody
+// holds any lock on it. Asked through a read-only open, which may ask about
+// every kind of lock: a temporary that took a read-only source's mode is
+// still its owner's to sweep.
 bool IsLeftoverTemporary(int folder, const std::string& name) {
   if (!IsTemporaryName(name)) return false;
   const UniqueFd fd(openat(folder, name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
-  return fd && LockWhole(fd.get(), F_RDLCK);
+  struct flock lock {};
+  lock.l_type = F_WRLCK;  // conflicts with any lock another holds
+  lock.l_whence = SEEK_SET;
+  return fd && fcntl(fd.get(), F_OFD_GETLK, &lock) == 0 && lock.l_type == F_UNLCK;
 }
 
 // True when a process has `path`, or anything below it, open: the folders
@@ -98,6 +101,14 @@ Result<UniqueFd> CreateTemporary(int folder, std::string& name) {
     if (errno != EEXIST) return Status::Failed("openat");
   }
   return Status("openat", EEXIST);
+}
+
+UniqueFd KeepLocked(int written, int folder, const std::string& name) {
+  // The writer's lock becomes a read lock, which the keeper's may share.
+  LockWhole(written, F_RDLCK);
+  UniqueFd keeper(openat(folder, name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+  if (keeper) LockWhole(keeper.get(), F_RDLCK);
+  return keeper;
 }
 
 void TemporarySweep::SweepOnce(const std::string& folder, int fd, const CaseResolver::FolderIndex& index) {

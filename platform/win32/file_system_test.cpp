@@ -375,6 +375,33 @@ TEST(Win32FileSystemTest, APitsFileHeldByAScannerThatSharesDeletionIsReplacedOnc
   EXPECT_EQ(temp.Read("ZENTOSEASON/tracks/Pits/ORDER.PIT"), "new");
 }
 
+// Past the wait, a scanner's hold (an access denied on a file this user may
+// delete, MS-FSCC 2.4.42) is told as the file in use, not as a refusal;
+// a real permission as not allowed.
+TEST(Win32FileSystemTest, AHoldThatOutlastsTheWaitIsToldAsInUseAndARealPermissionAsNotAllowed) {
+  TempGame temp;
+  temp.Write("season02/tracks/pits/ORDER.PIT", "new");
+  temp.Write("ZENTOSEASON/tracks/Pits/ORDER.PIT", "old");
+  testing::Injected injected(CurrentWin32Calls());
+  injected.calls().hold_wait_per_file_ms = 8;
+  injected.calls().rename_file = [](HANDLE, HANDLE, const wchar_t*, BOOL) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  };
+  for (const bool deletable : {true, false}) {
+    static bool may_delete;
+    may_delete = deletable;
+    injected.calls().probe_delete = [](const wchar_t*) -> DWORD { return may_delete ? 0 : ERROR_ACCESS_DENIED; };
+    auto file_system = OpenFileSystem(temp.game());
+    file_system->CopyFile({"season02", "tracks", "pits", "ORDER.PIT"}, {"ZENTOSEASON", "tracks", "Pits"},
+                          Replace::kYes);
+    const std::vector<Failure> failures = file_system->Settle();
+    ASSERT_EQ(failures.size(), 1u);
+    EXPECT_EQ(failures[0].cause, deletable ? Cause::kInUse : Cause::kNotAllowed);
+  }
+  EXPECT_EQ(temp.Read("ZENTOSEASON/tracks/Pits/ORDER.PIT"), "old");
+}
+
 TEST(Win32FileSystemTest, AnAccessDeniedThatIsNoHoldIsNotWaitedFor) {
   TempGame temp;
   temp.Write("season02/tracks/pits/ORDER.PIT", "new");
