@@ -1,5 +1,6 @@
 #include "app/form1_win32.h"
 
+#include <algorithm>
 #include <utility>
 
 #include <commctrl.h>
@@ -309,7 +310,7 @@ void Form1::ShowCopying(bool copying) {
 // A task dialog shows a list below its text; past this many lines the
 // rest is counted, so that the dialog stays on a small screen (1280 x 800
 // at 150 %), and the whole list is a link away.
-constexpr std::size_t kDetailLines = 12;
+constexpr std::size_t kDetailLines = 8;
 
 // The whole list as a text file in the user's temporary folder, which the
 // details link to; empty when it cannot be written.
@@ -351,15 +352,35 @@ Function FromCommonControls(const char* name) {
 using DefSubclassProcFunction = LRESULT(WINAPI*)(HWND, UINT, WPARAM, LPARAM);
 using SetWindowSubclassFunction = BOOL(WINAPI*)(HWND, SUBCLASSPROC, UINT_PTR, DWORD_PTR);
 
+// Moves a window up (and left) as far as it takes to lie inside its
+// monitor's work area, never past its top (or left) edge.
+void KeepInWorkArea(HWND window) {
+  RECT rect;
+  MONITORINFO monitor{};
+  monitor.cbSize = sizeof monitor;
+  if (!GetWindowRect(window, &rect) ||
+      !GetMonitorInfoW(MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST), &monitor))
+    return;
+  const RECT& work = monitor.rcWork;
+  const LONG left = std::max(work.left, std::min(rect.left, work.right - (rect.right - rect.left)));
+  const LONG top = std::max(work.top, std::min(rect.top, work.bottom - (rect.bottom - rect.top)));
+  if (left != rect.left || top != rect.top)
+    SetWindowPos(window, nullptr, left, top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 // Esc closes the dialog as its OK does, whether or not the system's task
-// dialog lets a dialog without a Cancel button be cancelled (Wine's does not).
+// dialog lets a dialog without a Cancel button be cancelled (Wine's does not);
+// grown by its details, it stays inside the work area.
 LRESULT CALLBACK CancellableDialog(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam, UINT_PTR, DWORD_PTR) {
   static const auto def_subclass_proc = FromCommonControls<DefSubclassProcFunction>("DefSubclassProc");
   if (message == WM_COMMAND && LOWORD(wparam) == IDCANCEL) {
     SendMessageW(dialog, TDM_CLICK_BUTTON, IDOK, 0);
     return 0;
   }
-  return def_subclass_proc(dialog, message, wparam, lparam);
+  const LRESULT result = def_subclass_proc(dialog, message, wparam, lparam);
+  if (message == WM_WINDOWPOSCHANGED && !(reinterpret_cast<const WINDOWPOS*>(lparam)->flags & SWP_NOSIZE))
+    KeepInWorkArea(dialog);
+  return result;
 }
 
 HRESULT CALLBACK OnTaskDialog(HWND dialog, UINT notification, WPARAM, LPARAM, LONG_PTR whole_list) {
@@ -367,9 +388,13 @@ HRESULT CALLBACK OnTaskDialog(HWND dialog, UINT notification, WPARAM, LPARAM, LO
   static const auto def_subclass_proc = FromCommonControls<DefSubclassProcFunction>("DefSubclassProc");
   if (notification == TDN_CREATED && set_window_subclass && def_subclass_proc)
     set_window_subclass(dialog, CancellableDialog, 1, 0);
-  if (notification == TDN_HYPERLINK_CLICKED)
-    ShellExecuteW(dialog, L"open", reinterpret_cast<const std::wstring*>(whole_list)->c_str(), nullptr, nullptr,
-                  SW_SHOWNORMAL);
+  if (notification == TDN_HYPERLINK_CLICKED) {
+    const std::wstring& list = *reinterpret_cast<const std::wstring*>(whole_list);
+    // Opened as the player opens a text file; where no program is set for
+    // that (a bare Wine prefix), in Notepad, which every Windows has.
+    if (reinterpret_cast<INT_PTR>(ShellExecuteW(dialog, L"open", list.c_str(), nullptr, nullptr, SW_SHOWNORMAL)) <= 32)
+      ShellExecuteW(dialog, L"open", L"notepad.exe", (L"\"" + list + L"\"").c_str(), nullptr, SW_SHOWNORMAL);
+  }
   return S_OK;
 }
 

@@ -234,7 +234,8 @@ std::optional<Notice> NoticeOf(const CopyOutcome& outcome, const GameFolder& gam
   if (failed == 0) return notice;
   notice.details = "Files not copied:\n";
   for (const Failure& failure : outcome.failures)
-    notice.details += Shown(failure.path) + " (" + Briefly(failure.cause) + ")\n";
+    notice.details += Shown(failure.path) + " (" +
+                      (below_unmade(failure.path) ? "its folder could not be made" : Briefly(failure.cause)) + ")\n";
   return notice;
 }
 

@@ -90,6 +90,7 @@ TEST(NoticesTest, AGameTrackFolderThatIsMissingALinkToNowhereOrEmptyIsTold) {
             std::string::npos)
       << told;
   EXPECT_EQ(told.find("have their name"), std::string::npos) << "the files are told with their folder, once";
+  EXPECT_NE(NoticeOf(unmade, game)->details.find("(its folder could not be made)"), std::string::npos);
   CopyOutcome empty;
   empty.nothing_to_copy = true;
   EXPECT_NE(NoticeOf(empty, game)->text.find("Copy files found nothing to copy"), std::string::npos);
