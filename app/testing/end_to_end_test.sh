@@ -420,13 +420,32 @@ failure_round() {
   wait_until 10 '[ "$(ls "$season/Bulk" | wc -l)" = "$bulk_files" ]' || fail "Copy files did not copy every file"
   check '[ -f "$work/outside/precious" ]' "the sweep of leftovers went through a link out of the game folder"
   rm -rf "$season/.velmora-5-5.tmp" "$work/outside"
-  # Everything there but one pit file: the copy that brings it back says
-  # nothing. A notice would hold the next click, which writes Qorvane.ini.
+  # A file where the pits folder goes: told by that cause, the folder named
+  # as it is on the disk.
+  mv "$season/Pits" "$work/pits-aside"
+  echo x >"$season/Pits"
+  click_until '[ "$(captioned)" -ge 2 ]' $copy_files || fail "Copy files with a file for the pits folder told nothing"
+  expect_notice pits-unmade "The folder ZENTOSEASON${sep}tracks${sep}Pits could not be made because a file or a link has its name"
+  rm "$season/Pits"
+  mv "$work/pits-aside" "$season/Pits"
+  echo "PASS: a pits folder that could not be made was told by its cause"
+  # A circuit folder the add-on lacks is its season's choice: passed over
+  # in silence. Everything else there but one pit file: the copy that brings
+  # it back says nothing. A notice would hold the next click, which writes
+  # Qorvane.ini.
+  rm -rf "$season/Japan"
   rm "$season/Pits/pits.mas"
   click_until '[ -f "$season/Pits/pits.mas" ]' $copy_files || fail "Copy files did not copy the pit file: $(cat "$said")"
   click_until '[ -s "$game/Qorvane.ini" ]' $create_ini || fail "Create INI-file did not follow the copy"
   expect_silence
-  echo "PASS: a complete copy, and one with everything there, said nothing"
+  check '[ ! -e "$season/Japan" ] && [ ! -e "$season/JAPAN" ]' "Copy files made a circuit folder the add-on lacks"
+  echo "PASS: a complete copy, one with everything there, and one into an add-on with fewer circuits said nothing"
+
+  printf 'SaveDir=save\\\r\n' >"$game/Config.ini"
+  click_until '[ "$(captioned)" -ge 2 ]' $create_ini || fail "Create INI-file without SEASONDIR told nothing"
+  expect_notice no-season "Config.ini has no SEASONDIR line, so the game will not race Velmora's season."
+  check 'grep -q "^SAVEDIR=ZENTOSAVE" "$game/Qorvane.ini"' "Qorvane.ini was not written from a Config.ini without SEASONDIR"
+  echo "PASS: Create INI-file from a Config.ini without SEASONDIR wrote Qorvane.ini and said so"
 
   rm "$game/Config.ini" "$game/Qorvane.ini"
   click_until '[ "$(captioned)" -ge 2 ]' $create_ini || fail "Create INI-file without Config.ini told nothing"

@@ -38,7 +38,7 @@ bool Name(DurableBatch::Copy& copy) {
   if (const auto& told = CurrentPosixFileCalls().naming) told(copy.temporary);
   const bool named = copy.replace == Replace::kYes
                          ? renameat(folder, copy.temporary.c_str(), folder, copy.name.c_str()) == 0
-                         : RenameNoReplace(folder, copy.temporary, copy.name, &keeper);
+                         : RenameNoReplace(folder, copy.temporary, copy.name, bool(keeper));
   if (!named) {
     const int why = errno;
     keeper.Close();
@@ -206,20 +206,28 @@ void DurableBatch::FlushAndName(std::vector<Batch>& batches) {
   }
 }
 
-bool RenameNoReplace(int folder, const std::string& from, const std::string& to, UniqueFd* keeper) {
+bool RenameNoReplace(int folder, const std::string& from, const std::string& to, bool held_open) {
   if (renameat2(folder, from.c_str(), folder, to.c_str(), RENAME_NOREPLACE) == 0) return true;
   if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return false;
-  // No renameat2 here: a hard link refuses an existing name just as well.
-  if (linkat(folder, from.c_str(), folder, to.c_str(), 0) == 0) {
-    // Named: the temporary's name may go, by our hand or a sweep's.
-    if (keeper) keeper->Close();
-    unlinkat(folder, from.c_str(), 0);
-    return true;
+  // No renameat2 here: a hard link refuses an existing name just as well,
+  // but the temporary's own name must then go, which a FUSE driver
+  // (ntfs-3g) does for a file still open by hiding it under a second name
+  // a power cut would leave; a temporary held open is renamed instead.
+  if (!held_open) {
+    if (linkat(folder, from.c_str(), folder, to.c_str(), 0) == 0) {
+      unlinkat(folder, from.c_str(), 0);
+      return true;
+    }
+    if (errno == EEXIST) return false;
   }
-  if (errno == EEXIST) return false;
-  // No hard links either (FAT): the last check and the rename are not one step.
+  // Without a hard link (FAT, or a temporary held open): the last check and
+  // the rename are not one step.
   struct stat st;
-  if (fstatat(folder, to.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 || errno != ENOENT) return false;
+  if (fstatat(folder, to.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+    errno = EEXIST;
+    return false;
+  }
+  if (errno != ENOENT) return false;
   return renameat(folder, from.c_str(), folder, to.c_str()) == 0;
 }
 

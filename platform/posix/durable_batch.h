@@ -104,8 +104,7 @@ class DurableBatch {
 };
 
 // Gives a complete temporary file in `folder` the name `to`, only if that
-// name is free. `keeper`, if given, holds the temporary open; it is closed
-// before the temporary's own name is removed.
-bool RenameNoReplace(int folder, const std::string& from, const std::string& to, UniqueFd* keeper = nullptr);
+// name is free; `held_open` when a descriptor of it is still open.
+bool RenameNoReplace(int folder, const std::string& from, const std::string& to, bool held_open = false);
 
 }  // namespace velmora

@@ -502,7 +502,7 @@ void CopyOnto(const GameFolder& game) {
 TEST(CopyRunFuseTest, OnAFuseDiskEachCopyIsFlushedBeforeItsNameLeavesNoHiddenNameAndAReplacementFlushesItsFolder) {
   TempGame temp;
   // As ntfs-3g: a rename that must not replace is refused, so copies are
-  // named by a link and their temporaries unlinked.
+  // named by a plain rename once their name is found free.
   testing::CountingDisk disk(temp.At("backing"), temp.At("disk"), temp.At("driver.log"), false,
                              /*refuse_rename_flags=*/true);
   if (!disk.mounted()) GTEST_SKIP() << "needs FUSE and root";
@@ -572,6 +572,27 @@ TEST(CopyRunFuseTest, OnADiskReadThroughFuseAFlushThatFailsNamesNothingAndLeaves
   int failed = 0;
   for (const std::string& line : disk.Log()) failed += line.rfind("fsync-failed ", 0) == 0;
   EXPECT_EQ(failed, 101);
+}
+
+TEST(CopyRunFuseTest, ASecondRunsSweepBetweenACopysCloseAndItsNameOnAFuseDiskLeavesTheCopyToBeNamed) {
+  TempGame temp;
+  testing::CountingDisk disk(temp.At("backing"), temp.At("disk"), temp.At("driver.log"), false,
+                             /*refuse_rename_flags=*/true);
+  if (!disk.mounted()) GTEST_SKIP() << "needs FUSE and root";
+  MakeGameOnDisk(temp, "disk");
+  const GameFolder game(temp.At("disk").string());
+  testing::Injected injected(CurrentPosixFileCalls());
+  std::atomic<int> sweeps = 0;
+  injected.calls().naming = [&](const std::string&) {
+    if (sweeps++ == 0) OpenFileSystem(game)->WriteFile({"ZENTOSEASON", "tracks", "Monaco", "second.txt"}, "x");
+  };
+  StringList not_copy, dirs, dirs2;
+  FolderListing dir1(game);
+  FileListing file1(game);
+  const CopyOutcome outcome = CopySeasonFiles(game, *OpenFileSystem(game), {not_copy, dirs, dirs2, dir1, file1});
+  EXPECT_TRUE(outcome.failures.empty());
+  EXPECT_EQ(temp.Names("disk/ZENTOSEASON/tracks/Monaco").size(), 101u) << "every copy, and the second run's file";
+  for (const std::string& line : disk.Log()) EXPECT_EQ(line.find(".fuse_hidden"), std::string::npos) << line;
 }
 
 TEST(CopyRunFuseTest, AReplacementWhoseFolderFlushFailsIsInPlaceAndTold) {
