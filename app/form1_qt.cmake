@@ -11,7 +11,7 @@ qt_add_resources(velmora_window "assets" PREFIX "/" BASE assets FILES
   assets/icon-48.png
   assets/icon-72.png)
 
-qt_add_executable(velmora main_qt.cpp platform_choice.cpp)
+qt_add_executable(velmora main_qt.cpp platform_choice.cpp remembered_game_qt.cpp)
 target_link_libraries(velmora PRIVATE velmora_window)
 # The compiler's name and version tell a user nothing.
 add_custom_command(TARGET velmora POST_BUILD

@@ -7,7 +7,7 @@ target_link_libraries(velmora_window PUBLIC velmora_launcher velmora_commands ol
 # The manifest carries the project's version; windres finds it in the build
 # folder through the include path.
 configure_file(velmora.exe.manifest.in ${CMAKE_CURRENT_BINARY_DIR}/velmora.exe.manifest @ONLY)
-add_executable(velmora WIN32 main_win32.cpp velmora.rc)
+add_executable(velmora WIN32 main_win32.cpp remembered_game_win32.cpp velmora.rc)
 target_include_directories(velmora PRIVATE ${CMAKE_CURRENT_BINARY_DIR})
 target_link_libraries(velmora PRIVATE velmora_window ole32 uuid)
 # The link map names every static library velmora.exe holds, for the test

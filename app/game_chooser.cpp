@@ -1,5 +1,7 @@
 #include "app/game_chooser.h"
 
+#include "platform/game_folder.h"
+
 #ifndef _WIN32
 #include <filesystem>
 #endif
@@ -16,6 +18,14 @@ std::string NearestExistingFolder(std::string path, const std::function<bool(con
     path.resize(keep);
   }
   return path;
+}
+
+std::string ChooserStart(const std::string& remembered, const std::string& fallback,
+                         const std::function<void()>& forget) {
+  if (remembered.empty()) return fallback;
+  if (HoldsGame(remembered)) return remembered;
+  forget();
+  return fallback;
 }
 
 #ifndef _WIN32

@@ -19,6 +19,12 @@ inline constexpr const char* kNoGameHere =
 // it); empty when none is. Paths may be separated by "/" or "\\".
 std::string NearestExistingFolder(std::string path, const std::function<bool(const std::string&)>& is_folder);
 
+// Where the chooser opens when the command line names no folder: the game
+// folder remembered from the last run while it still holds a game, else
+// `fallback`. `forget` is called for a remembered folder that no longer does.
+std::string ChooserStart(const std::string& remembered, const std::string& fallback,
+                         const std::function<void()>& forget);
+
 #ifndef _WIN32
 // The first of `candidates` that is a folder, else `fallback`.
 std::string FirstExistingFolder(const std::vector<std::string>& candidates, const std::string& fallback);

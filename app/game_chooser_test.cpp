@@ -24,6 +24,20 @@ TEST(GameChooserTest, OpensInSteamsLibraryThenGamesThenBottlesElseHome) {
 
 #endif
 
+TEST(GameChooserTest, TheRememberedGameOpensTheChooserWhileItHoldsAGameAndIsForgottenOnceItDoesNot) {
+  testing::TempGame game;
+  game.Write("Dromvik.exe", "MZ");
+  const std::string root = game.root().string();
+  int forgotten = 0;
+  const auto forget = [&] { ++forgotten; };
+  EXPECT_EQ(ChooserStart(root, "/home", forget), root);
+  EXPECT_EQ(ChooserStart("", "/home", forget), "/home");
+  EXPECT_EQ(forgotten, 0);
+  std::filesystem::remove(game.At("Dromvik.exe"));
+  EXPECT_EQ(ChooserStart(root, "/home", forget), "/home");
+  EXPECT_EQ(forgotten, 1);
+}
+
 TEST(GameChooserTest, AFolderThatIsGoneOpensTheChooserAtItsNearestExistingParent) {
   testing::TempGame home;
   const std::string root = home.root().string();

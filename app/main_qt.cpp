@@ -13,6 +13,7 @@
 #include "app/command_line.h"
 #include "app/form1_qt.h"
 #include "app/game_chooser.h"
+#include "app/remembered_game.h"
 #include "app/platform_choice.h"
 
 namespace {
@@ -39,10 +40,18 @@ std::string ProgramFolder() {
 
 // Asks for the game folder with the system's folder chooser, opening in
 // `start`, until the one chosen holds a game; empty when the player cancels.
+// Folders whose names begin with a dot are shown: Wine's prefixes and
+// Bottles' bottles lie below ~/.wine and ~/.local.
 std::string ChooseGameFolder(const std::string& start_in) {
   QString start = QString::fromStdString(start_in);
   for (;;) {
-    const QString chosen = QFileDialog::getExistingDirectory(nullptr, velmora::kChooserTitle, start);
+    QFileDialog dialog(nullptr, velmora::kChooserTitle, start);
+    dialog.setFileMode(QFileDialog::Directory);
+    dialog.setOption(QFileDialog::ShowDirsOnly);
+    dialog.setFilter(dialog.filter() | QDir::Hidden);
+    const QString chosen = dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()
+                               ? dialog.selectedFiles().front()
+                               : QString();
     if (chosen.isEmpty()) return "";
     if (velmora::HoldsGame(chosen.toStdString())) return chosen.toStdString();
     QMessageBox::warning(nullptr, "Velmora Config", velmora::kNoGameHere);
@@ -92,11 +101,16 @@ int main(int argc, char** argv) {
   // before its window opens.
   if (!named_game && (!line.folder.empty() || !velmora::HoldsGame(velmora::GameFolder::Current().Root()))) {
     std::string start = line.folder.empty() ? "" : velmora::NearestExistingFolder(line.folder, is_folder);
-    if (start.empty()) start = velmora::LinuxChooserStart(QDir::homePath().toStdString());
+    if (start.empty())
+      start = velmora::ChooserStart(velmora::RememberedGameFolder(),
+                                    velmora::LinuxChooserStart(QDir::homePath().toStdString()),
+                                    velmora::ForgetGameFolder);
     const std::string chosen = ChooseGameFolder(start);
     if (chosen.empty()) return 0;  // cancelled: nothing done
     if (!EnterGameFolder(chosen)) return 1;
   }
+  // Confirmed: the next start outside a game folder opens the chooser here.
+  velmora::RememberGameFolder(velmora::GameFolder::Current().Root());
   velmora::Form1 form(velmora::GameFolder::Current());
   form.setWindowIcon(velmora::AppIcon());
   if (const QScreen* screen = app.primaryScreen())

@@ -11,6 +11,7 @@
 #include "app/command_line.h"
 #include "app/form1_win32.h"
 #include "app/game_chooser.h"
+#include "app/remembered_game.h"
 #include "platform/win32/text.h"
 
 namespace {
@@ -105,10 +106,15 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
   if (!named_game && (!line.folder.empty() || !velmora::HoldsGame(velmora::GameFolder::Current().Root()))) {
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
     std::string start = line.folder.empty() ? "" : velmora::NearestExistingFolder(line.folder, is_folder);
-    const std::wstring chosen = ChooseGameFolder(start.empty() ? ParentOfCurrentFolder() : velmora::Widen(start));
+    if (start.empty())
+      start = velmora::ChooserStart(velmora::RememberedGameFolder(), velmora::Narrow(ParentOfCurrentFolder()),
+                                    velmora::ForgetGameFolder);
+    const std::wstring chosen = ChooseGameFolder(velmora::Widen(start));
     if (chosen.empty()) return 0;  // cancelled: nothing done
     if (!SetCurrentDirectoryW(chosen.c_str())) return Tell("velmora: cannot work in " + velmora::Narrow(chosen), 1);
   }
+  // Confirmed: the next start outside a game folder opens the chooser here.
+  velmora::RememberGameFolder(velmora::GameFolder::Current().Root());
   velmora::Form1 form(instance, velmora::GameFolder::Current());
   const int status = form.Run(show);
   return status != 0 ? status : form.ExitStatus();

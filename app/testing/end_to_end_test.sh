@@ -516,6 +516,16 @@ chooser_round() {
   wait_until 10 'xdotool search --onlyvisible --name "$chooser" >/dev/null' || fail "the chooser did not come back"
   choose_game_and_copy "$game"
   echo "PASS: named a folder that is gone, it asked for the game folder, refused one without a game, and worked in the one chosen"
+  # Started again from the menu, it opens the chooser at the game chosen:
+  # Return takes it.
+  check 'grep -qF "$game" "$XDG_CONFIG_HOME/velmora/velmora.conf"' "the game chosen was not remembered"
+  (cd "$work/home" && HOME="$work/home" exec "$program") &
+  pid=$!
+  wait_until 30 'xdotool search --onlyvisible --name "$chooser" >/dev/null' || fail "no folder chooser appeared"
+  xdotool key Return
+  find_window
+  click_until_ended $close
+  echo "PASS: started again outside a game folder, the chooser opened at the game chosen before"
 }
 
 # velmora.exe started from a folder of its own below the game, as unpacked
@@ -536,8 +546,23 @@ chooser_round_windows() {
   eval "$(xdotool getwindowgeometry --shell "$chooser")"
   xdotool mousemove --window "$chooser" $((WIDTH * 2 / 3)) $((HEIGHT - 44)) click 1
   choose_game_and_copy "$(winepath -w "$game")"
-  rm -rf "$work/tool"
   echo "PASS: started where no game is, velmora.exe asked for the game folder and worked in the one chosen"
+  # Started there again, it opens the chooser at the game chosen: "." takes
+  # the folder it shows.
+  check 'wine reg query "HKCU\\Software\\Velmora Config" /v GameFolder 2>/dev/null | grep -qiF "$(winepath -w "$game")"' \
+    "the game chosen was not remembered"
+  (cd "$work/tool" && exec wine velmora.exe) &
+  pid=$!
+  wait_until 60 'chooser=$(xdotool search --onlyvisible --name "^Choose the game folder" 2>/dev/null | head -n1) && [ -n "$chooser" ]' ||
+    fail "no folder chooser appeared the second time"
+  eval "$(xdotool getwindowgeometry --shell "$chooser")"
+  xdotool mousemove --window "$chooser" $((WIDTH * 2 / 3)) $((HEIGHT - 44)) click 1
+  xdotool type --delay 10 "."
+  xdotool key Return
+  find_window
+  click_until_ended $close
+  rm -rf "$work/tool"
+  echo "PASS: started again outside a game folder, velmora.exe's chooser opened at the game chosen before"
 }
 
 if [ "$kind" = windows ]; then

@@ -39,6 +39,8 @@ start_x() {
   [ -s "$displayfile" ] || fail "Xvfb did not start: $(cat "$1/xvfb.log")"
   export DISPLAY=":$(cat "$displayfile")"
   unset QT_QPA_PLATFORM
+  # The game folder the program remembers is kept in the test's folder.
+  export XDG_CONFIG_HOME="$1/config"
   echo "X server on $DISPLAY"
 }
 

@@ -1,0 +1,28 @@
+#include <windows.h>
+
+#include "app/remembered_game.h"
+#include "platform/win32/text.h"
+
+namespace velmora {
+namespace {
+
+constexpr const wchar_t* kKey = L"Software\\Velmora Config";
+constexpr const wchar_t* kValue = L"GameFolder";
+
+}  // namespace
+
+std::string RememberedGameFolder() {
+  wchar_t folder[32768];
+  DWORD size = sizeof folder;
+  if (RegGetValueW(HKEY_CURRENT_USER, kKey, kValue, RRF_RT_REG_SZ, nullptr, folder, &size) != ERROR_SUCCESS) return "";
+  return Narrow(folder);
+}
+
+void RememberGameFolder(const std::string& folder) {
+  const std::wstring wide = Widen(folder);
+  RegSetKeyValueW(HKEY_CURRENT_USER, kKey, kValue, REG_SZ, wide.c_str(), DWORD((wide.size() + 1) * sizeof(wchar_t)));
+}
+
+void ForgetGameFolder() { RegDeleteKeyValueW(HKEY_CURRENT_USER, kKey, kValue); }
+
+}  // namespace velmora
