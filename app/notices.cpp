@@ -191,11 +191,10 @@ std::optional<Notice> NoticeOf(const CopyOutcome& outcome, const GameFolder& gam
   const GamePath track_folder = *SplitRelative("season02\\tracks");
   if (outcome.failures.empty() && outcome.unlisted.empty() && !outcome.nothing_to_copy) return std::nullopt;
   // The files meant for a folder that could not be made are told with it.
+  // Both spelled by the copy run alike.
   const auto below_unmade = [&](const GamePath& path) {
-    return std::any_of(outcome.unmade.begin(), outcome.unmade.end(), [&](const CopyOutcome::Unmade& unmade) {
-      return unmade.folder.size() < path.size() &&
-             std::equal(unmade.folder.begin(), unmade.folder.end(), path.begin(), NamesEqualIgnoringCase);
-    });
+    return std::any_of(outcome.unmade.begin(), outcome.unmade.end(),
+                       [&](const CopyOutcome::Unmade& unmade) { return IsWithin(path, unmade.folder); });
   };
   Notice notice;
   const std::size_t failed = outcome.failures.size();

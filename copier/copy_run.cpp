@@ -109,10 +109,7 @@ class OutcomeCount {
       if (const auto unmade = unmade_.find(target_folder); unmade != unmade_.end()) {
         result = unmade->second;
         for (CopyOutcome::Unmade& top : outcome_.unmade)
-          if (std::equal(top.folder.begin(), top.folder.end(), target_folder.begin(),
-                         target_folder.begin() + std::ptrdiff_t(std::min(top.folder.size(), target_folder.size()))) &&
-              top.folder.size() <= target_folder.size())
-            ++top.files;
+          if (IsWithin(target_folder, top.folder)) ++top.files;
       }
     }
     if (result.cause == Cause::kFolderMissing && replace == Replace::kNo && target_folder.size() > 2) {

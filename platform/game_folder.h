@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -35,6 +36,11 @@ constexpr char kSeparator = '\\';
 // True when `folder` (the system's path, in UTF-8) holds a game: at least
 // one of Dromvik.exe, Config.ini or the folder season02, in any letter case.
 bool HoldsGame(const std::string& folder);
+
+// True when `path` lies in `folder` or below it (names compared as given).
+inline bool IsWithin(const GamePath& path, const GamePath& folder) {
+  return folder.size() <= path.size() && std::equal(folder.begin(), folder.end(), path.begin());
+}
 
 // A name that a listing may hand on: a single plain name.
 bool IsSafeName(std::string_view name);
