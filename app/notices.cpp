@@ -119,17 +119,9 @@ std::string UnmadeFolder(const CopyOutcome::Unmade& unmade, const GameFolder& ga
     case Cause::kLinked:
       return "The folder " + folder + " could not be made because the way to it passes a link: " + files +
              ". The utility writes only into real folders of the game folder.";
-    case Cause::kReadOnlyDisk:
-      return "The folder " + folder + " could not be made because the disk is read-only: " + files +
-             ". Mount it writable, or move the game to a disk you can write," + again;
-    case Cause::kDiskFull:
-      return "The folder " + folder + " could not be made because the disk is full: " + files +
-             ". Free some space," + again;
     case Cause::kNotAllowed:
       return std::string(kSystem) + " did not let the utility make the folder " + game.Root() + kNativeSeparator +
              folder + ": " + files + ". Make sure you may change the game folder," + again;
-    case Cause::kDiskError:
-      return "The disk failed to make the folder " + folder + ": " + files + ". Check the disk," + again;
     default:
       return "The folder " + folder + " could not be made: " + files + ".";
   }
@@ -190,11 +182,18 @@ std::string Counted(std::size_t count) {
 std::optional<Notice> NoticeOf(const CopyOutcome& outcome, const GameFolder& game) {
   const GamePath track_folder = *SplitRelative("season02\\tracks");
   if (outcome.failures.empty() && outcome.unlisted.empty() && !outcome.nothing_to_copy) return std::nullopt;
-  // The files meant for a folder that could not be made are told with it.
-  // Both spelled by the copy run alike.
+  // A folder that could not be made for a cause of its own (a file in its
+  // place, a link, a refusal) is told with the files meant for it; for a
+  // cause of the whole disk (read-only, full) its files join that cause's
+  // group, so that it is told once. Both spelled by the copy run alike.
+  const auto told_apart = [](const CopyOutcome::Unmade& unmade) {
+    return unmade.cause != Cause::kReadOnlyDisk && unmade.cause != Cause::kDiskFull &&
+           unmade.cause != Cause::kDiskError;
+  };
   const auto below_unmade = [&](const GamePath& path) {
-    return std::any_of(outcome.unmade.begin(), outcome.unmade.end(),
-                       [&](const CopyOutcome::Unmade& unmade) { return IsWithin(path, unmade.folder); });
+    return std::any_of(outcome.unmade.begin(), outcome.unmade.end(), [&](const CopyOutcome::Unmade& unmade) {
+      return told_apart(unmade) && IsWithin(path, unmade.folder);
+    });
   };
   Notice notice;
   const std::size_t failed = outcome.failures.size();
@@ -213,7 +212,8 @@ std::optional<Notice> NoticeOf(const CopyOutcome& outcome, const GameFolder& gam
                                  NamesEqualIgnoringCase(unlisted.folder[1], track_folder[1]);
     notice.text += "\n\n" + UnlistedFolder(unlisted, is_track_folder);
   }
-  for (const CopyOutcome::Unmade& unmade : outcome.unmade) notice.text += "\n\n" + UnmadeFolder(unmade, game);
+  for (const CopyOutcome::Unmade& unmade : outcome.unmade)
+    if (told_apart(unmade)) notice.text += "\n\n" + UnmadeFolder(unmade, game);
   std::map<Cause, Group> groups;  // in the order of the causes
   for (const Failure& failure : outcome.failures) {
     if (below_unmade(failure.path)) continue;

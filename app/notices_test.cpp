@@ -91,6 +91,11 @@ TEST(NoticesTest, AGameTrackFolderThatIsMissingALinkToNowhereOrEmptyIsTold) {
       << told;
   EXPECT_EQ(told.find("have their name"), std::string::npos) << "the files are told with their folder, once";
   EXPECT_NE(NoticeOf(unmade, game)->details.find("(its folder could not be made)"), std::string::npos);
+  // A folder not made on a read-only disk is told once, with that disk.
+  unmade.unmade[0].cause = Cause::kReadOnlyDisk;
+  for (Failure& failure : unmade.failures) failure.cause = Cause::kReadOnlyDisk;
+  const std::string read_only = NoticeOf(unmade, game)->text;
+  EXPECT_EQ(Count(read_only, "read-only"), 1u) << read_only;
   CopyOutcome empty;
   empty.nothing_to_copy = true;
   EXPECT_NE(NoticeOf(empty, game)->text.find("Copy files found nothing to copy"), std::string::npos);
