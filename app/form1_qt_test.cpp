@@ -14,6 +14,7 @@
 #include <mutex>
 #include <stdexcept>
 
+#include "app/game_chooser_qt.h"
 #include "platform/testing/refused_threads.h"
 #include "platform/testing/temp_game.h"
 
@@ -416,6 +417,41 @@ TEST(Form1CopyTest, WithoutAThreadForTheCommandTheCopyRunsWholeAndTheWindowStill
   EXPECT_EQ(QApplication::focusWidget(), form.findChild<QPushButton*>("CpyFls"));
   form.close();
   EXPECT_FALSE(form.isVisible()) << "the close was deferred for ever";
+}
+
+}  // namespace
+}  // namespace velmora
+
+namespace velmora {
+namespace {
+
+// The chooser opens where it is asked to, offers each install in its side
+// bar under its own name (two folders named alike told apart), and Enter
+// takes the folder it opened at.
+TEST(GameChooserTest, OffersEachInstallUnderItsOwnNameAndEnterTakesTheFolderItOpenedAt) {
+  TempGame home;
+  home.MakeFolder(".wine/drive_c/Games/Dromvik");
+  home.MakeFolder("Steam/steamapps/common/Dromvik");
+  const std::vector<FoundInstall> found = {{home.At(".wine/drive_c/Games/Dromvik"), "Dromvik (Wine: ~/.wine)"},
+                                           {home.At("Steam/steamapps/common/Dromvik"), "Dromvik (Steam)"}};
+  const QString start = QString::fromStdString(found[1].folder.string());
+  const std::unique_ptr<QFileDialog> chooser = MakeGameChooser(start, found);
+  QList<QUrl> expected_places;
+  for (const FoundInstall& install : found) expected_places.push_back(QUrl::fromLocalFile(QString::fromStdString(install.folder.string())));
+  const QList<QUrl> places = chooser->sidebarUrls();
+  ASSERT_EQ(places.size(), 3);
+  EXPECT_EQ(places.mid(1), expected_places);
+  EXPECT_EQ(SidebarName(*chooser, 1), "Dromvik (Wine: ~/.wine)");
+  EXPECT_EQ(SidebarName(*chooser, 2), "Dromvik (Steam)");
+  EXPECT_TRUE(chooser->filter() & QDir::Hidden);
+
+  chooser->show();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(chooser.get()));
+  EXPECT_EQ(chooser->directory().absolutePath(), start);
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+  EXPECT_EQ(chooser->result(), QDialog::Accepted);
+  ASSERT_FALSE(chooser->selectedFiles().isEmpty());
+  EXPECT_EQ(chooser->selectedFiles().front(), start);
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include "platform/posix/unique_fd.h"
 #endif
 
+#include "app/steam_library.h"
 #include "platform/file_system.h"
 #include "platform/process.h"
 
@@ -105,6 +106,7 @@ bool InSteamLibrary(const fs::path& folder) {
 
 // Bottles' own flatpak keeps its bottles below this folder.
 constexpr std::string_view kBottlesFlatpak = "com.usebottles.bottles";
+constexpr const char* kSteamFlatpak = "com.valvesoftware.Steam";
 
 bool IsBottle(const fs::path& prefix) {
   std::error_code error;
@@ -135,6 +137,25 @@ std::optional<std::vector<std::string>> BottlesCommand() {
   return std::nullopt;
 }
 
+// Steam's command, installed or as Steam's flatpak: it hands the game to a
+// running Steam, which starts it with Proton in the game's own prefix.
+std::optional<std::vector<std::string>> SteamCommand() {
+  if (const auto steam = FindOnPath("steam")) return std::vector<std::string>{*steam};
+  const auto flatpak = FindOnPath("flatpak");
+  const char* home = std::getenv("HOME");
+  std::error_code error;
+  const bool steam_flatpak = fs::is_directory("/var/lib/flatpak/app/" + std::string(kSteamFlatpak), error) ||
+                             (home && fs::is_directory(std::string(home) + "/.local/share/flatpak/app/" + kSteamFlatpak, error));
+  if (flatpak && steam_flatpak) return std::vector<std::string>{*flatpak, "run", kSteamFlatpak};
+  return std::nullopt;
+}
+
+std::string JoinWords(const std::vector<std::string>& words) {
+  std::string joined;
+  for (const std::string& word : words) joined += (joined.empty() ? "" : " ") + word;
+  return joined;
+}
+
 // The wine to run: $WINE, as winetricks takes it, or wine from PATH.
 std::optional<std::string> FindWine() {
   const char* wine = std::getenv("WINE");
@@ -161,16 +182,24 @@ Result GameStart(const GameFolder& game, ProgramStart& start, std::string& tried
   const bool prefix_set = std::getenv("WINEPREFIX") && *std::getenv("WINEPREFIX");
   if (!prefix_set) {
     const std::vector<fs::path> paths = PathsOf(game);
-    if (std::any_of(paths.begin(), paths.end(), InSteamLibrary)) return Result::kSteamPrefix;
+    for (const fs::path& path : paths) {
+      if (!InSteamLibrary(path)) continue;
+      // Steam starts its own games, with Proton and the game's prefix.
+      const std::optional<std::string> id = SteamAppIdOf(path);
+      std::optional<std::vector<std::string>> steam = id ? SteamCommand() : std::nullopt;
+      if (!steam) return Result::kSteamPrefix;
+      tried = "Steam (" + JoinWords(*steam) + ")";
+      start.arguments = std::move(*steam);
+      start.arguments.insert(start.arguments.end(), {"-applaunch", *id, kGameArgument});
+      return Result::kStarted;
+    }
     if (const std::optional<fs::path> prefix = WinePrefixOf(paths)) {
       // Rather nothing than the system's wine rewriting a prefix not its own.
       if (IsProtonPrefix(*prefix)) return Result::kSteamPrefix;
       if (IsBottle(*prefix)) {
         std::optional<std::vector<std::string>> bottles = BottlesCommand();
         if (!bottles) return Result::kBottlesPrefix;
-        std::string command;
-        for (const std::string& word : *bottles) command += (command.empty() ? "" : " ") + word;
-        tried = "Bottles' command line (" + command + ")";
+        tried = "Bottles' command line (" + JoinWords(*bottles) + ")";
         start.arguments = std::move(*bottles);
         start.arguments.insert(start.arguments.end(),
                                {"run", "-b", BottleName(*prefix), "-e", *program, "--args", kGameArgument});

@@ -247,20 +247,30 @@ TEST_F(LauncherTest, AWindowsProgramWithoutWineStartsNothing) {
   EXPECT_EQ(LaunchGame(temp_.game()).result, Result::kNoWine);
 }
 
-TEST_F(LauncherTest, AGameInASteamLibraryIsProtonsAndAGameInABottleStartsThroughBottlesOwnCommandLine) {
-  // Below steamapps/common, whatever prefix ~/.wine is, the game is Proton's.
+TEST_F(LauncherTest, AGameInASteamLibraryStartsThroughSteamAndAGameInABottleThroughBottlesOwnCommandLine) {
+  // Below steamapps/common, whatever prefix ~/.wine is, the game is Proton's:
+  // never the system's wine; Steam's own command once Steam's manifest names
+  // the game's folder.
   TempGame steam;
   WriteProgram(steam.At("steamapps/common/F1/Dromvik.exe"), "MZ");
   WriteProgram(steam.At("bin/wine"), kRecorder);
+  WriteProgram(steam.At("bin/steam"), kRecorder);
   setenv("PATH", (steam.At("bin").string() + ":" + old_path_).c_str(), 1);
-  EXPECT_EQ(LaunchGame(GameFolder(steam.At("steamapps/common/F1").string())).result, Result::kSteamPrefix);
+  const GameFolder steam_game(steam.At("steamapps/common/F1").string());
+  EXPECT_EQ(LaunchGame(steam_game).result, Result::kSteamPrefix);
+  steam.Write("steamapps/appmanifest_2298610.acf",
+              "\"AppState\"\n{\n\t\"appid\"\t\t\"2298610\"\n\t\"installdir\"\t\t\"F1\"\n}\n");
+  ASSERT_TRUE(LaunchGame(steam_game));
+  std::string record = WaitForRecord(record_);
+  EXPECT_EQ(record.substr(0, record.find("cwd=")), "-applaunch\n2298610\n-config=Qorvane.INI\n");
+  fs::remove(record_);
 
   PrefixedGame bottle(old_path_, "My Bottle");
   bottle.outer.Write("My Bottle/bottle.yml", "Arch: win32\nName: 'F1 Season'\nRunner: soda\n");
   EXPECT_EQ(LaunchGame(bottle.game()).result, Result::kBottlesPrefix);
   WriteProgram(bottle.outer.At("bin/bottles-cli"), kRecorder);
   ASSERT_TRUE(LaunchGame(bottle.game()));
-  const std::string record = WaitForRecord(record_);
+  record = WaitForRecord(record_);
   EXPECT_EQ(record.substr(0, record.find("cwd=")),
             "run\n-b\nF1 Season\n-e\n" + (bottle.prefix / "drive_c/Games/F1/dromvik.exe").string() +
                 "\n--args\n-config=Qorvane.INI\n");

@@ -13,6 +13,8 @@
 #include "app/command_line.h"
 #include "app/form1_qt.h"
 #include "app/game_chooser.h"
+#include "app/game_chooser_qt.h"
+#include "app/install_search.h"
 #include "app/remembered_game.h"
 #include "app/platform_choice.h"
 
@@ -38,19 +40,15 @@ std::string ProgramFolder() {
   return std::filesystem::read_symlink("/proc/self/exe", error).parent_path().string();
 }
 
-// Asks for the game folder with the system's folder chooser, opening in
-// `start`, until the one chosen holds a game; empty when the player cancels.
-// Folders whose names begin with a dot are shown: Wine's prefixes and
-// Bottles' bottles lie below ~/.wine and ~/.local.
-std::string ChooseGameFolder(const std::string& start_in) {
+// Asks for the game folder with the folder chooser, opening in `start`
+// with the installs `found` in its side bar, until the one chosen holds a
+// game; empty when the player cancels.
+std::string ChooseGameFolder(const std::string& start_in, const std::vector<velmora::FoundInstall>& found) {
   QString start = QString::fromStdString(start_in);
   for (;;) {
-    QFileDialog dialog(nullptr, velmora::kChooserTitle, start);
-    dialog.setFileMode(QFileDialog::Directory);
-    dialog.setOption(QFileDialog::ShowDirsOnly);
-    dialog.setFilter(dialog.filter() | QDir::Hidden);
-    const QString chosen = dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()
-                               ? dialog.selectedFiles().front()
+    const std::unique_ptr<QFileDialog> dialog = velmora::MakeGameChooser(start, found);
+    const QString chosen = dialog->exec() == QDialog::Accepted && !dialog->selectedFiles().isEmpty()
+                               ? dialog->selectedFiles().front()
                                : QString();
     if (chosen.isEmpty()) return "";
     if (velmora::HoldsGame(chosen.toStdString())) return chosen.toStdString();
@@ -100,12 +98,17 @@ int main(int argc, char** argv) {
   // folder), or named a folder without one, it asks for the game folder
   // before its window opens.
   if (!named_game && (!line.folder.empty() || !velmora::HoldsGame(velmora::GameFolder::Current().Root()))) {
+    const std::string home = QDir::homePath().toStdString();
+    const char* wine_prefix = std::getenv("WINEPREFIX");
+    velmora::FolderReader reader;
+    const std::vector<velmora::FoundInstall> found =
+        velmora::FindInstalls(velmora::KnownInstallPlaces(home, wine_prefix ? wine_prefix : "", reader), reader);
     std::string start = line.folder.empty() ? "" : velmora::NearestExistingFolder(line.folder, is_folder);
     if (start.empty())
       start = velmora::ChooserStart(velmora::RememberedGameFolder(),
-                                    velmora::LinuxChooserStart(QDir::homePath().toStdString()),
+                                    found.empty() ? velmora::LinuxChooserStart(home) : found.front().folder.string(),
                                     velmora::ForgetGameFolder);
-    const std::string chosen = ChooseGameFolder(start);
+    const std::string chosen = ChooseGameFolder(start, found);
     if (chosen.empty()) return 0;  // cancelled: nothing done
     if (!EnterGameFolder(chosen)) return 1;
   }

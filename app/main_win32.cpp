@@ -11,6 +11,7 @@
 #include "app/command_line.h"
 #include "app/form1_win32.h"
 #include "app/game_chooser.h"
+#include "app/install_search.h"
 #include "app/remembered_game.h"
 #include "platform/win32/text.h"
 
@@ -35,9 +36,10 @@ std::wstring ParentOfCurrentFolder() {
 }
 
 // Asks for the game folder with the system's folder chooser, opening in
-// `start`, until the one chosen holds a game; empty when the player
-// cancels, or where the chooser cannot be had.
-std::wstring ChooseGameFolder(std::wstring start) {
+// `start` with the installs `found` among its places, until the one chosen
+// holds a game; empty when the player cancels, or where the chooser cannot
+// be had.
+std::wstring ChooseGameFolder(std::wstring start, const std::vector<velmora::FoundInstall>& found) {
   IFileOpenDialog* dialog = nullptr;
   if (FAILED(CoCreateInstance(CLSID_FileOpenDialog, nullptr, CLSCTX_INPROC_SERVER, IID_IFileOpenDialog,
                               reinterpret_cast<void**>(&dialog))))
@@ -46,6 +48,14 @@ std::wstring ChooseGameFolder(std::wstring start) {
   dialog->GetOptions(&options);
   dialog->SetOptions(options | FOS_PICKFOLDERS | FOS_FORCEFILESYSTEM | FOS_PATHMUSTEXIST);
   dialog->SetTitle(velmora::Widen(velmora::kChooserTitle).c_str());
+  for (const velmora::FoundInstall& install : found) {
+    IShellItem* place = nullptr;
+    if (SUCCEEDED(SHCreateItemFromParsingName(install.folder.wstring().c_str(), nullptr, IID_IShellItem,
+                                              reinterpret_cast<void**>(&place)))) {
+      dialog->AddPlace(place, FDAP_BOTTOM);
+      place->Release();
+    }
+  }
   std::wstring chosen;
   for (;;) {
     IShellItem* folder = nullptr;
@@ -105,11 +115,17 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
   // before its window opens.
   if (!named_game && (!line.folder.empty() || !velmora::HoldsGame(velmora::GameFolder::Current().Root()))) {
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+    velmora::FolderReader reader;
+    const std::vector<velmora::FoundInstall> found = velmora::FindInstalls(velmora::KnownInstallPlaces({}, {}, reader), reader);
     std::string start = line.folder.empty() ? "" : velmora::NearestExistingFolder(line.folder, is_folder);
-    if (start.empty())
-      start = velmora::ChooserStart(velmora::RememberedGameFolder(), velmora::Narrow(ParentOfCurrentFolder()),
-                                    velmora::ForgetGameFolder);
-    const std::wstring chosen = ChooseGameFolder(velmora::Widen(start));
+    if (start.empty()) {
+      // Unpacked into a folder of its own below the game, the game is the
+      // parent; else the first install found.
+      std::string fallback = velmora::Narrow(ParentOfCurrentFolder());
+      if (!velmora::HoldsGame(fallback) && !found.empty()) fallback = velmora::Narrow(found.front().folder.wstring());
+      start = velmora::ChooserStart(velmora::RememberedGameFolder(), fallback, velmora::ForgetGameFolder);
+    }
+    const std::wstring chosen = ChooseGameFolder(velmora::Widen(start), found);
     if (chosen.empty()) return 0;  // cancelled: nothing done
     if (!SetCurrentDirectoryW(chosen.c_str())) return Tell("velmora: cannot work in " + velmora::Narrow(chosen), 1);
   }

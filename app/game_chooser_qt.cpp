@@ -1,0 +1,69 @@
+#include "app/game_chooser_qt.h"
+
+#include <QAbstractItemView>
+#include <QHash>
+#include <QStandardPaths>
+#include <QStyledItemDelegate>
+
+#include "app/game_chooser.h"
+
+namespace velmora {
+namespace {
+
+// The side bar's own model names each place by its folder's name alone and
+// renews that name whenever the folder changes; the names of the installs
+// are given where a row is drawn instead.
+class InstallNames : public QStyledItemDelegate {
+ public:
+  InstallNames(QHash<QString, QString> names, QObject* parent)
+      : QStyledItemDelegate(parent), names_(std::move(names)) {}
+
+  QString NameOf(const QModelIndex& index) const {
+    // The side bar keeps each place's address in the role after Qt::UserRole.
+    const QString path = index.data(Qt::UserRole + 1).toUrl().toLocalFile();
+    return names_.value(path, index.data().toString());
+  }
+
+ protected:
+  void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+    QStyledItemDelegate::initStyleOption(option, index);
+    option->text = NameOf(index);
+  }
+
+ private:
+  QHash<QString, QString> names_;
+};
+
+QAbstractItemView* Sidebar(QFileDialog& chooser) { return chooser.findChild<QAbstractItemView*>("sidebar"); }
+
+}  // namespace
+
+std::unique_ptr<QFileDialog> MakeGameChooser(const QString& start, const std::vector<FoundInstall>& found) {
+  auto chooser = std::make_unique<QFileDialog>(nullptr, kChooserTitle, start);
+  chooser->setFileMode(QFileDialog::Directory);
+  chooser->setOption(QFileDialog::ShowDirsOnly);
+  // The side bar and its names are the dialog's own: a desktop's dialog
+  // would drop them.
+  chooser->setOption(QFileDialog::DontUseNativeDialog);
+  chooser->setFilter(chooser->filter() | QDir::Hidden);
+  QList<QUrl> places = {QUrl::fromLocalFile(QDir::homePath())};
+  QHash<QString, QString> names;
+  for (const FoundInstall& install : found) {
+    const QString path = QDir::cleanPath(QString::fromStdString(install.folder.string()));
+    places.push_back(QUrl::fromLocalFile(path));
+    names.insert(path, QString::fromStdString(install.label));
+  }
+  chooser->setSidebarUrls(places);
+  if (QAbstractItemView* sidebar = Sidebar(*chooser)) sidebar->setItemDelegate(new InstallNames(names, sidebar));
+  return chooser;
+}
+
+QString SidebarName(QFileDialog& chooser, int row) {
+  QAbstractItemView* sidebar = Sidebar(chooser);
+  if (!sidebar || row >= sidebar->model()->rowCount()) return {};
+  const QModelIndex index = sidebar->model()->index(row, 0);
+  const auto* names = dynamic_cast<const InstallNames*>(sidebar->itemDelegate());
+  return names ? names->NameOf(index) : index.data().toString();
+}
+
+}  // namespace velmora
