@@ -2,8 +2,10 @@
 
 #include <QAbstractItemView>
 #include <QHash>
-#include <QStandardPaths>
+#include <QSplitter>
 #include <QStyledItemDelegate>
+
+#include <algorithm>
 
 #include "app/game_chooser.h"
 
@@ -54,7 +56,16 @@ std::unique_ptr<QFileDialog> MakeGameChooser(const QString& start, const std::ve
     names.insert(path, QString::fromStdString(install.label));
   }
   chooser->setSidebarUrls(places);
-  if (QAbstractItemView* sidebar = Sidebar(*chooser)) sidebar->setItemDelegate(new InstallNames(names, sidebar));
+  QAbstractItemView* sidebar = Sidebar(*chooser);
+  auto* splitter = chooser->findChild<QSplitter*>("splitter");
+  if (!sidebar || !splitter) return chooser;
+  sidebar->setItemDelegate(new InstallNames(names, sidebar));
+  // Wide enough for the longest name, as far as a third of the dialog.
+  int widest = 0;
+  for (const QString& name : names) widest = std::max(widest, sidebar->fontMetrics().horizontalAdvance(name));
+  chooser->resize(std::max(chooser->width(), 900), chooser->height());
+  const int side = std::min(widest + sidebar->iconSize().width() + 64, chooser->width() / 3);
+  splitter->setSizes({std::max(side, splitter->sizes().value(0)), chooser->width() - side});
   return chooser;
 }
 

@@ -528,6 +528,27 @@ chooser_round() {
   echo "PASS: started again outside a game folder, the chooser opened at the game chosen before"
 }
 
+# Started from the menu with nothing remembered, in a home where the game
+# is installed in a Wine prefix and in a Steam library: the chooser opens at
+# the first install found, and Return opens the window on it.
+found_round() {
+  local home="$work/found-home"
+  make_game "$home/.wine/drive_c/Program Files (x86)" 1
+  touch "$home/.wine/system.reg"
+  make_game "$home/.local/share/Steam/steamapps/common" 1
+  rm -rf "$XDG_CONFIG_HOME/velmora"
+  (cd "$home" && HOME="$home" exec "$program") &
+  pid=$!
+  wait_until 30 'xdotool search --onlyvisible --name "^Choose the game folder" >/dev/null' || fail "no folder chooser appeared"
+  xdotool key Return
+  find_window
+  check 'grep -qF "$home/.local/share/Steam/steamapps/common/game" "$XDG_CONFIG_HOME/velmora/velmora.conf"' \
+    "the chooser did not open at the install found first"
+  click_until_ended $close
+  rm -rf "$home"
+  echo "PASS: started from the menu with nothing remembered, the chooser opened at the install it found"
+}
+
 # velmora.exe started from a folder of its own below the game, as unpacked
 # from the zip: the folder chooser opens in the game's folder, a path typed
 # into it leads to the window, and "Copy files" works in the game chosen.
@@ -600,5 +621,6 @@ else
   one_round Return
   failure_round
   chooser_round
+  found_round
 fi
 echo "PASS: all"
