@@ -582,8 +582,26 @@ chooser_round_windows() {
   xdotool key Return
   find_window
   click_until_ended $close
-  rm -rf "$work/tool"
   echo "PASS: started again outside a game folder, velmora.exe's chooser opened at the game chosen before"
+  # With nothing remembered, it opens at the game an installer recorded.
+  wine reg delete 'HKCU\Software\Velmora Config' /f >/dev/null 2>&1
+  wine reg add 'HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Dromvik' /v InstallLocation \
+    /d "$(winepath -w "$game")" /f >/dev/null 2>&1
+  (cd "$work/tool" && exec wine velmora.exe) &
+  pid=$!
+  wait_until 60 'chooser=$(xdotool search --onlyvisible --name "^Choose the game folder" 2>/dev/null | head -n1) && [ -n "$chooser" ]' ||
+    fail "no folder chooser appeared the third time"
+  eval "$(xdotool getwindowgeometry --shell "$chooser")"
+  xdotool mousemove --window "$chooser" $((WIDTH * 2 / 3)) $((HEIGHT - 44)) click 1
+  xdotool type --delay 10 "."
+  xdotool key Return
+  find_window
+  check 'wine reg query "HKCU\\Software\\Velmora Config" /v GameFolder 2>/dev/null | grep -qiF "$(winepath -w "$game")"' \
+    "the chooser did not open at the game the uninstall entry names"
+  click_until_ended $close
+  wine reg delete 'HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Dromvik' /f >/dev/null 2>&1
+  rm -rf "$work/tool"
+  echo "PASS: with nothing remembered, velmora.exe's chooser opened at the game an uninstall entry records"
 }
 
 if [ "$kind" = windows ]; then
