@@ -147,6 +147,9 @@ LRESULT Form1::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
   }
   switch (message) {
     case WM_CREATE:
+      // Run as administrator, the window would otherwise never hear from
+      // the shell's taskbar, which runs at a lower integrity level.
+      CurrentWin32Calls().allow_message(window_, taskbar_button_created);
       high_contrast_ = CurrentWin32Calls().high_contrast();
       CreateButtons();
       dpi_ = DpiOf(window_);
@@ -155,10 +158,11 @@ LRESULT Form1::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
     case WM_DPICHANGED: {
       dpi_ = HIWORD(wparam);
       Layout();
+      // Windows' own rectangle for the new scale keeps the window under the
+      // pointer as it is dragged across monitors.
       const RECT* suggested = reinterpret_cast<const RECT*>(lparam);
-      const SIZE size = WindowSizeFor(dpi_);
-      SetWindowPos(window_, nullptr, suggested->left, suggested->top, size.cx, size.cy,
-                   SWP_NOZORDER | SWP_NOACTIVATE);
+      SetWindowPos(window_, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
+                   suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
       return 0;
     }
     case WM_SYSCOLORCHANGE:

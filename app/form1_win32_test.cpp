@@ -248,6 +248,40 @@ TEST(Form1TaskbarTest, ACopyShowsItsAmountUnknownThenItsFractionOnTheTaskbarButt
   EXPECT_TRUE(temp.Exists("ZENTOSEASON/tracks/Monaco/139.gdb"));
 }
 
+// UIPI drops registered messages sent from a lower integrity level to an
+// elevated window; the ITaskbarList3 documentation asks the window to let
+// TaskbarButtonCreated through with ChangeWindowMessageFilterEx. Wine has
+// no integrity levels: the seam records what the window lets through.
+TEST(Form1TaskbarTest, TheWindowLetsTheShellsTaskbarMessageThroughAsAnElevatedWindowMust) {
+  testing::TempGame temp;
+  testing::Injected injected(CurrentWin32Calls());
+  std::vector<std::pair<HWND, UINT>> allowed;
+  injected.calls().allow_message = [&](HWND window, UINT message) {
+    allowed.emplace_back(window, message);
+    return TRUE;
+  };
+  Form1 window(GetModuleHandleW(nullptr), temp.game());
+  ASSERT_TRUE(window.window());
+  const std::pair<HWND, UINT> taskbar{window.window(), RegisterWindowMessageW(L"TaskbarButtonCreated")};
+  EXPECT_NE(std::find(allowed.begin(), allowed.end(), taskbar), allowed.end());
+}
+
+// WM_DPICHANGED's documentation: the window takes the rectangle the message
+// suggests, which keeps it under the pointer as it moves between monitors.
+TEST(Form1DpiTest, OnADpiChangeTheWindowTakesTheSuggestedRectangle) {
+  testing::TempGame temp;
+  Form1 window(GetModuleHandleW(nullptr), temp.game());
+  ASSERT_TRUE(window.window());
+  RECT suggested{53, 61, 53 + 777, 61 + 555};
+  SendMessageW(window.window(), WM_DPICHANGED, MAKEWPARAM(144, 144), LPARAM(&suggested));
+  RECT now{};
+  GetWindowRect(window.window(), &now);
+  EXPECT_EQ(now.left, suggested.left);
+  EXPECT_EQ(now.top, suggested.top);
+  EXPECT_EQ(now.right - now.left, 777);
+  EXPECT_EQ(now.bottom - now.top, 555);
+}
+
 TEST(Form1TaskbarTest, WithoutTheTaskbarInterfaceACopyRunsAsBefore) {
   testing::TempGame temp;
   temp.Write("season02/tracks/Monaco/Monaco.gdb", "x");

@@ -33,6 +33,7 @@ std::vector<std::wstring> VirtualizedRoots();
 std::wstring LocalAppData();
 bool MayCreateIn(const std::wstring& folder);
 bool RunsElevated(const std::wstring& program);
+std::wstring CompatibilityLayers(HKEY root, REGSAM view, const std::wstring& program);
 
 struct Win32Calls {
   std::function<DWORD(const wchar_t* path)> get_attributes = [](const wchar_t* path) {
@@ -86,11 +87,12 @@ struct Win32Calls {
   // The full flush, which reaches the drive's own cache too.
   std::function<BOOL(HANDLE file)> flush_file = [](HANDLE file) { return FlushFileBuffers(file); };
   std::function<BOOL(HANDLE file)> flush_data_only = FlushDataOnly;
-  // File virtualization (see virtual_store.h): whether it is on for
-  // this process (1), off (0) or unknown (-1), and turning it off.
+  // File virtualization (see virtual_store.h): whether it was on for this
+  // process as it started (1), off (0) or unknown (-1), and turning it off.
   std::function<int()> own_virtualization = OwnVirtualization;
   std::function<bool()> turn_off_own_virtualization = TurnOffOwnVirtualization;
-  // Whether it is on by policy (EnableVirtualization, on unless set to 0).
+  // Whether it is on by policy: User Account Control (EnableLUA) and
+  // EnableVirtualization, each on unless set to 0.
   std::function<bool()> virtualization_policy = VirtualizationPolicy;
   // The folders whose writes Windows virtualizes: both Program Files,
   // ProgramData and Windows.
@@ -102,6 +104,10 @@ struct Win32Calls {
   // Whether `program` runs elevated, and so sees the real folders: its
   // manifest asks for an execution level, or a RUNASADMIN layer is set.
   std::function<bool(const std::wstring& program)> runs_elevated = RunsElevated;
+  // The compatibility layers ("~ RUNASADMIN ...") set for `program` in the
+  // AppCompatFlags\Layers key of `root`, read in the registry view `view`.
+  std::function<std::wstring(HKEY root, REGSAM view, const std::wstring& program)> compat_layers =
+      CompatibilityLayers;
   // Whether names in `folder` are case-sensitive (fsutil file
   // setCaseSensitiveInfo, as WSL makes them); false where Windows cannot say.
   std::function<bool(const std::wstring& folder)> case_sensitive = IsCaseSensitiveFolder;
@@ -111,6 +117,12 @@ struct Win32Calls {
     setting.cbSize = sizeof setting;
     return SystemParametersInfoW(SPI_GETHIGHCONTRAST, sizeof setting, &setting, 0) &&
            (setting.dwFlags & HCF_HIGHCONTRASTON);
+  };
+  // Lets `message` through to `window` from programs of a lower integrity
+  // level (ChangeWindowMessageFilterEx): the shell's registered messages do
+  // not reach an elevated window otherwise.
+  std::function<BOOL(HWND window, UINT message)> allow_message = [](HWND window, UINT message) {
+    return ChangeWindowMessageFilterEx(window, message, MSGFLT_ALLOW, nullptr);
   };
   // The shell's start, which asks the user for elevation when a program needs it.
   std::function<BOOL(SHELLEXECUTEINFOW* execute)> shell_execute = [](SHELLEXECUTEINFOW* execute) {

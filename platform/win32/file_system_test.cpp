@@ -25,6 +25,7 @@
 #include "platform/testing/refused_threads.h"
 #include "platform/testing/temp_game.h"
 #include "platform/win32/calls.h"
+#include "platform/win32/status.h"
 #include "platform/win32/text.h"
 
 namespace velmora {
@@ -706,6 +707,60 @@ TEST(Win32VirtualStoreTest, WhereItsOwnVirtualizationCannotBeTurnedOffNothingIsW
   EXPECT_EQ(v.Files(""), before);
 }
 
+// The game reads the store's copy first whatever the real folder allows
+// (Windows Internals 6th ed., part 1, ch. 6; "User Account Control for game
+// developers"): a folder whose permissions the player widened is still the
+// store's for a virtualized game, and the game is virtualized exactly when
+// the utility, also an unmanifested 32-bit program of the player's, was as
+// it started. One run as administrator, not virtualized, starts the game
+// elevated too: it sees the real folder.
+TEST(Win32VirtualStoreTest, TheGamesViewFollowsTheUtilitysOwnVirtualizationNotWhatTheFolderAllows) {
+  for (const bool virtualized : {true, false}) {
+    VirtualizedGame v(/*can_turn_off=*/true);
+    MakeInstalledGame(v);
+    v.injected.calls().own_virtualization = [virtualized] { return virtualized ? 1 : 0; };
+    v.injected.calls().may_create_in = [virtualized](const std::wstring&) { return virtualized; };
+    const std::string store = "Local/VirtualStore/" +
+                              std::filesystem::relative(v.temp.At("Program Files (x86)/Game"),
+                                                        v.temp.root().root_path()).generic_string();
+    const FileResult written = OpenFileSystem(v.game())->WriteFile({"Qorvane.ini"}, "new");
+    EXPECT_TRUE(written) << int(written.cause);
+    EXPECT_EQ(v.temp.Read(virtualized ? store + "/Qorvane.ini" : "Program Files (x86)/Game/Qorvane.ini"), "new")
+        << (virtualized ? "a virtualized game reads the store" : "an elevated one the real folder");
+    EXPECT_EQ(v.temp.Exists(store + "/Qorvane.ini"), virtualized);
+  }
+}
+
+// With User Account Control off (EnableLUA 0) nothing is virtualized
+// ("User Account Control Group Policy and registry key settings").
+TEST(Win32VirtualStoreTest, WithUserAccountControlOffNothingIsVirtualized) {
+  const wchar_t* policies = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Policies\\System";
+  HKEY key;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, policies, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr), 0);
+  const DWORD off = 0;
+  RegSetValueExW(key, L"EnableLUA", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&off), sizeof off);
+  EXPECT_FALSE(VirtualizationPolicy());
+  RegDeleteValueW(key, L"EnableLUA");
+  EXPECT_TRUE(VirtualizationPolicy());
+  RegCloseKey(key);
+}
+
+// "Run this program as an administrator" for all users is kept in the
+// machine's 64-bit view, which a 32-bit program reads only when it asks
+// ("Registry Keys Affected by WOW64"); either view, or the user's, counts.
+TEST(Win32VirtualStoreTest, ARunAsAdministratorLayerIsFoundInEitherRegistryViewOfTheMachineOrTheUsers) {
+  testing::Injected injected(CurrentWin32Calls());
+  for (const auto& [root, view] : std::vector<std::pair<HKEY, REGSAM>>{
+           {HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY}, {HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY}, {HKEY_CURRENT_USER, 0}}) {
+    injected.calls().compat_layers = [root, view](HKEY asked_root, REGSAM asked_view, const std::wstring&) {
+      return asked_root == root && asked_view == view ? L"~ RUNASADMIN WINXPSP3" : L"";
+    };
+    EXPECT_TRUE(RunsElevated(L"C:\\Games\\Dromvik\\Dromvik.exe")) << "view " << view;
+  }
+  injected.calls().compat_layers = [](HKEY, REGSAM, const std::wstring&) { return std::wstring(L"~ WINXPSP3"); };
+  EXPECT_FALSE(RunsElevated(L"C:\\Games\\Dromvik\\Dromvik.exe"));
+}
+
 // A folder made case-sensitive (fsutil file setCaseSensitiveInfo, as WSL
 // does) finds a name only in its own spelling: there names are found by
 // listing, ignoring letter case as everywhere else. Wine cannot make such a
@@ -733,6 +788,15 @@ TEST(Win32FileSystemTest, InFoldersMadeCaseSensitiveNamesAreFoundByListingInAnyL
   EXPECT_EQ(CreateConfigIni(*OpenFileSystem(temp.game()), new_ini).result, IniOutcome::Result::kWritten);
   const std::vector<std::string> names = temp.Names();
   EXPECT_NE(std::find(names.begin(), names.end(), "Qorvane.INI"), names.end());
+}
+
+// A cloud file its provider could not bring is told as unreadable; the
+// numbers of other families among and beside them are not (winerror.h).
+TEST(Win32StatusTest, OnlyCloudFileErrorsAreToldAsAFileThatCouldNotBeBrought) {
+  for (const DWORD cloud : {358, 362, 383, 398, 404, 426, 434, 475})
+    EXPECT_EQ(CauseOfError(cloud), Cause::kUnreadable) << cloud;
+  for (const DWORD other : {359, 368, 376, 384, 400, 403, 405})
+    EXPECT_EQ(CauseOfError(other), Cause::kOther) << other;
 }
 
 TEST(Win32PathTest, LongAbsolutePathsGetTheExtendedLengthPrefix) {

@@ -34,28 +34,48 @@ bool IsBelow(const std::wstring& path, std::wstring folder) {
   return path.size() == folder.size() || path[folder.size()] == L'\\' || path[folder.size()] == L'/';
 }
 
-// A layer named for `program` among the compatibility layers of `key`.
-bool HasRunAsAdminLayer(HKEY key, const std::wstring& program) {
-  wchar_t layers[1024] = {};
-  DWORD size = sizeof layers;
-  if (RegGetValueW(key, L"Software\\Microsoft\\Windows NT\\CurrentVersion\\AppCompatFlags\\Layers",
-                   program.c_str(), RRF_RT_REG_SZ, nullptr, layers, &size) != ERROR_SUCCESS)
-    return false;
-  return std::wstring(layers).find(L"RUNASADMIN") != std::wstring::npos;
-}
+// The hives and views a program's compatibility layers are read from: the
+// user's, and the machine's in both views, since a 32-bit program reading
+// HKLM\Software is led to Wow6432Node unless it asks for the 64-bit view
+// ("Registry Keys Affected by WOW64"), and the compatibility settings of
+// 64-bit Windows are kept in the 64-bit one.
+struct LayerKey {
+  HKEY root;
+  REGSAM view;
+};
+const LayerKey kLayerKeys[] = {
+    {HKEY_CURRENT_USER, 0}, {HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY}, {HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY}};
 
 }  // namespace
 
+std::wstring CompatibilityLayers(HKEY root, REGSAM view, const std::wstring& program) {
+  HKEY key;
+  if (RegOpenKeyExW(root, L"Software\\Microsoft\\Windows NT\\CurrentVersion\\AppCompatFlags\\Layers", 0,
+                    KEY_QUERY_VALUE | view, &key) != ERROR_SUCCESS)
+    return L"";
+  wchar_t layers[1024] = {};
+  DWORD size = sizeof layers;
+  const LSTATUS status = RegGetValueW(key, nullptr, program.c_str(), RRF_RT_REG_SZ, nullptr, layers, &size);
+  RegCloseKey(key);
+  return status == ERROR_SUCCESS ? layers : L"";
+}
+
 int OwnVirtualization() {
-  HANDLE token = nullptr;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return -1;
-  DWORD enabled = 0, size = 0;
-  const bool known = GetTokenInformation(token, kTokenVirtualizationEnabled, &enabled, sizeof enabled, &size);
-  CloseHandle(token);
-  return known ? (enabled ? 1 : 0) : -1;
+  // Read once, before the utility turns it off: the answer stands for the
+  // whole run.
+  static const int as_started = [] {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return -1;
+    DWORD enabled = 0, size = 0;
+    const bool known = GetTokenInformation(token, kTokenVirtualizationEnabled, &enabled, sizeof enabled, &size);
+    CloseHandle(token);
+    return known ? (enabled ? 1 : 0) : -1;
+  }();
+  return as_started;
 }
 
 bool TurnOffOwnVirtualization() {
+  OwnVirtualization();  // its state as started is kept first
   HANDLE token = nullptr;
   if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY | TOKEN_ADJUST_DEFAULT, &token)) return false;
   DWORD off = 0;
@@ -65,10 +85,20 @@ bool TurnOffOwnVirtualization() {
 }
 
 bool VirtualizationPolicy() {
-  DWORD enabled = 1, size = sizeof enabled;
-  RegGetValueW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Policies\\System",
-               L"EnableVirtualization", RRF_RT_REG_DWORD, nullptr, &enabled, &size);
-  return enabled != 0;  // on unless the policy turns it off
+  // Each on unless set to 0; with User Account Control off (EnableLUA 0)
+  // nothing is virtualized.
+  HKEY key;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Policies\\System", 0,
+                    KEY_QUERY_VALUE | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS)
+    return true;
+  const auto on = [&](const wchar_t* name) {
+    DWORD enabled = 1, size = sizeof enabled;
+    RegGetValueW(key, nullptr, name, RRF_RT_REG_DWORD, nullptr, &enabled, &size);
+    return enabled != 0;
+  };
+  const bool virtualized = on(L"EnableLUA") && on(L"EnableVirtualization");
+  RegCloseKey(key);
+  return virtualized;
 }
 
 std::vector<std::wstring> VirtualizedRoots() {
@@ -92,7 +122,9 @@ bool MayCreateIn(const std::wstring& folder) {
 }
 
 bool RunsElevated(const std::wstring& program) {
-  if (HasRunAsAdminLayer(HKEY_CURRENT_USER, program) || HasRunAsAdminLayer(HKEY_LOCAL_MACHINE, program)) return true;
+  for (const LayerKey& key : kLayerKeys)
+    if (CurrentWin32Calls().compat_layers(key.root, key.view, program).find(L"RUNASADMIN") != std::wstring::npos)
+      return true;
   const HMODULE module =
       LoadLibraryExW(program.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
   if (!module) return false;
@@ -115,9 +147,15 @@ GameView GameViewOf(const std::wstring& root) {
   // Only local volumes are virtualized.
   if (!below || GetDriveTypeW((root.substr(0, root.find(L'\\') + 1)).c_str()) != DRIVE_FIXED) return {};
   // Nothing is left to a filter whose rules for handles are not documented.
-  if (calls.own_virtualization() == 1 && !calls.turn_off_own_virtualization()) return {L"", true};
-  if (calls.may_create_in(root) || !calls.virtualization_policy() || calls.runs_elevated(root + L"\\Dromvik.exe"))
-    return {};
+  const int utility_virtualized = calls.own_virtualization();  // as the utility started
+  if (utility_virtualized == 1 && !calls.turn_off_own_virtualization()) return {L"", true};
+  if (!calls.virtualization_policy()) return {};
+  // The game, an unmanifested 32-bit program of the same user, is
+  // virtualized exactly when the utility was, whatever the real folder
+  // allows. Where the token cannot say, a user who may not create files
+  // there is one Windows redirects.
+  const bool game_virtualized = utility_virtualized == -1 ? !calls.may_create_in(root) : utility_virtualized == 1;
+  if (!game_virtualized || calls.runs_elevated(root + L"\\Dromvik.exe")) return {};
   const std::wstring local = calls.local_app_data();
   const std::size_t drive = root.find(L':');
   if (local.empty() || drive == std::wstring::npos) return {L"", true};

@@ -62,7 +62,7 @@ bool WriteFolders::MakeStoreTwin(const GamePath& folder) {
     return CreateDirectoryW(Long(level).c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS;
   };
   const std::wstring store_root = CurrentWin32Calls().local_app_data() + L"\\VirtualStore";
-  for (std::size_t at = store_root.size(); at != std::wstring::npos; at = view_.store.find(L'\\', at + 1))
+  for (std::size_t at = store_root.size(); at != std::wstring::npos; at = view_.store.find_first_of(L"\\/", at + 1))
     if (!make(view_.store.substr(0, at))) return false;
   std::wstring twin = view_.store, real_path = root_;
   if (!make(twin)) return false;
