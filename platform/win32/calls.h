@@ -8,13 +8,21 @@
 #include <shellapi.h>
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace velmora {
 
-// Gives the open `file` the name `name` in the open `folder`.
+// Gives the open `file` the name `name` in the open `folder`: the POSIX
+// rename where the volume has it, else, or where it fails but for a
+// refusal or a file held, the older one.
 BOOL RenameIntoFolder(HANDLE file, HANDLE folder, const wchar_t* name, BOOL replace);
+// NtSetInformationFile, by which files are renamed; its NTSTATUS.
+LONG SetInformation(HANDLE file, void* info, ULONG length, int kind);
+// The FILE_SUPPORTS_... flags of the volume `file` lies on; none where the
+// system cannot say.
+std::optional<DWORD> VolumeFlags(HANDLE file);
 
 // Writes a file's data out of the system's cache to the drive, without its
 // metadata and without flushing the drive's own cache
@@ -60,6 +68,8 @@ struct Win32Calls {
   std::function<void(WIN32_FIND_DATAW& found)> listed;
   std::function<BOOL(HANDLE file, HANDLE folder, const wchar_t* name, BOOL replace)> rename_file =
       RenameIntoFolder;
+  std::function<LONG(HANDLE file, void* info, ULONG length, int kind)> set_information = SetInformation;
+  std::function<std::optional<DWORD>(HANDLE file)> volume_flags = VolumeFlags;
   std::function<BOOL(const wchar_t* application, wchar_t* command_line, const wchar_t* folder,
                      STARTUPINFOW* startup, PROCESS_INFORMATION* process)>
       create_process = [](const wchar_t* application, wchar_t* command_line, const wchar_t* folder,

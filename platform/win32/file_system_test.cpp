@@ -611,6 +611,17 @@ TEST(Win32FileSystemTest, ACopyThatCannotBeNamedIsToldWithItsPathWhetherNamedAtO
   }
 }
 
+// Does a POSIX rename the test lets through as the older rename: on i686
+// both layouts put the root folder, the name's length and the name at the
+// same places, and replace-if-exists is the first flag.
+LONG SetRenameAsOld(HANDLE file, void* info, ULONG length) {
+  auto* flags = static_cast<ULONG*>(info);
+  const BOOLEAN replace = (*flags & 0x1) != 0;
+  *flags = 0;
+  *reinterpret_cast<BOOLEAN*>(info) = replace;
+  return SetInformation(file, info, length, 10);
+}
+
 // A model of Windows' file virtualization, which Wine lacks: a folder that
 // stands for Program Files (x86) holding the game, one for
 // %LOCALAPPDATA%, a standard user who may not create files below the
@@ -705,6 +716,69 @@ TEST(Win32VirtualStoreTest, WhereItsOwnVirtualizationCannotBeTurnedOffNothingIsW
   ASSERT_FALSE(outcome.failures.empty());
   for (const Failure& failure : outcome.failures) EXPECT_EQ(failure.cause, Cause::kNotAllowed);
   EXPECT_EQ(v.Files(""), before);
+}
+
+// The POSIX rename (FileRenameInformationEx, MS-FSCC 2.4.42.2) is asked
+// only of a volume that says it has it (FILE_SUPPORTS_POSIX_UNLINK_RENAME)
+// or cannot say; its read-only flag, unknown before Windows 10 1809, is
+// dropped when refused as a parameter; and any answer but a refusal or a
+// file held leaves the older rename to do it: error 1 as git and Rust met
+// it on 1607 and Server 2016 (STATUS_INVALID_DEVICE_REQUEST,
+// STATUS_ILLEGAL_FUNCTION), exFAT's 87, ReFS's 50. Wine answers as it does:
+// the seam gives the answers of those systems.
+TEST(Win32RenameTest, ThePosixRenameFallsBackToTheOlderOneOnEverySystemButARefusalOrAHold) {
+  constexpr LONG kOk = 0, kInvalidParameter = LONG(0xC000000D), kInvalidDeviceRequest = LONG(0xC0000010),
+                 kIllegalFunction = LONG(0xC00000AF), kNotSupported = LONG(0xC00000BB),
+                 kSharingViolation = LONG(0xC0000043);
+  constexpr int kEx = 65, kOld = 10;  // FileRenameInformationEx, FileRenameInformation
+  struct Case {
+    std::optional<DWORD> volume;
+    std::vector<LONG> posix_answers;
+    std::vector<std::pair<int, ULONG>> expected_calls;  // class, and the POSIX flags
+    bool renamed;
+  };
+  const std::vector<Case> cases = {
+      {DWORD(0), {}, {{kOld, 0}}, true},                                       // FAT, exFAT: never asked
+      {DWORD(0x400), {kOk}, {{kEx, 0x43}}, true},                              // 1809 and on
+      {std::nullopt, {kInvalidParameter, kOk}, {{kEx, 0x43}, {kEx, 0x3}}, true},  // 1607 to 1803
+      {DWORD(0x400), {kInvalidParameter, kInvalidParameter}, {{kEx, 0x43}, {kEx, 0x3}, {kOld, 0}}, true},
+      {DWORD(0x400), {kInvalidDeviceRequest}, {{kEx, 0x43}, {kOld, 0}}, true},
+      {DWORD(0x400), {kIllegalFunction}, {{kEx, 0x43}, {kOld, 0}}, true},
+      {DWORD(0x400), {kNotSupported}, {{kEx, 0x43}, {kOld, 0}}, true},
+      {DWORD(0x400), {kSharingViolation}, {{kEx, 0x43}}, false},
+  };
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    const Case& c = cases[i];
+    TempGame temp;
+    temp.Write("copy.tmp", "new");
+    temp.Write("pits.mas", "old");
+    testing::Injected injected(CurrentWin32Calls());
+    std::vector<std::pair<int, ULONG>> calls;
+    std::size_t answered = 0;
+    injected.calls().volume_flags = [&](HANDLE) { return c.volume; };
+    injected.calls().set_information = [&](HANDLE file, void* info, ULONG length, int kind) -> LONG {
+      calls.emplace_back(kind, kind == kEx ? *static_cast<ULONG*>(info) : 0);
+      if (kind == kOld) return SetInformation(file, info, length, kind);
+      return answered < c.posix_answers.size() && c.posix_answers[answered] != kOk
+                 ? c.posix_answers[answered++]
+                 : (++answered, SetRenameAsOld(file, info, length));
+    };
+    const HANDLE folder = CreateFileW(temp.root().wstring().c_str(), GENERIC_READ,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    const HANDLE file = CreateFileW(temp.At("copy.tmp").wstring().c_str(), DELETE | GENERIC_READ,
+                                    FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr);
+    const BOOL done = RenameIntoFolder(file, folder, L"pits.mas", TRUE);
+    const DWORD error = GetLastError();
+    CloseHandle(file);
+    CloseHandle(folder);
+    EXPECT_EQ(bool(done), c.renamed) << "case " << i;
+    EXPECT_EQ(calls, c.expected_calls) << "case " << i;
+    EXPECT_EQ(temp.Read("pits.mas"), c.renamed ? "new" : "old") << "case " << i;
+    if (!c.renamed) {
+      EXPECT_EQ(error, DWORD(ERROR_SHARING_VIOLATION)) << "case " << i;
+    }
+  }
 }
 
 // The game reads the store's copy first whatever the real folder allows
