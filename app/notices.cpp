@@ -243,11 +243,21 @@ std::optional<Notice> NoticeOf(const IniOutcome& outcome) {
   const std::string again = " then press Create INI-file again.";
   const std::string name(outcome.name);
   switch (outcome.result) {
-    case Result::kWritten:
-      if (!outcome.no_season_key) return std::nullopt;
-      return Notice{name + " was made, but Config.ini has no SEASONDIR line, so the game will not race Velmora's "
-                    "season. Start the game once and leave it from its menus, which writes a whole Config.ini," +
-                    again};
+    case Result::kWritten: {
+      // Where names are case-sensitive an older spelling is another file.
+      const std::string other =
+          outcome.other_spelling.empty()
+              ? ""
+              : " The game folder also holds an older " + outcome.other_spelling +
+                    ", which the game does not read here, as names in this folder are case-sensitive; it was left "
+                    "as it was, and you may delete it.";
+      if (outcome.no_season_key)
+        return Notice{name + " was made, but Config.ini has no SEASONDIR line, so the game will not race "
+                      "Velmora's season. Start the game once and leave it from its menus, which writes a whole "
+                      "Config.ini," + again + other};
+      if (!other.empty()) return Notice{name + " was made." + other};
+      return std::nullopt;
+    }
     case Result::kNoGameConfig:
       return Notice{"Config.ini is not in the game folder, so " + name +
                     " was not made. Start the game once, which writes Config.ini," + again};

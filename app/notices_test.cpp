@@ -116,6 +116,12 @@ TEST(NoticesTest, CreateIniFileAdvisesClearingAReadOnlyMarkOnlyWhenTheFileWasThe
   IniOutcome no_season;
   no_season.no_season_key = true;
   EXPECT_NE(NoticeOf(no_season)->text.find("no SEASONDIR line"), std::string::npos);
+  // Where names are case-sensitive an older spelling beside the new file is told, and left.
+  IniOutcome beside;
+  beside.name = kAddonConfigAsOpened;
+  beside.other_spelling = "Qorvane.ini";
+  ASSERT_TRUE(NoticeOf(beside));
+  EXPECT_EQ(NoticeOf(beside)->text.find("Qorvane.INI was made. The game folder also holds an older Qorvane.ini"), 0u);
 }
 
 TEST(NoticesTest, EachOtherCommandTellsOnlyWhenItDidNotDoItsWork) {

@@ -1,7 +1,7 @@
 #include "app/steam_library.h"
 
 #include <algorithm>
-#include <fstream>
+#include <cstdio>
 
 #include "platform/ascii.h"
 
@@ -39,10 +39,16 @@ std::vector<std::pair<std::string, std::string>> VdfPairs(std::string_view text)
 }
 
 std::string ReadSmallText(const fs::path& file) {
-  std::ifstream in(file, std::ios::binary);
+  // stdio rather than a stream: velmora.exe stays free of iostreams' locales.
+#ifdef _WIN32
+  std::FILE* in = _wfopen(file.c_str(), L"rb");
+#else
+  std::FILE* in = std::fopen(file.c_str(), "rb");
+#endif
+  if (!in) return "";
   std::string text(1 << 20, '\0');
-  in.read(text.data(), static_cast<std::streamsize>(text.size()));
-  text.resize(static_cast<std::size_t>(std::max<std::streamsize>(in.gcount(), 0)));
+  text.resize(std::fread(text.data(), 1, text.size(), in));
+  std::fclose(in);
   return text;
 }
 

@@ -82,11 +82,21 @@ IniOutcome CreateConfigIni(FileSystem& fs, StringList& new_ini, Progress& progre
     outcome.cause = text.cause;
     return outcome;
   }
-  outcome.name = fs.CaseSensitive({}) ? kAddonConfigAsOpened : kAddonConfig;
-  const GamePath addon_config{std::string(outcome.name)};
-  outcome.replacing = fs.NativePath(addon_config).has_value();
+  if (fs.CaseSensitive({})) {
+    // The game opens the name its launch argument spells, and only that.
+    outcome.name = kAddonConfigAsOpened;
+    const Found<std::vector<Entry>> entries = fs.List({});
+    for (const Entry& entry : entries ? *entries : std::vector<Entry>{}) {
+      if (entry.name == kAddonConfigAsOpened) outcome.replacing = true;
+      else if (outcome.other_spelling.empty() && EqualsIgnoringCase(entry.name, kAddonConfig))
+        outcome.other_spelling = entry.name;
+    }
+  } else {
+    outcome.name = kAddonConfig;
+    outcome.replacing = fs.NativePath({std::string(kAddonConfig)}).has_value();
+  }
   bool season_key = false;
-  const FileResult written = fs.WriteFile(addon_config, [&](const auto& put) {
+  const FileResult written = fs.WriteFile({std::string(outcome.name)}, [&](const auto& put) {
     return ForEachRewrittenLine(
         *text,
         [&](std::string_view line) {

@@ -53,6 +53,10 @@ struct IniOutcome {
   bool no_season_key = false;
   // The name written, or that could not be.
   std::string_view name = kAddonConfig;
+  // Where names are case-sensitive, an older file of the add-on's
+  // configuration under another spelling ("Qorvane.ini"): the game does not
+  // read it, and it is left as it is.
+  std::string other_spelling = {};
 };
 
 // Builds the add-on's configuration from the game's and writes it, each

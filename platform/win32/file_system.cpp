@@ -174,9 +174,15 @@ class Win32FileSystem : public FileSystem {
     const GamePath parent(file.begin(), file.end() - 1);
     const std::shared_ptr<const HeldFolder> held = folders_.Open(parent);
     if (!held) return folders_.WhyNotOpen(parent);
-    const std::wstring target = folders_.WritePath(file);
+    std::wstring target = folders_.WritePath(file);
     const std::wstring folder = target.substr(0, target.rfind(L'\\'));
-    const std::wstring seen = folders_.ViewPath(file);  // the file the game reads now
+    std::wstring seen = folders_.ViewPath(file);  // the file the game reads now
+    // Where names are case-sensitive the game opens the file by the name
+    // given, and only by it: another spelling beside it is another file.
+    if (CaseSensitive(parent)) {
+      target = folder + L"\\" + Widen(file.back());
+      seen = seen.substr(0, seen.rfind(L'\\') + 1) + Widen(file.back());
+    }
     const DWORD attributes = AttributesOf(seen);
     if (attributes != INVALID_FILE_ATTRIBUTES) {
       if ((attributes & FILE_ATTRIBUTE_DIRECTORY) || IsLink(seen, attributes)) return Cause::kNameTaken;

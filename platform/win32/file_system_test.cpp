@@ -857,11 +857,22 @@ TEST(Win32FileSystemTest, InFoldersMadeCaseSensitiveNamesAreFoundByListingInAnyL
   file_system.reset();
   EXPECT_EQ(temp.Names("ZENTOSEASON/tracks/monaco"), std::vector<std::string>{"monaco.GDB"});
   EXPECT_EQ(temp.Read("ZENTOSEASON/tracks/monaco/monaco.GDB"), "geometry");
-  // The add-on's configuration is written under the name the game opens.
+  // The add-on's configuration is written under the name the game opens,
+  // not into an older Qorvane.ini beside it, which is told. Wine's disk
+  // ignores case, so the rename tells the name the file was given.
+  temp.Write("Qorvane.ini", "older");
+  std::vector<std::wstring> named;
+  injected.calls().rename_file = [&](HANDLE file, HANDLE folder, const wchar_t* name, BOOL replace) {
+    named.push_back(name);
+    return RenameIntoFolder(file, folder, name, replace);
+  };
   StringList new_ini;
-  EXPECT_EQ(CreateConfigIni(*OpenFileSystem(temp.game()), new_ini).result, IniOutcome::Result::kWritten);
-  const std::vector<std::string> names = temp.Names();
-  EXPECT_NE(std::find(names.begin(), names.end(), "Qorvane.INI"), names.end());
+  const IniOutcome outcome = CreateConfigIni(*OpenFileSystem(temp.game()), new_ini);
+  EXPECT_EQ(outcome.result, IniOutcome::Result::kWritten);
+  EXPECT_EQ(outcome.name, "Qorvane.INI");
+  EXPECT_EQ(outcome.other_spelling, "Qorvane.ini");
+  EXPECT_FALSE(outcome.replacing);
+  EXPECT_EQ(named, std::vector<std::wstring>{L"Qorvane.INI"});
 }
 
 // A cloud file its provider could not bring is told as unreadable; the
