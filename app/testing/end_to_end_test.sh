@@ -549,6 +549,21 @@ found_round() {
   echo "PASS: started from the menu with nothing remembered, the chooser opened at the install it found"
 }
 
+# Starts velmora.exe in $work/tool, where no game is, and takes the folder
+# its chooser opens at ("." in its file name box); the window then opens.
+take_shown_folder_windows() {  # WHICH_START
+  local chooser=""
+  (cd "$work/tool" && exec wine velmora.exe) &
+  pid=$!
+  wait_until 60 'chooser=$(xdotool search --onlyvisible --name "^Choose the game folder" 2>/dev/null | head -n1) && [ -n "$chooser" ]' ||
+    fail "no folder chooser appeared $1"
+  eval "$(xdotool getwindowgeometry --shell "$chooser")"
+  xdotool mousemove --window "$chooser" $((WIDTH * 2 / 3)) $((HEIGHT - 44)) click 1
+  xdotool type --delay 10 "."
+  xdotool key Return
+  find_window
+}
+
 # velmora.exe started from a folder of its own below the game, as unpacked
 # from the zip: the folder chooser opens in the game's folder, a path typed
 # into it leads to the window, and "Copy files" works in the game chosen.
@@ -572,30 +587,14 @@ chooser_round_windows() {
   # the folder it shows.
   check 'wine reg query "HKCU\\Software\\Velmora Config" /v GameFolder 2>/dev/null | grep -qiF "$(winepath -w "$game")"' \
     "the game chosen was not remembered"
-  (cd "$work/tool" && exec wine velmora.exe) &
-  pid=$!
-  wait_until 60 'chooser=$(xdotool search --onlyvisible --name "^Choose the game folder" 2>/dev/null | head -n1) && [ -n "$chooser" ]' ||
-    fail "no folder chooser appeared the second time"
-  eval "$(xdotool getwindowgeometry --shell "$chooser")"
-  xdotool mousemove --window "$chooser" $((WIDTH * 2 / 3)) $((HEIGHT - 44)) click 1
-  xdotool type --delay 10 "."
-  xdotool key Return
-  find_window
+  take_shown_folder_windows "the second time"
   click_until_ended $close
   echo "PASS: started again outside a game folder, velmora.exe's chooser opened at the game chosen before"
   # With nothing remembered, it opens at the game an installer recorded.
   wine reg delete 'HKCU\Software\Velmora Config' /f >/dev/null 2>&1
   wine reg add 'HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Dromvik' /v InstallLocation \
     /d "$(winepath -w "$game")" /f >/dev/null 2>&1
-  (cd "$work/tool" && exec wine velmora.exe) &
-  pid=$!
-  wait_until 60 'chooser=$(xdotool search --onlyvisible --name "^Choose the game folder" 2>/dev/null | head -n1) && [ -n "$chooser" ]' ||
-    fail "no folder chooser appeared the third time"
-  eval "$(xdotool getwindowgeometry --shell "$chooser")"
-  xdotool mousemove --window "$chooser" $((WIDTH * 2 / 3)) $((HEIGHT - 44)) click 1
-  xdotool type --delay 10 "."
-  xdotool key Return
-  find_window
+  take_shown_folder_windows "the third time"
   check 'wine reg query "HKCU\\Software\\Velmora Config" /v GameFolder 2>/dev/null | grep -qiF "$(winepath -w "$game")"' \
     "the chooser did not open at the game the uninstall entry names"
   click_until_ended $close
