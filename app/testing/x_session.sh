@@ -60,6 +60,14 @@ find_window() {
     sleep 0.1
   done
   [ "$(window_pixel "$(px 4350)" "$(px 1800)")" = "0,51,153" ] || fail "the window was not drawn"
+  # Wine fills the window with its blue background before anything is
+  # painted: an all-blue window is steady too, so the first button's face
+  # must be there before the pictures are compared.
+  set -- $copy_files
+  for _ in $(seq 100); do
+    [ "$(window_pixel $(( $(px $1) + 5 )) $(( $(px $2) + 5 )))" = "192,192,255" ] && break
+    sleep 0.1
+  done
   local before="${TMPDIR:-/tmp}/window-$$-before.png" after="${TMPDIR:-/tmp}/window-$$-after.png"
   import -window "$window" "$before" 2>/dev/null || true
   for _ in $(seq 100); do
