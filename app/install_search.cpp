@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "app/launcher.h"
 #include "app/steam_library.h"
 #include "platform/ascii.h"
 
@@ -23,14 +24,13 @@ std::vector<FolderReader::Entry> FolderReader::List(const fs::path& folder) {
 
 namespace {
 
-constexpr const char* kProgram = "Dromvik.exe";
 // Where Windows installers put games inside a prefix.
 constexpr const char* kInstallRoots[] = {"Program Files (x86)", "Program Files", "Games", "GOG Games"};
 
 #ifndef _WIN32
 bool HasProgram(const std::vector<FolderReader::Entry>& entries) {
   return std::any_of(entries.begin(), entries.end(),
-                     [](const FolderReader::Entry& e) { return !e.is_folder && EqualsIgnoringCase(e.name, kProgram); });
+                     [](const FolderReader::Entry& e) { return !e.is_folder && EqualsIgnoringCase(e.name, kGameProgram); });
 }
 
 bool HasFolder(const std::vector<FolderReader::Entry>& entries, std::string_view name) {
@@ -55,7 +55,7 @@ class Search {
     // Names on Windows' disks match in any case: a look at the file opens
     // no folder.
     std::error_code error;
-    if (fs::is_regular_file(folder / kProgram, error)) return Add(folder, where);
+    if (fs::is_regular_file(folder / kGameProgram, error)) return Add(folder, where);
     if (levels == 0) return;
     const std::vector<FolderReader::Entry> entries = reader_.List(folder);
 #else
@@ -208,7 +208,7 @@ void AddLutris(const fs::path& home, FolderReader& reader, InstallPlaces& places
       const std::vector<std::string> prefix = YamlValues(text, "prefix");
       if (!prefix.empty()) places.prefixes.push_back({prefix.front(), "Lutris"});
       for (const std::string& exe : YamlValues(text, "exe")) {
-        if (!EqualsIgnoringCase(fs::path(exe).filename().string(), kProgram)) continue;
+        if (!EqualsIgnoringCase(fs::path(exe).filename().string(), kGameProgram)) continue;
         const fs::path program = fs::path(exe).is_absolute() || prefix.empty() ? fs::path(exe) : fs::path(prefix.front()) / exe;
         places.games.push_back({program.parent_path(), "Lutris"});
       }

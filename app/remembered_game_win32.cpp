@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include "app/remembered_game.h"
+#include "platform/win32/registry.h"
 #include "platform/win32/text.h"
 
 namespace velmora {
@@ -12,10 +13,8 @@ constexpr const wchar_t* kValue = L"GameFolder";
 }  // namespace
 
 std::string RememberedGameFolder() {
-  wchar_t folder[32768];
-  DWORD size = sizeof folder;
-  if (RegGetValueW(HKEY_CURRENT_USER, kKey, kValue, RRF_RT_REG_SZ, nullptr, folder, &size) != ERROR_SUCCESS) return "";
-  return Narrow(folder);
+  const std::optional<std::wstring> folder = RegistryString({HKEY_CURRENT_USER, 0}, kKey, kValue);
+  return folder ? Narrow(*folder) : "";
 }
 
 void RememberGameFolder(const std::string& folder) {

@@ -10,6 +10,7 @@
 
 #include "platform/win32/calls.h"
 #include "platform/win32/handle.h"
+#include "platform/win32/registry.h"
 #include "platform/win32/text.h"
 
 namespace velmora {
@@ -34,30 +35,12 @@ bool IsBelow(const std::wstring& path, std::wstring folder) {
   return path.size() == folder.size() || path[folder.size()] == L'\\' || path[folder.size()] == L'/';
 }
 
-// The hives and views a program's compatibility layers are read from: the
-// user's, and the machine's in both views, since a 32-bit program reading
-// HKLM\Software is led to Wow6432Node unless it asks for the 64-bit view
-// ("Registry Keys Affected by WOW64"), and the compatibility settings of
-// 64-bit Windows are kept in the 64-bit one.
-struct LayerKey {
-  HKEY root;
-  REGSAM view;
-};
-const LayerKey kLayerKeys[] = {
-    {HKEY_CURRENT_USER, 0}, {HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY}, {HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY}};
-
 }  // namespace
 
 std::wstring CompatibilityLayers(HKEY root, REGSAM view, const std::wstring& program) {
-  HKEY key;
-  if (RegOpenKeyExW(root, L"Software\\Microsoft\\Windows NT\\CurrentVersion\\AppCompatFlags\\Layers", 0,
-                    KEY_QUERY_VALUE | view, &key) != ERROR_SUCCESS)
-    return L"";
-  wchar_t layers[1024] = {};
-  DWORD size = sizeof layers;
-  const LSTATUS status = RegGetValueW(key, nullptr, program.c_str(), RRF_RT_REG_SZ, nullptr, layers, &size);
-  RegCloseKey(key);
-  return status == ERROR_SUCCESS ? layers : L"";
+  return RegistryString({root, view}, L"Software\\Microsoft\\Windows NT\\CurrentVersion\\AppCompatFlags\\Layers",
+                        program.c_str())
+      .value_or(L"");
 }
 
 int OwnVirtualization() {
@@ -122,8 +105,10 @@ bool MayCreateIn(const std::wstring& folder) {
 }
 
 bool RunsElevated(const std::wstring& program) {
-  for (const LayerKey& key : kLayerKeys)
-    if (CurrentWin32Calls().compat_layers(key.root, key.view, program).find(L"RUNASADMIN") != std::wstring::npos)
+  // The compatibility settings of 64-bit Windows are kept in the machine's
+  // 64-bit view; the user's and the 32-bit view count too.
+  for (const Hive& hive : kUserAndMachineHives)
+    if (CurrentWin32Calls().compat_layers(hive.root, hive.view, program).find(L"RUNASADMIN") != std::wstring::npos)
       return true;
   const HMODULE module =
       LoadLibraryExW(program.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
