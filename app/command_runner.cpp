@@ -33,13 +33,27 @@ bool CommandRunner::Press(design::Button pressed, const Command& command) {
   running_ = true;
   close_requested_ = false;
   std::optional<Notice> notice;
-  if (pressed == design::kCommand1 || pressed == design::kEndProgram) {
-    // These end the program when they succeed; nothing else is done then.
+  if (pressed == design::kEndProgram) {
+    // It ends the program; nothing else is done then.
     notice = RunCatching(command, NoProgress());
     if (!notice) {
       running_ = false;
       return true;
     }
+  } else if (pressed == design::kCommand1) {
+    // The game started: the window goes at once, while the start is
+    // watched; the program ends once the watch is over, unless it failed.
+    leave_.store(false, std::memory_order_relaxed);
+    bool away = false;
+    notice = RunOnWorker(command, QuietFor(pressed), [&] {
+      if (!away && leave_.load(std::memory_order_acquire)) window_.SetAway(away = true);
+    });
+    if (!notice) {
+      running_ = false;
+      window_.End();
+      return true;
+    }
+    if (away && !close_requested_) window_.SetAway(false);
   } else {
     const bool copying = pressed == design::kCpyFls;
     if (copying) window_.ShowCopying(true);
@@ -63,8 +77,13 @@ void CommandRunner::Tell(const Notice& notice) {
   window_.ShowProgress({});
 }
 
-std::optional<Notice> CommandRunner::RunOnWorker(const Command& command,
-                                                 CommandProgress::Clock::duration quiet_for) {
+void CommandRunner::Leave() {
+  leave_.store(true, std::memory_order_release);
+  window_.Wake();
+}
+
+std::optional<Notice> CommandRunner::RunOnWorker(const Command& command, CommandProgress::Clock::duration quiet_for,
+                                                 const std::function<void()>& between) {
   done_.store(false, std::memory_order_release);
   CommandProgress progress([this] { window_.Wake(); }, quiet_for);
   std::optional<Notice> notice;
@@ -80,6 +99,7 @@ std::optional<Notice> CommandRunner::RunOnWorker(const Command& command,
   }
   TaskProgress shown;
   window_.ServeDroppingInput([&] {
+    if (between) between();
     if (const TaskProgress latest = progress.Latest(); latest != shown) window_.ShowProgress(shown = latest);
     return done_.load(std::memory_order_acquire);
   });

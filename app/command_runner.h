@@ -38,6 +38,9 @@ class CommandWindow {
   virtual void Tell(const Notice& notice) = 0;
   // Puts the keyboard focus on `button`, now or once the window is active.
   virtual void Focus(design::Button button) = 0;
+  // Takes the window off the screen while a game that was started is
+  // watched, or brings it back, active, when the start failed after all.
+  virtual void SetAway(bool away) = 0;
   // Ends the program.
   virtual void End() = 0;
 };
@@ -50,10 +53,11 @@ class CommandRunner {
   using Command = std::function<std::optional<Notice>(Progress&)>;
 
   // Runs the command of the button `pressed`, unless a command runs already:
-  // then it does nothing and returns false. "Copy files" and "Create
-  // INI-file" run on a worker thread (on this one when no thread can be had,
-  // the window then busy until the command ends); "Run Velmora" and "Close"
-  // end the program, so they run here. A command that throws tells so. What
+  // then it does nothing and returns false. "Copy files", "Create INI-file"
+  // and "Run Velmora" run on a worker thread (on this one when no thread can
+  // be had, the window then busy until the command ends); "Close" runs here.
+  // "Run Velmora" ends the program when it tells nothing; meanwhile, once it
+  // calls Leave, the window is away. A command that throws tells so. What
   // the command reports to its Progress is shown on the taskbar while it
   // runs, and cleared when it ends, however it ends. What it tells is shown
   // once it has ended, the taskbar showing a failure meanwhile; no other
@@ -74,13 +78,18 @@ class CommandRunner {
   }
 
   bool Running() const { return running_; }
+  // Called by the running command, on its worker: the window goes away
+  // until the command ends (and comes back if it tells something).
+  void Leave();
   // A request to end the program: while a command runs it is remembered and
   // true is returned, so that the program ends once the command is done.
   bool DeferClose();
 
  private:
-  // Runs `command` on a worker, or here; gives what it tells.
-  std::optional<Notice> RunOnWorker(const Command& command, CommandProgress::Clock::duration quiet_for);
+  // Runs `command` on a worker, or here; gives what it tells. `between` is
+  // called on this thread whenever it wakes meanwhile.
+  std::optional<Notice> RunOnWorker(const Command& command, CommandProgress::Clock::duration quiet_for,
+                                    const std::function<void()>& between = {});
   // Shows `notice` with the taskbar showing a failure meanwhile.
   void Tell(const Notice& notice);
 
@@ -88,6 +97,7 @@ class CommandRunner {
   bool running_ = false;
   bool close_requested_ = false;
   std::atomic<bool> done_{false};
+  std::atomic<bool> leave_{false};
 };
 
 }  // namespace velmora

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -32,12 +33,17 @@ class RecordingWindow : public CommandWindow {
     if (while_told) std::exchange(while_told, nullptr)();
   }
   void Focus(design::Button button) override { steps.push_back("focus " + std::to_string(button)); }
+  void SetAway(bool away) override {
+    steps.push_back(away ? "away" : "back");
+    is_away = away;
+  }
   void End() override { steps.push_back("end"); }
 
   std::vector<std::string> steps;
   std::function<void()> meanwhile;
   std::function<void()> while_told;  // run while the player reads a notice
   std::vector<TaskProgress> shown;
+  std::atomic<bool> is_away{false};
 };
 
 TEST(CommandRunnerTest, APressOfAnyButtonWhileACommandRunsIsRefusedAndTheFocusGoesBackToThePressedOne) {
@@ -95,8 +101,11 @@ TEST(CommandRunnerTest, WhatACommandTellsIsShownOnceAfterItWithTheTaskbarShowing
       EXPECT_TRUE(runner.DeferClose());
     };
     EXPECT_TRUE(runner.Press(pressed, failing));
-    std::vector<std::string> steps{"tell disk full", "cleared", "focus " + std::to_string(pressed), "end"};
-    if (pressed == design::kCpyFls) steps.insert(steps.begin(), {"copying", "served", "idle"});
+    std::vector<std::string> steps{"served", "tell disk full", "cleared", "focus " + std::to_string(pressed), "end"};
+    if (pressed == design::kCpyFls) {
+      steps.insert(steps.begin(), "copying");
+      steps.insert(steps.begin() + 2, "idle");
+    }
     EXPECT_EQ(window.steps, steps);
     ASSERT_EQ(window.shown.size(), 2u);
     EXPECT_EQ(window.shown[0].state, TaskProgress::State::kError);
@@ -110,6 +119,32 @@ TEST(CommandRunnerTest, WhatACommandTellsIsShownOnceAfterItWithTheTaskbarShowing
   EXPECT_TRUE(runner.Press(design::kCRTINI, failing));
   EXPECT_TRUE(runner.Press(design::kCRTINI, [] {}));
   EXPECT_EQ(window.steps, (std::vector<std::string>{"served", "focus 1", "end", "served", "focus 1"}));
+}
+
+// "Run Velmora": the window goes as soon as the command says the game is
+// started, while the command still watches it, served all the while; the
+// program ends when the command tells nothing, and the window comes back
+// before a failure is told.
+TEST(CommandRunnerTest, RunVelmorasWindowGoesOnceTheGameIsStartedAndComesBackOnlyToTellAFailure) {
+  for (const bool fail : {false, true}) {
+    RecordingWindow window;
+    CommandRunner runner(window);
+    std::atomic<bool> seen_away{false};
+    window.meanwhile = [] {};
+    EXPECT_TRUE(runner.Press(design::kCommand1, CommandRunner::Command([&](Progress&) -> std::optional<Notice> {
+      runner.Leave();
+      // The watch goes on until the window is seen away.
+      while (!window.is_away) std::this_thread::yield();
+      seen_away = true;
+      if (fail) return Notice{"wine failed"};
+      return std::nullopt;
+    })));
+    EXPECT_TRUE(seen_away);
+    const std::vector<std::string> told{"away", "served", "back", "tell wine failed", "cleared", "focus 2"};
+    const std::vector<std::string> ended{"away", "served", "end"};
+    EXPECT_EQ(window.steps, fail ? told : ended);
+    EXPECT_FALSE(runner.Running());
+  }
 }
 
 // Reports each figure once it is wanted.

@@ -38,9 +38,8 @@ bool ButtonCommands::Press(design::Button button) {
                            }));
     case design::kCommand1:
       return runner_.Press(button, CommandRunner::Command([this](Progress&) {
-                             const LaunchOutcome outcome = LaunchGame(game_);
+                             const LaunchOutcome outcome = LaunchGame(game_, [this] { runner_.Leave(); });
                              launch_failed_ = !outcome;
-                             if (outcome) window_.End();
                              return NoticeOf(outcome, game_);
                            }));
     case design::kEndProgram:

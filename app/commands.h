@@ -42,8 +42,9 @@ class ButtonCommands {
   ButtonCommands(GameFolder game, FileSystemOpener open, CommandWindow& window);
 
   // Runs the command of `button`: "Copy files", "Create INI-file", "Run
-  // Velmora" (starts the game and ends the program; the window stays and
-  // says why when the game cannot be started) or "Close". False, with
+  // Velmora" (starts the game and ends the program: the window goes as soon
+  // as the start is made, and comes back saying why when the game cannot be
+  // started or its starter fails within the watch) or "Close". False, with
   // nothing done, while a command runs.
   bool Press(design::Button button);
   // See CommandRunner::DeferClose.

@@ -128,6 +128,16 @@ void Form1::End() {
   QCoreApplication::exit(0);
 }
 
+void Form1::SetAway(bool away) {
+  if (away) {
+    hide();
+    return;
+  }
+  show();
+  raise();
+  activateWindow();
+}
+
 void Form1::ShowCopying(bool copying) {
   // A greyed button that has the focus would hand it to the next one in the
   // tab chain, where a key could reach it later; the window keeps it meanwhile.

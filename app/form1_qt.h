@@ -47,6 +47,7 @@ class Form1 : public QWidget, private CommandWindow {
   void ShowProgress(const TaskProgress& progress) override;
   void Tell(const Notice& notice) override;
   void Focus(design::Button button) override;
+  void SetAway(bool away) override;
   void End() override;
 
 

@@ -149,6 +149,44 @@ TEST_F(Form1Test, RunVelmoraWithoutAGameKeepsTheWindowSaysWhyOnceAndTheProgramTh
   EXPECT_EQ(form_.ExitStatus(), ButtonCommands::kGameNotStarted);
 }
 
+// A game that starts and fails only later, once the test has seen the
+// window go: the window is gone while the start is watched, then comes back
+// with the failure told; after Close the program ends non-zero. A start
+// that goes well ends the program with the window never back.
+TEST_F(Form1Test, RunVelmorasWindowGoesAtTheStartAndComesBackWhenTheStarterFailsLater) {
+  for (const bool fail : {true, false}) {
+    const std::filesystem::path release = temp_.At(fail ? "release-fail" : "release-run");
+    temp_.Write("Dromvik.exe", "#!/bin/sh\nwhile [ ! -e '" + release.string() + "' ]; do sleep 0.02; done\n" +
+                                   (fail ? "echo 'the game could not start' >&2\nexit 1\n" : "exit 0\n"));
+    std::filesystem::permissions(temp_.At("Dromvik.exe"), std::filesystem::perms::owner_all);
+    NoticeReader reader;
+    bool seen_away = false;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+      if (seen_away || form_.isVisible()) return;
+      seen_away = true;
+      temp_.Write(std::string(release.filename().string()), "");
+    });
+    watch.start(5);
+    form_.show();
+    if (fail) {
+      QTest::mouseClick(Button("Command1"), Qt::LeftButton);
+      EXPECT_TRUE(seen_away);
+      ASSERT_EQ(reader.texts.size(), 1u);
+      EXPECT_NE(reader.texts[0].find("ended with status 1. It said:\n\nthe game could not start"), std::string::npos)
+          << reader.texts[0];
+      EXPECT_TRUE(form_.isVisible());
+      EXPECT_EQ(form_.ExitStatus(), ButtonCommands::kGameNotStarted);
+    } else {
+      EXPECT_EQ(RunUntilEnd([this] { QTest::mouseClick(Button("Command1"), Qt::LeftButton); }), 0);
+      EXPECT_TRUE(seen_away);
+      EXPECT_TRUE(reader.texts.empty());
+      EXPECT_FALSE(form_.isVisible());
+      EXPECT_EQ(form_.ExitStatus(), 0);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace velmora
 

@@ -301,6 +301,12 @@ void Form1::End() {
   if (window_) DestroyWindow(window_);
 }
 
+void Form1::SetAway(bool away) {
+  if (!window_) return;
+  ShowWindow(window_, away ? SW_HIDE : SW_SHOW);
+  if (!away) SetForegroundWindow(window_);
+}
+
 void Form1::ShowCopying(bool copying) {
   const design::ButtonDesign& copy = design::kButtons[design::kCpyFls];
   SetWindowTextW(buttons_[design::kCpyFls], Widen(copying ? design::kCopyingCaption : copy.caption).c_str());

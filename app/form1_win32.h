@@ -61,6 +61,7 @@ class Form1 : private CommandWindow {
   void ShowProgress(const TaskProgress& progress) override;
   void Tell(const Notice& notice) override;
   void Focus(design::Button button) override;
+  void SetAway(bool away) override;
   void End() override;
   // Dispatches every queued message but the window's clicks and keys.
   void DispatchDroppingInput();

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <optional>
 #include <vector>
 
@@ -15,7 +14,9 @@
 #include "platform/posix/unique_fd.h"
 #endif
 
+#include "app/game_managers.h"
 #include "app/steam_library.h"
+#include "platform/ascii.h"
 #include "platform/file_system.h"
 #include "platform/process.h"
 
@@ -82,7 +83,7 @@ bool IsProtonPrefix(const fs::path& prefix) {
   std::error_code error;
   const fs::path parent = prefix.parent_path();
   if (prefix.filename() != "pfx") return false;
-  if (parent.parent_path().filename() == "compatdata" && parent.parent_path().parent_path().filename() == "steamapps")
+  if (parent.parent_path().filename() == "compatdata" && IsSteamAppsFolder(parent.parent_path().parent_path().filename()))
     return true;
   return fs::exists(parent / "version", error) || fs::exists(parent / "pfx.lock", error) ||
          fs::exists(parent / "config_info", error);
@@ -98,8 +99,8 @@ bool IsOtherUsers(const fs::path& prefix) {
 bool InSteamLibrary(const fs::path& folder) {
   bool after_steamapps = false;
   for (const fs::path& part : folder) {
-    if (after_steamapps && part == "common") return true;
-    after_steamapps = part == "steamapps";
+    if (after_steamapps && EqualsIgnoringCase(Utf8Of(part), "common")) return true;
+    after_steamapps = IsSteamAppsFolder(part);
   }
   return false;
 }
@@ -116,11 +117,13 @@ bool IsBottle(const fs::path& prefix) {
 
 // The bottle's name, as its bottle.yml gives it ("Name: ..."), else its folder's.
 std::string BottleName(const fs::path& prefix) {
-  std::ifstream yml(prefix / "bottle.yml");
-  std::string line;
-  while (std::getline(yml, line)) {
-    if (line.rfind("Name:", 0) != 0) continue;
-    std::string name = line.substr(5);
+  const std::string yml = ReadSmallText(prefix / "bottle.yml");
+  for (std::size_t at = 0; at < yml.size();) {
+    const std::size_t end = std::min(yml.find('\n', at), yml.size());
+    const std::string_view line = std::string_view(yml).substr(at, end - at);
+    at = end + 1;
+    if (!line.starts_with("Name:")) continue;
+    std::string name(line.substr(5));
     name.erase(0, name.find_first_not_of(" \t\"'"));
     while (!name.empty() && std::string_view(" \t\r\"'").find(name.back()) != std::string_view::npos) name.pop_back();
     if (!name.empty()) return name;
@@ -167,7 +170,8 @@ std::optional<std::string> FindWine() {
 using Result = LaunchOutcome::Result;
 
 // How the game is started, or why it is not; `tried` names what is started.
-Result GameStart(const GameFolder& game, ProgramStart& start, std::string& tried) {
+Result GameStart(const GameFolder& game, ProgramStart& start, LaunchOutcome& told) {
+  std::string& tried = told.tried;
   const std::optional<std::string> program = OpenFileSystem(game)->NativePath({kGameProgram});
   const ProgramKind kind = program ? KindOfProgram(*program) : ProgramKind::kNone;
   if (kind == ProgramKind::kNone) return Result::kNoProgram;
@@ -193,7 +197,37 @@ Result GameStart(const GameFolder& game, ProgramStart& start, std::string& tried
       start.arguments.insert(start.arguments.end(), {"-applaunch", *id, kGameArgument});
       return Result::kStarted;
     }
-    if (const std::optional<fs::path> prefix = WinePrefixOf(paths)) {
+    std::optional<fs::path> prefix = WinePrefixOf(paths);
+    // Heroic and Lutris run each game with a wine and a prefix of their own.
+    const char* home = std::getenv("HOME");
+    const std::optional<std::string> system_wine = FindWine();
+    std::optional<ManagedWine> managed = home ? HeroicWineOf(paths, prefix, home) : std::nullopt;
+    if (!managed && home)
+      managed = LutrisWineOf(paths, prefix, home, system_wine ? std::optional<fs::path>(*system_wine) : std::nullopt);
+    if (managed) {
+      told.manager = managed->manager;
+      told.reason = managed->runner;
+      switch (managed->kind) {
+        case ManagedWine::Kind::kProton:
+          return Result::kManagerProton;
+        case ManagedWine::Kind::kWineMissing:
+          tried = Utf8Of(managed->wine);
+          return Result::kManagerWineMissing;
+        case ManagedWine::Kind::kRunnerMissing:
+          return Result::kManagerRunnerMissing;
+        case ManagedWine::Kind::kWine:
+          break;
+      }
+      // A prefix not made yet is made by the manager's wine at its first start.
+      std::error_code error;
+      if (fs::exists(managed->prefix, error) && IsOtherUsers(managed->prefix)) return Result::kForeignPrefix;
+      start.arguments = {Utf8Of(managed->wine), exe, kGameArgument};
+      if (!managed->prefix.empty()) start.extra_environment.push_back("WINEPREFIX=" + Utf8Of(managed->prefix));
+      tried = managed->manager + "'s wine (" + Utf8Of(managed->wine) + ")";
+      told.reason.clear();
+      return Result::kStarted;
+    }
+    if (prefix) {
       // Rather nothing than the system's wine rewriting a prefix not its own.
       if (IsProtonPrefix(*prefix)) return Result::kSteamPrefix;
       if (IsBottle(*prefix)) {
@@ -217,7 +251,8 @@ Result GameStart(const GameFolder& game, ProgramStart& start, std::string& tried
   return Result::kStarted;
 }
 #else
-LaunchOutcome::Result GameStart(const GameFolder& game, ProgramStart& start, std::string& tried) {
+LaunchOutcome::Result GameStart(const GameFolder& game, ProgramStart& start, LaunchOutcome& told) {
+  std::string& tried = told.tried;
   // The game folder's own program, not one that happens to lie beside the
   // utility, which is where Windows would look first.
   const std::unique_ptr<FileSystem> fs = OpenFileSystem(game);
@@ -231,15 +266,13 @@ LaunchOutcome::Result GameStart(const GameFolder& game, ProgramStart& start, std
 
 }  // namespace
 
-LaunchOutcome LaunchGame(const GameFolder& game) {
+LaunchOutcome LaunchGame(const GameFolder& game, const std::function<void()>& started) {
   ProgramStart start;
-  std::string tried;
-  LaunchOutcome outcome{GameStart(game, start, tried)};
+  LaunchOutcome outcome;
+  outcome.result = GameStart(game, start, outcome);
   start.watch_ms = kStartWatchMs;
-  if (outcome.result == LaunchOutcome::Result::kStarted && !StartDetached(start, &outcome.reason)) {
+  if (outcome.result == LaunchOutcome::Result::kStarted && !StartDetached(start, &outcome.reason, started))
     outcome.result = LaunchOutcome::Result::kStartFailed;
-    outcome.tried = std::move(tried);
-  }
   return outcome;
 }
 

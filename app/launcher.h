@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "platform/game_folder.h"
@@ -8,8 +9,13 @@ namespace velmora {
 
 inline constexpr const char* kGameProgram = "Dromvik.exe";
 inline constexpr const char* kGameArgument = "-config=Qorvane.INI";
-// How long a start is watched for a starter that fails at once.
+// How long a start is watched for a starter that fails: on Linux a wine
+// may build a prefix first, and fail only then.
+#ifdef _WIN32
 inline constexpr int kStartWatchMs = 3000;
+#else
+inline constexpr int kStartWatchMs = 30000;
+#endif
 
 // What "Run Velmora" came to.
 struct LaunchOutcome {
@@ -20,20 +26,28 @@ struct LaunchOutcome {
     kSteamPrefix,    // the game is Steam's: Proton's prefix, not the system wine's
     kBottlesPrefix,  // the game lies in a bottle, and Bottles cannot be reached
     kForeignPrefix,  // the game's Wine prefix belongs to another user
-    kStartFailed,    // the system refused the start, or the starter ended at once: `reason` says why
+    kManagerProton,  // the game's manager (`manager`) runs it with Proton
+    kManagerWineMissing,    // the wine the manager names (`reason`, at `tried`) is not there
+    kManagerRunnerMissing,  // Lutris' runner (`reason`) is not installed, and the system's wine would update the prefix
+    kStartFailed,    // the system refused the start, or the starter ended with a failure within the watch: `reason` says why
   };
   Result result = Result::kStarted;
   std::string reason = {};
   // What was started, as the player would look for it: "WINE=...", the
   // wine found on PATH, Bottles' command line, the game itself.
   std::string tried = {};
+  // The game manager whose settings the start follows: "Heroic", "Lutris".
+  std::string manager = {};
   explicit operator bool() const { return result == Result::kStarted; }
 };
 
-// Starts the game in the game folder on the add-on's configuration file and
-// does not wait for it, but for a few seconds' watch: a starter (wine,
-// Bottles' command line) that ends at once with a failure is told. A game in
-// a bottle starts through Bottles' own command line, where it is there.
-LaunchOutcome LaunchGame(const GameFolder& game);
+// Starts the game in the game folder on the add-on's configuration file the
+// way its manager starts it, and does not wait for it, but for a watch: a
+// starter (wine, a manager's wine, Bottles' or Steam's command line) that
+// ends with a failure within kStartWatchMs is told. `started` is called as
+// soon as the start is made, while the watch goes on. A game of Heroic or
+// Lutris runs with the wine and prefix they name; a game in a bottle through
+// Bottles' own command line; a Steam game through Steam.
+LaunchOutcome LaunchGame(const GameFolder& game, const std::function<void()>& started = {});
 
 }  // namespace velmora

@@ -29,8 +29,8 @@ namespace fs = std::filesystem;
 // A stand-in that records its arguments, working folder and parent.
 constexpr const char* kRecorder =
     "#!/bin/sh\n"
-    "{ for a in \"$@\"; do printf '%s\\n' \"$a\"; done; printf 'cwd=%s\\nppid=%s\\nprefix=%s\\n' "
-    "\"$(pwd -P)\" \"$PPID\" \"$WINEPREFIX\"; } > \"$RECORD.tmp\" && mv \"$RECORD.tmp\" \"$RECORD\"\n";
+    "{ for a in \"$@\"; do printf '%s\\n' \"$a\"; done; printf 'cwd=%s\\nppid=%s\\nprefix=%s\\nstarter=%s\\n' "
+    "\"$(pwd -P)\" \"$PPID\" \"$WINEPREFIX\" \"$0\"; } > \"$RECORD.tmp\" && mv \"$RECORD.tmp\" \"$RECORD\"\n";
 
 void WriteProgram(const fs::path& path, std::string_view content) {
   fs::create_directories(path.parent_path());
@@ -57,8 +57,12 @@ class LauncherTest : public ::testing::Test {
     if (const char* prefix = getenv("WINEPREFIX")) inherited_prefix_ = prefix;
     unsetenv("WINEPREFIX");
     unsetenv("WINE");
+    // The game managers' records are read from the home folder.
+    if (const char* home = getenv("HOME")) old_home_ = home;
+    setenv("HOME", home_.root().c_str(), 1);
   }
   void TearDown() override {
+    setenv("HOME", old_home_.c_str(), 1);
     setenv("PATH", old_path_.c_str(), 1);
     unsetenv("WINEPREFIX");
     unsetenv("WINE");
@@ -68,6 +72,8 @@ class LauncherTest : public ::testing::Test {
   fs::path record_;
   std::string old_path_;
   std::string inherited_prefix_;
+  TempGame home_;
+  std::string old_home_;
 };
 
 TEST_F(LauncherTest, StartsTheGameWithOneArgumentInTheGameFolderDetached) {
@@ -199,21 +205,21 @@ TEST_F(LauncherTest, AStarterThatEndsAtOnceWithAFailureIsToldWithWhatItSaidAndWh
   EXPECT_EQ(outcome.result, Result::kStartFailed);
   EXPECT_EQ(outcome.tried, "wine (" + game.outer.At("bin/wine").string() + ")");
   EXPECT_EQ(outcome.reason,
-            "ended at once with status 1. It said:\n\nwine: starting\n"
+            "ended with status 1. It said:\n\nwine: starting\n"
             "it looks like wine32 is missing, you should install it.");
   setenv("WINE", "/bin/false", 1);
   outcome = LaunchGame(game.game());
   EXPECT_EQ(outcome.result, Result::kStartFailed);
   EXPECT_EQ(outcome.tried, "the wine WINE names (WINE=/bin/false)");
-  EXPECT_EQ(outcome.reason, "ended at once with status 1");
+  EXPECT_EQ(outcome.reason, "ended with status 1");
   setenv("WINE", "/nowhere/wine", 1);
   outcome = LaunchGame(game.game());
   EXPECT_EQ(outcome.result, Result::kStartFailed);
   EXPECT_EQ(outcome.reason, strerror(ENOENT));
   EXPECT_EQ(outcome.tried, "the wine WINE names (WINE=/nowhere/wine)");
   unsetenv("WINE");
-  // A game that runs on past the watch is started.
-  WriteProgram(game.outer.At("bin/wine"), "#!/bin/sh\necho 'fixme: running' >&2\nexec sleep 5\n");
+  // A game that runs, and ends well, is started.
+  WriteProgram(game.outer.At("bin/wine"), "#!/bin/sh\necho 'fixme: running' >&2\nexec sleep 1\n");
   EXPECT_TRUE(LaunchGame(game.game()));
   EXPECT_EQ(OpenDescriptors(), before);
 }
@@ -264,6 +270,17 @@ TEST_F(LauncherTest, AGameInASteamLibraryStartsThroughSteamAndAGameInABottleThro
   std::string record = WaitForRecord(record_);
   EXPECT_EQ(record.substr(0, record.find("cwd=")), "-applaunch\n2298610\n-config=Qorvane.INI\n");
   fs::remove(record_);
+  // A library spelled SteamApps, a server installed in the same folder with
+  // a lower id, and a pipe named like a manifest, which holds nothing up.
+  fs::rename(steam.At("steamapps"), steam.At("SteamApps"));
+  steam.Write("SteamApps/appmanifest_1000.acf",
+              "\"AppState\"\n{\n\t\"appid\"\t\t\"1000\"\n\t\"name\"\t\t\"Dromvik Dedicated Server\"\n"
+              "\t\"installdir\"\t\t\"F1\"\n}\n");
+  ASSERT_EQ(mkfifo(steam.At("SteamApps/appmanifest_7.acf").c_str(), 0600), 0);
+  ASSERT_TRUE(LaunchGame(GameFolder(steam.At("SteamApps/common/F1").string())));
+  record = WaitForRecord(record_);
+  EXPECT_EQ(record.substr(0, record.find("cwd=")), "-applaunch\n2298610\n-config=Qorvane.INI\n");
+  fs::remove(record_);
 
   PrefixedGame bottle(old_path_, "My Bottle");
   bottle.outer.Write("My Bottle/bottle.yml", "Arch: win32\nName: 'F1 Season'\nRunner: soda\n");
@@ -274,6 +291,128 @@ TEST_F(LauncherTest, AGameInASteamLibraryStartsThroughSteamAndAGameInABottleThro
   EXPECT_EQ(record.substr(0, record.find("cwd=")),
             "run\n-b\nF1 Season\n-e\n" + (bottle.prefix / "drive_c/Games/F1/dromvik.exe").string() +
                 "\n--args\n-config=Qorvane.INI\n");
+}
+
+// The starter a record names.
+std::string StarterOf(const std::string& record) {
+  const std::size_t at = record.find("starter=");
+  return at == std::string::npos ? "" : record.substr(at + 8, record.find('\n', at) - at - 8);
+}
+
+// A game installed by Heroic in ~/Games/Heroic, as GOG's install list and
+// the game's settings record it; the system's wine is on PATH too, and must
+// not be the one started.
+TEST_F(LauncherTest, AHeroicGameRunsWithTheWineAndPrefixItsSettingsNameAndIsRefusedWhereHeroicUsesProton) {
+  WriteProgram(home_.At("Games/Heroic/Dromvik/Dromvik.exe"), "MZ");
+  WriteProgram(home_.At("bin/wine"), kRecorder);
+  setenv("PATH", (home_.At("bin").string() + ":" + old_path_).c_str(), 1);
+  const fs::path heroic_wine = home_.At(".config/heroic/tools/wine/Wine-GE-Proton8-26/bin/wine");
+  WriteProgram(heroic_wine, kRecorder);
+  home_.Write(".config/heroic/gog_store/installed.json",
+              "{\"installed\": [{\"platform\": \"windows\", \"appName\": \"1207658930\", \"install_path\": \"" +
+                  home_.At("Games/Heroic/Dromvik").string() + "\"}]}");
+  const auto settings = [&](const std::string& bin, const std::string& type) {
+    // Another game's entry first: only the game's own counts.
+    home_.Write(".config/heroic/GamesConfig/1207658930.json",
+                "{\"other\": {\"winePrefix\": \"/elsewhere\"},\n \"1207658930\": {\"autoInstallDxvk\": true, "
+                "\"winePrefix\": \"~/Games/Heroic/Prefixes/default/Dromvik\", \"wineVersion\": {\"bin\": \"" + bin +
+                    "\", \"name\": \"Wine - Wine-GE-Proton8-26\", \"type\": \"" + type + "\"}},\n \"version\": \"v0\"}");
+  };
+  const GameFolder game(home_.At("Games/Heroic/Dromvik").string());
+  settings(heroic_wine.string(), "wine");
+  ASSERT_TRUE(LaunchGame(game));
+  std::string record = WaitForRecord(record_);
+  EXPECT_EQ(StarterOf(record), heroic_wine.string());
+  EXPECT_NE(record.find("prefix=" + home_.At("Games/Heroic/Prefixes/default/Dromvik").string() + "\n"), std::string::npos);
+  fs::remove(record_);
+
+  settings("/home/deck/.steam/root/compatibilitytools.d/GE-Proton9-2/proton", "proton");
+  LaunchOutcome outcome = LaunchGame(game);
+  EXPECT_EQ(outcome.result, Result::kManagerProton);
+  EXPECT_EQ(outcome.manager, "Heroic");
+  settings(home_.At("gone/bin/wine").string(), "wine");
+  outcome = LaunchGame(game);
+  EXPECT_EQ(outcome.result, Result::kManagerWineMissing);
+  EXPECT_EQ(outcome.tried, home_.At("gone/bin/wine").string());
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_FALSE(fs::exists(record_)) << "started: " << testing::ReadWhole(record_);
+
+  // A game installed inside the prefix its settings name is Heroic's too.
+  PrefixedGame inside(old_path_);
+  home_.Write(".config/heroic/GamesConfig/Dromvik.json",
+              "{\"Dromvik\": {\"winePrefix\": \"" + inside.prefix.string() + "\", \"wineVersion\": {\"bin\": \"" +
+                  heroic_wine.string() + "\", \"type\": \"wine\"}}}");
+  const LaunchOutcome inside_outcome = LaunchGame(inside.game());
+  ASSERT_TRUE(inside_outcome) << int(inside_outcome.result) << " " << inside_outcome.reason << " " << inside_outcome.tried;
+  record = WaitForRecord(record_);
+  EXPECT_EQ(StarterOf(record), heroic_wine.string());
+  EXPECT_NE(record.find("prefix=" + inside.prefix.string() + "\n"), std::string::npos);
+}
+
+// A game of Lutris in a prefix of its own, whose game file names its wine
+// runner: that runner's wine where it is installed; else the system's wine
+// only where the system's wine made the prefix, never one that would
+// update it.
+TEST_F(LauncherTest, ALutrisGameRunsWithItsRunnerAndWithTheSystemsWineOnlyWhereThatMadeThePrefix) {
+  PrefixedGame game(old_path_);
+  // The system's wine, with its wine.inf where wine keeps it.
+  game.outer.Write("share/wine/wine.inf", "[Version]\n");
+  struct stat inf;
+  ASSERT_EQ(stat(game.outer.At("share/wine/wine.inf").c_str(), &inf), 0);
+  const fs::path runner = home_.At(".local/share/lutris/runners/wine/lutris-GE-Proton8-26-x86_64/bin/wine");
+  WriteProgram(runner, kRecorder);
+  // As Lutris writes it: PyYAML, a long value folded onto the next line.
+  home_.Write(".local/share/lutris/games/dromvik-1700000000.yml",
+              "game:\n  args: -windowed\n  exe: " + (game.prefix / "drive_c/Games/F1/dromvik.exe").string() +
+                  "\n  prefix: " + game.prefix.string() +
+                  "\nsystem:\n  version: ignored\nwine:\n  version:\n    lutris-GE-Proton8-26-x86_64\n");
+  ASSERT_TRUE(LaunchGame(game.game()));
+  std::string record = WaitForRecord(record_);
+  EXPECT_EQ(StarterOf(record), runner.string());
+  EXPECT_NE(record.find("prefix=" + game.prefix.string() + "\n"), std::string::npos);
+  fs::remove(record_);
+
+  // The runner removed, and the prefix last set up by another wine.
+  fs::remove_all(home_.At(".local/share/lutris/runners"));
+  game.outer.Write("prefix/.update-timestamp", std::to_string(inf.st_mtime + 1000) + "\n");
+  const LaunchOutcome outcome = LaunchGame(game.game());
+  EXPECT_EQ(outcome.result, Result::kManagerRunnerMissing);
+  EXPECT_EQ(outcome.manager, "Lutris");
+  EXPECT_EQ(outcome.reason, "lutris-GE-Proton8-26-x86_64");
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_FALSE(fs::exists(record_)) << "started: " << testing::ReadWhole(record_);
+
+  // Made by the system's wine, or never to be updated: the system's wine.
+  for (const std::string& stamp : {std::to_string(inf.st_mtime), std::string("disable")}) {
+    game.outer.Write("prefix/.update-timestamp", stamp + "\n");
+    ASSERT_TRUE(LaunchGame(game.game())) << stamp;
+    record = WaitForRecord(record_);
+    EXPECT_EQ(StarterOf(record), game.outer.At("bin/wine").string());
+    EXPECT_NE(record.find("prefix=" + game.prefix.string() + "\n"), std::string::npos);
+    fs::remove(record_);
+  }
+}
+
+// The watch goes on after the start is made: `started` is called while the
+// starter still runs, and a failure after it is told all the same.
+TEST_F(LauncherTest, AStarterThatFailsLateIsToldAfterTheStartWasMade) {
+  PrefixedGame game(old_path_);
+  const fs::path release = game.outer.At("release");
+  WriteProgram(game.outer.At("bin/wine"), "#!/bin/sh\nwhile [ ! -e '" + release.string() +
+                                              "' ]; do sleep 0.05; done\necho 'wine: could not load kernel32.dll' >&2\nexit 1\n");
+  bool started = false;
+  const LaunchOutcome outcome = LaunchGame(game.game(), [&] {
+    started = true;
+    game.outer.Write("release", "");
+  });
+  EXPECT_TRUE(started);
+  EXPECT_EQ(outcome.result, Result::kStartFailed);
+  EXPECT_EQ(outcome.reason, "ended with status 1. It said:\n\nwine: could not load kernel32.dll");
+  // A starter that could not be run at all is never taken as started.
+  started = false;
+  setenv("WINE", "/nowhere/wine", 1);
+  EXPECT_EQ(LaunchGame(game.game(), [&] { started = true; }).result, Result::kStartFailed);
+  EXPECT_FALSE(started);
 }
 
 // The real thing: a Windows stand-in for the game (built by the Windows

@@ -341,10 +341,28 @@ std::optional<Notice> NoticeOf(const LaunchOutcome& outcome, const GameFolder& g
       return Notice{not_started +
                     "its Wine prefix belongs to another user. Start the game as that user, or set WINEPREFIX "
                     "to a prefix of your own."};
+    case Result::kManagerProton:
+      return Notice{not_started + outcome.manager +
+                    " runs it with Proton, and only " + outcome.manager +
+                    " can start it that way. In " + outcome.manager +
+                    ", add -config=Qorvane.INI to the game's arguments (the game's Settings, Advanced, Game "
+                    "Arguments), then start it from " + outcome.manager + "."};
+    case Result::kManagerWineMissing:
+      return Notice{not_started + outcome.manager + " runs it with " +
+                    (outcome.reason.empty() ? std::string("a wine") : outcome.reason) + " (" + outcome.tried +
+                    "), which is not there. In " + outcome.manager +
+                    ", choose an installed Wine in the game's settings, then press Run Velmora again."};
+    case Result::kManagerRunnerMissing:
+      return Notice{not_started + outcome.manager + " runs it with its Wine runner " +
+                    (outcome.reason.empty() ? std::string("of its own") : outcome.reason) +
+                    ", which is not installed, and the system's Wine would update the game's prefix for itself. "
+                    "In " + outcome.manager +
+                    ", install that runner (Preferences, Runners, Wine) or choose an installed one in the game's "
+                    "configuration (Runner options, Wine version), then press Run Velmora again."};
     case Result::kStartFailed: {
       const std::string tried = outcome.tried.empty() ? "it" : outcome.tried;
-      // A starter that ended at once says what it said, its last lines.
-      if (outcome.reason.starts_with("ended at once"))
+      // A starter that ended with a failure says what it said, its last lines.
+      if (outcome.reason.starts_with("ended with status"))
         return Notice{not_started + tried + " " + outcome.reason +
                       (outcome.reason.find('\n') == std::string::npos ? "." : "")};
       return Notice{not_started + tried + " could not be run: " + outcome.reason + "."};

@@ -22,8 +22,12 @@ std::vector<std::pair<std::string, std::string>> VdfPairs(std::string_view text)
 std::vector<std::filesystem::path> SteamLibraries(const std::vector<std::filesystem::path>& roots);
 
 // The app id of the game in `folder`, when it lies below a library's
-// steamapps/common and that library's appmanifest_<id>.acf names its folder.
+// steamapps/common and that library's appmanifest_<id>.acf names its folder;
+// of several apps installed in one folder, the game's own, not a server,
+// tool or redistributable beside it.
 std::optional<std::string> SteamAppIdOf(const std::filesystem::path& folder);
+// "steamapps" in any letter case.
+bool IsSteamAppsFolder(const std::filesystem::path& name);
 
 // Paths in UTF-8, as configuration files and the registry give them; on
 // Windows "/" becomes "\\" ("c:/program files (x86)/steam").

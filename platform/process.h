@@ -4,6 +4,7 @@
 #include <unistd.h>
 #endif
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -27,9 +28,12 @@ struct ProgramStart {
 // Starts a program that runs on by itself: in its own session, not waited
 // for (but for the watch), and never left behind as a zombie of ours. When
 // it cannot be started, `why`, if given, gets the system's reason; when it
-// ended at once with a failure, its status and, on Linux, the last lines it
-// wrote to its standard error (which still reaches ours).
-bool StartDetached(const ProgramStart& start, std::string* why = nullptr);
+// ended within the watch with a failure, its status and, on Linux, the last
+// lines it wrote to its standard error (which still reaches ours).
+// `started`, if given, is called as soon as the program runs, before the
+// watch is over.
+bool StartDetached(const ProgramStart& start, std::string* why = nullptr,
+                   const std::function<void()>& started = {});
 
 #ifndef _WIN32
 // The call that forks, which a test may swap for one that fails.

@@ -476,7 +476,7 @@ failure_round() {
     pid=$!
     find_window
     click_button $run_velmora
-    expect_notice wine-failed "The game was not started: the wine WINE names (WINE=$work/wine-64) ended at once with status 1. It said:"
+    expect_notice wine-failed "The game was not started: the wine WINE names (WINE=$work/wine-64) ended with status 1. It said:"
     echo "PASS: a wine that ended at once was told with what it said"
   fi
   click_until_ended $close 3

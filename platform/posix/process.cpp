@@ -32,9 +32,11 @@ bool Refused(int error, std::string* why) {
 
 // What the processes of a start tell the utility through the ready pipe,
 // each in one write (less than PIPE_BUF, so never mixed with another): the
-// errno of an exec that failed, or the status of a watched program that
-// ended at once with a failure, followed by the last of what it wrote.
+// errno of an exec that failed; that a watched program runs (its exec
+// succeeded); or the status of a watched program that ended with a failure
+// within the watch, followed by the last of what it wrote.
 constexpr char kExecFailed = 'E';
+constexpr char kRunning = 'R';
 constexpr char kEndedAtOnce = 'X';
 constexpr std::size_t kTail = 2048;
 
@@ -53,16 +55,23 @@ long MillisecondsSince(const timespec& start) {
 }
 
 // In the process between the utility and the game, for a watched start:
-// passes what the game writes to its standard error on to ours, for as long
+// tells the utility once the game runs, then passes what the game writes to its standard error on to ours, for as long
 // as anything writes there, keeping the last of it. Should the game end
 // with a failure within `watch_ms`, says so through `ready`; at the end of
 // the watch (or at the game's success) it closes `ready`, and the utility
 // goes on. Only async-signal-safe calls: this runs in a fork of a process
 // with threads.
-void Relay(int errors, pid_t game, int ready, int watch_ms) {
+void Relay(int errors, int exec_done, pid_t game, int ready, int watch_ms) {
   struct sigaction ignore {};
   ignore.sa_handler = SIG_IGN;
   sigaction(SIGPIPE, &ignore, nullptr);  // our standard error gone is no reason to stop passing on
+  // The game's copy of `exec_done` closes at its exec, or at its exit after
+  // an exec that failed, which it has told through `ready` before.
+  char byte;
+  while (read(exec_done, &byte, 1) < 0 && errno == EINTR) {
+  }
+  close(exec_done);
+  (void)!write(ready, &kRunning, 1);
   timespec started;
   clock_gettime(CLOCK_MONOTONIC, &started);
   char tail[kTail];
@@ -129,7 +138,7 @@ std::string LastLines(std::string text) {
 
 }  // namespace
 
-bool StartDetached(const ProgramStart& start, std::string* why) {
+bool StartDetached(const ProgramStart& start, std::string* why, const std::function<void()>& started) {
   if (start.arguments.empty()) return Refused(ENOENT, why);
   // Everything the child needs is built before fork: after it, in a process
   // with other threads, only async-signal-safe calls are allowed.
@@ -147,17 +156,19 @@ bool StartDetached(const ProgramStart& start, std::string* why) {
   // there says what failed on the way.
   int ready[2];
   if (pipe2(ready, O_CLOEXEC) != 0) return Refused(errno, why);
-  int errors[2] = {-1, -1};  // the watched game's standard error, to the relay
-  if (watched && pipe2(errors, O_CLOEXEC) != 0) {
+  int errors[2] = {-1, -1};     // the watched game's standard error, to the relay
+  int exec_done[2] = {-1, -1};  // closes in the watched game at its exec
+  const auto close_errors = [&] {
+    for (int fd : {errors[0], errors[1], exec_done[0], exec_done[1]})
+      if (fd >= 0) close(fd);
+  };
+  if (watched && (pipe2(errors, O_CLOEXEC) != 0 || pipe2(exec_done, O_CLOEXEC) != 0)) {
     const int error = errno;
     close(ready[0]);
     close(ready[1]);
+    close_errors();
     return Refused(error, why);
   }
-  const auto close_errors = [&] {
-    if (errors[0] >= 0) close(errors[0]);
-    if (errors[1] >= 0) close(errors[1]);
-  };
 
   const pid_t child = fork_process();
   if (child < 0) {
@@ -189,7 +200,8 @@ bool StartDetached(const ProgramStart& start, std::string* why) {
       ExecGame(start, argv.data(), envp.data(), ready[1]);
     }
     close(errors[1]);
-    Relay(errors[0], game, ready[1], start.watch_ms);
+    close(exec_done[1]);
+    Relay(errors[0], exec_done[0], game, ready[1], start.watch_ms);
     _exit(0);
   }
   close(ready[1]);
@@ -197,6 +209,8 @@ bool StartDetached(const ProgramStart& start, std::string* why) {
   int status = 0;
   while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
   }
+  // Read as it comes: the game running is passed on at once, while the
+  // watch goes on.
   std::string told;
   char chunk[4096];
   for (;;) {
@@ -204,6 +218,11 @@ bool StartDetached(const ProgramStart& start, std::string* why) {
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) break;
     told.append(chunk, std::size_t(got));
+    if (told.front() == kRunning) {
+      told.erase(0, 1);
+      if (started) started();
+    }
+    if (told.size() >= 1 + sizeof(int) && told.front() == kExecFailed) break;
   }
   close(ready[0]);
   if (told.size() >= 1 + sizeof(int)) {
@@ -211,14 +230,16 @@ bool StartDetached(const ProgramStart& start, std::string* why) {
     memcpy(&value, told.data() + 1, sizeof value);
     if (told[0] == kExecFailed) return Refused(value != 0 ? value : EIO, why);
     if (why) {
-      *why = "ended at once with status " + std::to_string(value);
+      *why = "ended with status " + std::to_string(value);
       const std::string said = LastLines(told.substr(1 + sizeof value));
       if (!said.empty()) *why += ". It said:\n\n" + said;
     }
     return false;
   }
   if (!told.empty()) return Refused(EIO, why);
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? true : Refused(ECHILD, why);
+  if (!(WIFEXITED(status) && WEXITSTATUS(status) == 0)) return Refused(ECHILD, why);
+  if (!watched && started) started();
+  return true;
 }
 
 std::optional<std::string> FindOnPath(std::string_view program) {

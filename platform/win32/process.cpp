@@ -65,7 +65,7 @@ std::string Describe(DWORD error, const std::wstring& program) {
 
 }  // namespace
 
-bool StartDetached(const ProgramStart& start, std::string* why) {
+bool StartDetached(const ProgramStart& start, std::string* why, const std::function<void()>& started) {
   const std::wstring named = start.arguments.empty() ? L"" : Widen(start.arguments.front());
   const auto refused = [&](DWORD error) {
     if (why) *why = Describe(error, named);
@@ -84,9 +84,12 @@ bool StartDetached(const ProgramStart& start, std::string* why) {
                                           folder.c_str(), &startup, &process)) {
     const DWORD error = GetLastError();
     if (error != kElevationRequired) return refused(error);
-    return StartElevated(start) || refused(GetLastError());
+    if (!StartElevated(start)) return refused(GetLastError());
+    if (started) started();
+    return true;
   }
   CloseHandle(process.hThread);
+  if (started) started();
   // Watched for a moment: a program that ends at once with a failure did
   // not start the game.
   DWORD status = 0;
@@ -94,7 +97,7 @@ bool StartDetached(const ProgramStart& start, std::string* why) {
                            WaitForSingleObject(process.hProcess, DWORD(start.watch_ms)) == WAIT_OBJECT_0 &&
                            GetExitCodeProcess(process.hProcess, &status) && status != 0;
   CloseHandle(process.hProcess);
-  if (ended_badly && why) *why = "ended at once with status " + std::to_string(status);
+  if (ended_badly && why) *why = "ended with status " + std::to_string(status);
   return !ended_badly;
 }
 
