@@ -61,8 +61,7 @@ bool SameFolder(const std::string& a, const std::string& b) {
 // user went by ($PWD, when it names the game folder).
 std::vector<fs::path> PathsOf(const GameFolder& game) {
   std::vector<fs::path> paths{fs::absolute(game.Root())};
-  const char* pwd = std::getenv("PWD");
-  if (pwd && *pwd == '/' && SameFolder(pwd, game.Root())) paths.push_back(fs::path(pwd).lexically_normal());
+  if (const std::string reached = GameFolderAsReached(game); reached != game.Root()) paths.push_back(reached);
   return paths;
 }
 
@@ -223,7 +222,7 @@ Result GameStart(const GameFolder& game, ProgramStart& start, LaunchOutcome& tol
       if (fs::exists(managed->prefix, error) && IsOtherUsers(managed->prefix)) return Result::kForeignPrefix;
       start.arguments = {Utf8Of(managed->wine), exe, kGameArgument};
       if (!managed->prefix.empty()) start.extra_environment.push_back("WINEPREFIX=" + Utf8Of(managed->prefix));
-      tried = managed->manager + "'s wine (" + Utf8Of(managed->wine) + ")";
+      tried = managed->manager + (managed->manager.ends_with('s') ? "' wine (" : "'s wine (") + Utf8Of(managed->wine) + ")";
       told.reason.clear();
       return Result::kStarted;
     }
@@ -265,6 +264,14 @@ LaunchOutcome::Result GameStart(const GameFolder& game, ProgramStart& start, Lau
 #endif
 
 }  // namespace
+
+#ifndef _WIN32
+std::string GameFolderAsReached(const GameFolder& game) {
+  const char* pwd = std::getenv("PWD");
+  if (pwd && *pwd == '/' && SameFolder(pwd, game.Root())) return fs::path(pwd).lexically_normal().string();
+  return game.Root();
+}
+#endif
 
 LaunchOutcome LaunchGame(const GameFolder& game, const std::function<void()>& started) {
   ProgramStart start;

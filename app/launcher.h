@@ -50,4 +50,10 @@ struct LaunchOutcome {
 // Bottles' own command line; a Steam game through Steam.
 LaunchOutcome LaunchGame(const GameFolder& game, const std::function<void()>& started = {});
 
+#ifndef _WIN32
+// The path the player reached the game folder by: $PWD where it names the
+// game folder (a link inside a Wine prefix, say), else its resolved path.
+std::string GameFolderAsReached(const GameFolder& game);
+#endif
+
 }  // namespace velmora

@@ -15,6 +15,7 @@
 #include "app/game_chooser.h"
 #include "app/game_chooser_qt.h"
 #include "app/install_search.h"
+#include "app/launcher.h"
 #include "app/remembered_game.h"
 #include "app/platform_choice.h"
 
@@ -32,6 +33,11 @@ bool EnterGameFolder(const std::string& folder) {
   }
   setenv("PWD", std::filesystem::absolute(folder).lexically_normal().c_str(), 1);
   return true;
+}
+
+bool SameFolder(const std::string& a, const std::string& b) {
+  std::error_code error;
+  return !a.empty() && !b.empty() && std::filesystem::equivalent(a, b, error);
 }
 
 // The folder the program itself lies in.
@@ -112,9 +118,18 @@ int main(int argc, char** argv) {
     if (chosen.empty()) return 0;  // cancelled: nothing done
     if (!EnterGameFolder(chosen)) return 1;
   }
-  // Confirmed: the next start outside a game folder opens the chooser here.
-  velmora::RememberGameFolder(velmora::GameFolder::Current().Root());
-  velmora::Form1 form(velmora::GameFolder::Current());
+  // The game remembered is started the way it was then: in the prefix the
+  // player named, unless another is named now.
+  const velmora::GameFolder game = velmora::GameFolder::Current();
+  const std::string reached = velmora::GameFolderAsReached(game);
+  const char* named_prefix = std::getenv("WINEPREFIX");
+  if ((!named_prefix || !*named_prefix) && !velmora::RememberedWinePrefix().empty() &&
+      SameFolder(velmora::RememberedGameFolder(), reached))
+    setenv("WINEPREFIX", velmora::RememberedWinePrefix().c_str(), 1);
+  // Confirmed: the next start outside a game folder opens the chooser here,
+  // by the path the player went by.
+  velmora::RememberGameFolder(reached, std::getenv("WINEPREFIX") ? std::getenv("WINEPREFIX") : "");
+  velmora::Form1 form(game);
   form.setWindowIcon(velmora::AppIcon());
   if (const QScreen* screen = app.primaryScreen())
     form.move(screen->availableGeometry().center() - form.rect().center());

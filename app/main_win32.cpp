@@ -35,6 +35,13 @@ std::wstring ParentOfCurrentFolder() {
   return slash == std::wstring::npos || slash < 3 ? current.substr(0, 3) : current.substr(0, slash);
 }
 
+// Wine's folder chooser takes nothing from an empty name box, where
+// Windows' takes the folder shown; Wine's ntdll says what it is.
+bool UnderWine() {
+  const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  return ntdll && GetProcAddress(ntdll, "wine_get_version");
+}
+
 // Asks for the game folder with the system's folder chooser, opening in
 // `start` with the installs `found` among its places, until the one chosen
 // holds a game; empty when the player cancels, or where the chooser cannot
@@ -62,6 +69,9 @@ std::wstring ChooseGameFolder(std::wstring start, const std::vector<velmora::Fou
     if (SUCCEEDED(SHCreateItemFromParsingName(start.c_str(), nullptr, IID_IShellItem, reinterpret_cast<void**>(&folder)))) {
       dialog->SetFolder(folder);
       folder->Release();
+      // Under Wine the folder's path in the name box: shown, and taken by
+      // Enter or the Open button as Windows takes the folder shown.
+      if (UnderWine()) dialog->SetFileName(start.c_str());
     }
     IShellItem* result = nullptr;
     if (FAILED(dialog->Show(nullptr)) || FAILED(dialog->GetResult(&result))) break;

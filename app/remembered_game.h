@@ -11,7 +11,11 @@ namespace velmora {
 
 // Empty when none is kept.
 std::string RememberedGameFolder();
-void RememberGameFolder(const std::string& folder);
+// With the Wine prefix the game was started in where the player named one
+// (WINEPREFIX; Linux only), so that a later start there runs it the same way.
+void RememberGameFolder(const std::string& folder, const std::string& wine_prefix = "");
 void ForgetGameFolder();
+// The prefix kept with the game folder; empty when none is.
+std::string RememberedWinePrefix();
 
 }  // namespace velmora

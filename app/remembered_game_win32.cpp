@@ -17,7 +17,10 @@ std::string RememberedGameFolder() {
   return folder ? Narrow(*folder) : "";
 }
 
-void RememberGameFolder(const std::string& folder) {
+// Windows has no Wine prefix to keep.
+std::string RememberedWinePrefix() { return ""; }
+
+void RememberGameFolder(const std::string& folder, const std::string&) {
   const std::wstring wide = Widen(folder);
   RegSetKeyValueW(HKEY_CURRENT_USER, kKey, kValue, REG_SZ, wide.c_str(), DWORD((wide.size() + 1) * sizeof(wchar_t)));
 }

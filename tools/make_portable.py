@@ -20,6 +20,9 @@ QT_PLUGINS = Path(subprocess.run(["qtpaths6", "--query", "QT_INSTALL_PLUGINS"], 
                                  text=True, check=True).stdout.strip())
 # The plugins the window needs: X11 and, where Debian's Qt has it, Wayland
 # with its window decorations and shell; the compose key's input context.
+# Packages whose code is compiled into the program rather than carried.
+COMPILED_IN = ["nlohmann-json3-dev"]
+
 PLUGINS = [
     "platforms/libqxcb.so",
     "platforms/libqwayland-generic.so",
@@ -126,8 +129,10 @@ def main():
     shutil.copy2(readme, folder / "README")
     notices = folder / "notices"
     notices.mkdir()
+    # Header-only libraries compiled into the program carry notices too.
     packages = sorted({owning_package(path) for path in carried.values()} |
-                      {owning_package(QT_PLUGINS / p) for p in PLUGINS if (QT_PLUGINS / p).exists()})
+                      {owning_package(QT_PLUGINS / p) for p in PLUGINS if (QT_PLUGINS / p).exists()} |
+                      set(COMPILED_IN))
     for package in packages:
         shutil.copy2(f"/usr/share/doc/{package}/copyright", notices / f"{package}.copyright")
     # The copyright files point at licence texts in the system's

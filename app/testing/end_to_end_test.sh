@@ -549,9 +549,132 @@ found_round() {
   echo "PASS: started from the menu with nothing remembered, the chooser opened at the install it found"
 }
 
+# "Run Velmora" as each game manager would start the game, with recording
+# stand-ins for the system's wine, Heroic's and Lutris' wines and Steam: each
+# records itself, WINEPREFIX and its arguments, then waits to be released.
+# The window is gone while the starter still runs; a starter that fails
+# after it brings the window back with what it said, and Close then ends the
+# program with status 3; a manager's refusal is told, the window staying.
+managers_round() {
+  local home="$work/managers-home" bin="$work/managers-bin"
+  said="$work/said.log"
+  rm -rf "$home" "$bin"
+  mkdir -p "$bin" "$work/share/wine"
+  cat >"$work/starter" <<'STARTER'
+#!/bin/sh
+printf '%s|%s|%s\n' "$0" "$WINEPREFIX" "$*" >>"$STARTS"
+while [ ! -e "$RELEASE" ]; do sleep 0.05; done
+rm -f "$RELEASE"
+if [ -n "$FAIL" ]; then echo "$FAIL" >&2; exit 1; fi
+STARTER
+  chmod +x "$work/starter"
+  cp "$work/starter" "$bin/wine"
+  cp "$work/starter" "$bin/steam"
+  # The system's wine keeps its wine.inf in share/wine beside its bin.
+  touch "$work/share/wine/wine.inf"
+  starts="$work/starts.log" release="$work/release"
+  game_at() { mkdir -p "$1"; printf 'MZ' >"$1/Dromvik.exe"; printf '[Game Options]\r\n' >"$1/Config.ini"; }
+  # Starts the program in FOLDER (by that path, as a shell's cd leaves it).
+  start_in() {  # FOLDER [FAIL]
+    : >"$starts" && : >"$said" && rm -f "$release"
+    (cd "$1" && HOME="$home" PATH="$bin:$PATH" STARTS="$starts" RELEASE="$release" FAIL="${2:-}" exec "$program") 2>>"$said" &
+    pid=$!
+    find_window
+  }
+  # Presses Run Velmora: STARTER is started in PREFIX with ARGUMENTS, and the
+  # window is gone before the starter is released.
+  expect_start() {  # STARTER PREFIX ARGUMENTS
+    local want="$1|$2|$3"
+    : >"$starts"
+    click_button $run_velmora
+    wait_until 30 '[ -s "$starts" ]' || fail "Run Velmora started nothing; it said: $(cat "$said")"
+    check 'grep -qxF -- "$want" "$starts"' "expected $want, started: $(cat "$starts")"
+    wait_until 10 '[ "$(captioned)" = 0 ]' || fail "the window stayed while the game started"
+    touch "$release"
+  }
+  local heroic="$home/.config/heroic" heroic_wine="$home/.config/heroic/tools/wine/Wine-GE-Proton8-26/bin/wine"
+  mkdir -p "$(dirname "$heroic_wine")" "$heroic/gog_store" "$heroic/GamesConfig"
+  cp "$work/starter" "$heroic_wine"
+  game_at "$home/Games/Heroic/Dromvik"
+  printf '{"installed": [{"appName": "1207658930", "install_path": "%s"}]}' "$home/Games/Heroic/Dromvik" \
+    >"$heroic/gog_store/installed.json"
+  heroic_settings() {  # TYPE BIN
+    printf '{"1207658930": {"winePrefix": "%s", "wineVersion": {"bin": "%s", "name": "Wine-GE-Proton8-26", "type": "%s"}}}' \
+      "$home/Games/Heroic/Prefixes/default/Dromvik" "$2" "$1" >"$heroic/GamesConfig/1207658930.json"
+  }
+  # Heroic set to Proton: refused with what to do in Heroic; then set to its
+  # wine, and pressed again, the game runs with it and fails later.
+  heroic_settings proton "$home/.steam/root/compatibilitytools.d/GE-Proton9-2/proton"
+  start_in "$home/Games/Heroic/Dromvik" "wine: could not load kernel32.dll"
+  click_button $run_velmora
+  expect_notice heroic-proton "Heroic runs it with Proton, and only Heroic can start it that way."
+  heroic_settings wine "$heroic_wine"
+  expect_start "$heroic_wine" "$home/Games/Heroic/Prefixes/default/Dromvik" "Dromvik.exe -config=Qorvane.INI"
+  expect_notice heroic-late "The game was not started: Heroic's wine ($heroic_wine) ended with status 1. It said:"
+  click_until_ended $close 3
+  echo "PASS: a Heroic game ran with Heroic's wine and prefix (Proton refused); a late failure brought the window back"
+
+  # Lutris: its runner's wine; without the runner, the system's wine only in
+  # a prefix the system's wine made.
+  local lutris_prefix="$home/Games/dromvik" runner="$home/.local/share/lutris/runners/wine/lutris-7.2-2-x86_64/bin/wine"
+  game_at "$lutris_prefix/drive_c/Games/Dromvik"
+  touch "$lutris_prefix/system.reg"
+  mkdir -p "$home/.local/share/lutris/games" "$(dirname "$runner")"
+  cp "$work/starter" "$runner"
+  printf 'game:\n  exe: %s\n  prefix: %s\nwine:\n  version: lutris-7.2-2-x86_64\n' \
+    "$lutris_prefix/drive_c/Games/Dromvik/Dromvik.exe" "$lutris_prefix" >"$home/.local/share/lutris/games/dromvik-1.yml"
+  start_in "$lutris_prefix/drive_c/Games/Dromvik"
+  expect_start "$runner" "$lutris_prefix" "Dromvik.exe -config=Qorvane.INI"
+  wait_for_end 60 0
+  rm -rf "$home/.local/share/lutris/runners"
+  echo 12345 >"$lutris_prefix/.update-timestamp"
+  start_in "$lutris_prefix/drive_c/Games/Dromvik"
+  click_button $run_velmora
+  expect_notice lutris-runner "runs it with its Wine runner lutris-7.2-2-x86_64, which is not installed"
+  check '[ ! -s "$starts" ]' "a wine was started in Lutris' prefix: $(cat "$starts")"
+  stat -c %Y "$work/share/wine/wine.inf" >"$lutris_prefix/.update-timestamp"
+  expect_start "$bin/wine" "$lutris_prefix" "Dromvik.exe -config=Qorvane.INI"
+  wait_for_end 60 0
+  echo "PASS: a Lutris game ran with its runner, was refused the system's wine in another wine's prefix, and took it in its own"
+
+  # Reached through a link inside a prefix, and started again from the menu.
+  local linked="$home/.local/share/wineprefixes/linked"
+  game_at "$work/other-disk/Dromvik"
+  mkdir -p "$linked/drive_c/Games"
+  touch "$linked/system.reg"
+  ln -sfn "$work/other-disk/Dromvik" "$linked/drive_c/Games/Dromvik"
+  rm -rf "$XDG_CONFIG_HOME/velmora"
+  start_in "$linked/drive_c/Games/Dromvik"
+  expect_start "$bin/wine" "$linked" "Dromvik.exe -config=Qorvane.INI"
+  wait_for_end 60 0
+  : >"$starts" && rm -f "$release"
+  (cd "$home" && HOME="$home" PATH="$bin:$PATH" STARTS="$starts" RELEASE="$release" exec "$program") 2>>"$said" &
+  pid=$!
+  wait_until 30 'xdotool search --onlyvisible --name "^Choose the game folder" >/dev/null' || fail "no folder chooser appeared"
+  xdotool key Return
+  find_window
+  expect_start "$bin/wine" "$linked" "Dromvik.exe -config=Qorvane.INI"
+  wait_for_end 60 0
+  echo "PASS: a game reached through a link in a prefix ran in that prefix, also when started again from the menu"
+
+  # A Steam library spelled SteamApps, with a server installed in the same folder.
+  local library="$home/.local/share/Steam/SteamApps"
+  game_at "$library/common/Dromvik"
+  printf '"AppState"\n{\n\t"appid"\t\t"2298610"\n\t"name"\t\t"Dromvik"\n\t"installdir"\t\t"Dromvik"\n}\n' \
+    >"$library/appmanifest_2298610.acf"
+  printf '"AppState"\n{\n\t"appid"\t\t"1000"\n\t"name"\t\t"Dromvik Dedicated Server"\n\t"installdir"\t\t"Dromvik"\n}\n' \
+    >"$library/appmanifest_1000.acf"
+  start_in "$library/common/Dromvik"
+  expect_start "$bin/steam" "" "-applaunch 2298610 -config=Qorvane.INI"
+  wait_for_end 60 0
+  echo "PASS: a game in a SteamApps library started through Steam as the game, not its server"
+  rm -rf "$home" "$bin" "$work/share" "$work/other-disk"
+}
+
 # Starts velmora.exe in $work/tool, where no game is, and takes the folder
-# its chooser opens at ("." in its file name box); the window then opens.
-take_shown_folder_windows() {  # WHICH_START
+# its chooser opens at with Return, its file name box showing that folder's
+# path; the window then opens.
+take_shown_folder_windows() {  # WHICH_START NAME
   local chooser=""
   (cd "$work/tool" && exec wine velmora.exe) &
   pid=$!
@@ -559,7 +682,7 @@ take_shown_folder_windows() {  # WHICH_START
     fail "no folder chooser appeared $1"
   eval "$(xdotool getwindowgeometry --shell "$chooser")"
   xdotool mousemove --window "$chooser" $((WIDTH * 2 / 3)) $((HEIGHT - 44)) click 1
-  xdotool type --delay 10 "."
+  import -window "$chooser" "$work/chooser-$2.png"
   xdotool key Return
   find_window
 }
@@ -578,23 +701,24 @@ chooser_round_windows() {
     fail "no folder chooser appeared"
   check '! xdotool search --onlyvisible --name "^Tamsel Velmora - Config$" >/dev/null' "the window opened before a game folder was chosen"
   # Without a window manager the chooser takes the keys once clicked: into
-  # its file name box, at the bottom right.
+  # its file name box, at the bottom right, which shows the folder's path.
   eval "$(xdotool getwindowgeometry --shell "$chooser")"
   xdotool mousemove --window "$chooser" $((WIDTH * 2 / 3)) $((HEIGHT - 44)) click 1
+  xdotool key ctrl+a
   choose_game_and_copy "$(winepath -w "$game")"
   echo "PASS: started where no game is, velmora.exe asked for the game folder and worked in the one chosen"
   # Started there again, it opens the chooser at the game chosen: "." takes
   # the folder it shows.
   check 'wine reg query "HKCU\\Software\\Velmora Config" /v GameFolder 2>/dev/null | grep -qiF "$(winepath -w "$game")"' \
     "the game chosen was not remembered"
-  take_shown_folder_windows "the second time"
+  take_shown_folder_windows "the second time" second
   click_until_ended $close
   echo "PASS: started again outside a game folder, velmora.exe's chooser opened at the game chosen before"
   # With nothing remembered, it opens at the game an installer recorded.
   wine reg delete 'HKCU\Software\Velmora Config' /f >/dev/null 2>&1
   wine reg add 'HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Dromvik' /v InstallLocation \
     /d "$(winepath -w "$game")" /f >/dev/null 2>&1
-  take_shown_folder_windows "the third time"
+  take_shown_folder_windows "the third time" third
   check 'wine reg query "HKCU\\Software\\Velmora Config" /v GameFolder 2>/dev/null | grep -qiF "$(winepath -w "$game")"' \
     "the chooser did not open at the game the uninstall entry names"
   click_until_ended $close
@@ -639,5 +763,6 @@ else
   failure_round
   chooser_round
   found_round
+  managers_round
 fi
 echo "PASS: all"
