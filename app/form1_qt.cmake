@@ -11,8 +11,8 @@ qt_add_resources(velmora_window "assets" PREFIX "/" BASE assets FILES
   assets/icon-48.png
   assets/icon-72.png)
 
-qt_add_executable(velmora main_qt.cpp platform_choice.cpp remembered_game_qt.cpp)
-target_link_libraries(velmora PRIVATE velmora_window)
+qt_add_executable(velmora main_qt.cpp platform_choice.cpp)
+target_link_libraries(velmora PRIVATE velmora_window velmora_remembered_game)
 # The compiler's name and version tell a user nothing.
 add_custom_command(TARGET velmora POST_BUILD
   COMMAND ${CMAKE_OBJCOPY} --remove-section=.comment $<TARGET_FILE:velmora>)

@@ -470,12 +470,12 @@ TEST(GameChooserTest, OffersEachInstallUnderItsOwnNameAndEnterTakesTheFolderItOp
   TempGame home;
   home.MakeFolder(".wine/drive_c/Games/Dromvik");
   home.MakeFolder("Steam/steamapps/common/Dromvik");
-  const std::vector<FoundInstall> found = {{home.At(".wine/drive_c/Games/Dromvik"), "Dromvik (Wine: ~/.wine)"},
-                                           {home.At("Steam/steamapps/common/Dromvik"), "Dromvik (Steam)"}};
-  const QString start = QString::fromStdString(found[1].folder.string());
+  const std::vector<FoundInstall> found = {{home.At(".wine/drive_c/Games/Dromvik").string(), "Dromvik (Wine: ~/.wine)"},
+                                           {home.At("Steam/steamapps/common/Dromvik").string(), "Dromvik (Steam)"}};
+  const QString start = QString::fromStdString(found[1].folder);
   const std::unique_ptr<QFileDialog> chooser = MakeGameChooser(start, found);
   QList<QUrl> expected_places;
-  for (const FoundInstall& install : found) expected_places.push_back(QUrl::fromLocalFile(QString::fromStdString(install.folder.string())));
+  for (const FoundInstall& install : found) expected_places.push_back(QUrl::fromLocalFile(QString::fromStdString(install.folder)));
   const QList<QUrl> places = chooser->sidebarUrls();
   ASSERT_EQ(places.size(), 3);
   EXPECT_EQ(places.mid(1), expected_places);

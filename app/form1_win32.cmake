@@ -1,15 +1,15 @@
 # The Windows window (plain Win32): one statically linked velmora.exe with its
 # resources, and a zip to hand to players.
 
-add_library(velmora_window STATIC form1_win32.cpp form1_win32.h taskbar_win32.cpp)
+add_library(velmora_window STATIC form1_win32.cpp form1_win32.h form1_win32_notice.cpp taskbar_win32.cpp)
 target_link_libraries(velmora_window PUBLIC velmora_launcher velmora_commands ole32 uuid)
 
 # The manifest carries the project's version; windres finds it in the build
 # folder through the include path.
 configure_file(velmora.exe.manifest.in ${CMAKE_CURRENT_BINARY_DIR}/velmora.exe.manifest @ONLY)
-add_executable(velmora WIN32 main_win32.cpp remembered_game_win32.cpp velmora.rc)
+add_executable(velmora WIN32 main_win32.cpp velmora.rc)
 target_include_directories(velmora PRIVATE ${CMAKE_CURRENT_BINARY_DIR})
-target_link_libraries(velmora PRIVATE velmora_window ole32 uuid)
+target_link_libraries(velmora PRIVATE velmora_window velmora_remembered_game ole32 uuid)
 # The link map names every static library velmora.exe holds, for the test
 # that each has its notice.
 target_link_options(velmora PRIVATE -Wl,-Map=${CMAKE_CURRENT_BINARY_DIR}/velmora.map)

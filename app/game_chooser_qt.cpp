@@ -7,7 +7,7 @@
 
 #include <algorithm>
 
-#include "app/game_chooser.h"
+#include "finder/game_chooser.h"
 
 namespace velmora {
 namespace {
@@ -51,7 +51,7 @@ std::unique_ptr<QFileDialog> MakeGameChooser(const QString& start, const std::ve
   QList<QUrl> places = {QUrl::fromLocalFile(QDir::homePath())};
   QHash<QString, QString> names;
   for (const FoundInstall& install : found) {
-    const QString path = QDir::cleanPath(QString::fromStdString(install.folder.string()));
+    const QString path = QDir::cleanPath(QString::fromStdString(install.folder));
     places.push_back(QUrl::fromLocalFile(path));
     names.insert(path, QString::fromStdString(install.label));
   }

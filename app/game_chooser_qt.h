@@ -5,7 +5,7 @@
 #include <memory>
 #include <vector>
 
-#include "app/install_search.h"
+#include "finder/install_search.h"
 
 namespace velmora {
 

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <filesystem>
 #include <optional>
 #include <vector>
 
@@ -11,19 +10,24 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
+
+#include "finder/finder_disk.h"
+#include "finder/game_managers.h"
+#include "finder/steam_library.h"
+#include "platform/ascii.h"
 #include "platform/posix/unique_fd.h"
 #endif
 
-#include "app/game_managers.h"
-#include "app/steam_library.h"
-#include "platform/ascii.h"
 #include "platform/file_system.h"
 #include "platform/process.h"
 
 namespace velmora {
 namespace {
 
+#ifndef _WIN32
 namespace fs = std::filesystem;
+#endif
 
 #ifndef _WIN32
 enum class ProgramKind { kNone, kWindows, kNative };
@@ -82,7 +86,7 @@ bool IsProtonPrefix(const fs::path& prefix) {
   std::error_code error;
   const fs::path parent = prefix.parent_path();
   if (prefix.filename() != "pfx") return false;
-  if (parent.parent_path().filename() == "compatdata" && IsSteamAppsFolder(parent.parent_path().parent_path().filename()))
+  if (parent.parent_path().filename() == "compatdata" && IsSteamAppsFolder(parent.parent_path().parent_path().filename().string()))
     return true;
   return fs::exists(parent / "version", error) || fs::exists(parent / "pfx.lock", error) ||
          fs::exists(parent / "config_info", error);
@@ -98,8 +102,8 @@ bool IsOtherUsers(const fs::path& prefix) {
 bool InSteamLibrary(const fs::path& folder) {
   bool after_steamapps = false;
   for (const fs::path& part : folder) {
-    if (after_steamapps && EqualsIgnoringCase(Utf8Of(part), "common")) return true;
-    after_steamapps = IsSteamAppsFolder(part);
+    if (after_steamapps && EqualsIgnoringCase(part.string(), "common")) return true;
+    after_steamapps = IsSteamAppsFolder(part.string());
   }
   return false;
 }
@@ -116,7 +120,8 @@ bool IsBottle(const fs::path& prefix) {
 
 // The bottle's name, as its bottle.yml gives it ("Name: ..."), else its folder's.
 std::string BottleName(const fs::path& prefix) {
-  const std::string yml = ReadSmallText(prefix / "bottle.yml");
+  FinderDisk disk;
+  const std::string yml(disk.Read((prefix / "bottle.yml").string()));
   for (std::size_t at = 0; at < yml.size();) {
     const std::size_t end = std::min(yml.find('\n', at), yml.size());
     const std::string_view line = std::string_view(yml).substr(at, end - at);
@@ -188,7 +193,9 @@ Result GameStart(const GameFolder& game, ProgramStart& start, LaunchOutcome& tol
     for (const fs::path& path : paths) {
       if (!InSteamLibrary(path)) continue;
       // Steam starts its own games, with Proton and the game's prefix.
-      const std::optional<std::string> id = SteamAppIdOf(path);
+      FinderDisk disk;
+      const std::optional<SteamApp> app = SteamAppOf(path.string(), disk);
+      const std::optional<std::string> id = app ? std::optional<std::string>(app->id) : std::nullopt;
       std::optional<std::vector<std::string>> steam = id ? SteamCommand() : std::nullopt;
       if (!steam) return Result::kSteamPrefix;
       tried = "Steam (" + JoinWords(*steam) + ")";
@@ -200,9 +207,12 @@ Result GameStart(const GameFolder& game, ProgramStart& start, LaunchOutcome& tol
     // Heroic and Lutris run each game with a wine and a prefix of their own.
     const char* home = std::getenv("HOME");
     const std::optional<std::string> system_wine = FindWine();
-    std::optional<ManagedWine> managed = home ? HeroicWineOf(paths, prefix, home) : std::nullopt;
-    if (!managed && home)
-      managed = LutrisWineOf(paths, prefix, home, system_wine ? std::optional<fs::path>(*system_wine) : std::nullopt);
+    std::vector<std::string> path_texts;
+    for (const fs::path& path : paths) path_texts.push_back(path.string());
+    FinderDisk disk;
+    const std::optional<ManagedWine> managed =
+        home ? ManagedWineOf(path_texts, prefix ? prefix->string() : "", home, system_wine.value_or(""), disk)
+             : std::nullopt;
     if (managed) {
       told.manager = managed->manager;
       told.reason = managed->runner;
@@ -210,7 +220,7 @@ Result GameStart(const GameFolder& game, ProgramStart& start, LaunchOutcome& tol
         case ManagedWine::Kind::kProton:
           return Result::kManagerProton;
         case ManagedWine::Kind::kWineMissing:
-          tried = Utf8Of(managed->wine);
+          tried = managed->wine;
           return Result::kManagerWineMissing;
         case ManagedWine::Kind::kRunnerMissing:
           return Result::kManagerRunnerMissing;
@@ -220,9 +230,9 @@ Result GameStart(const GameFolder& game, ProgramStart& start, LaunchOutcome& tol
       // A prefix not made yet is made by the manager's wine at its first start.
       std::error_code error;
       if (fs::exists(managed->prefix, error) && IsOtherUsers(managed->prefix)) return Result::kForeignPrefix;
-      start.arguments = {Utf8Of(managed->wine), exe, kGameArgument};
-      if (!managed->prefix.empty()) start.extra_environment.push_back("WINEPREFIX=" + Utf8Of(managed->prefix));
-      tried = managed->manager + (managed->manager.ends_with('s') ? "' wine (" : "'s wine (") + Utf8Of(managed->wine) + ")";
+      start.arguments = {managed->wine, exe, kGameArgument};
+      if (!managed->prefix.empty()) start.extra_environment.push_back("WINEPREFIX=" + managed->prefix);
+      tried = managed->manager + (managed->manager.ends_with('s') ? "' wine (" : "'s wine (") + managed->wine + ")";
       told.reason.clear();
       return Result::kStarted;
     }

@@ -12,11 +12,11 @@
 #include "app/app_icon.h"
 #include "app/command_line.h"
 #include "app/form1_qt.h"
-#include "app/game_chooser.h"
+#include "finder/game_chooser.h"
 #include "app/game_chooser_qt.h"
-#include "app/install_search.h"
+#include "finder/install_search.h"
 #include "app/launcher.h"
-#include "app/remembered_game.h"
+#include "finder/remembered_game.h"
 #include "app/platform_choice.h"
 
 namespace {
@@ -106,13 +106,13 @@ int main(int argc, char** argv) {
   if (!named_game && (!line.folder.empty() || !velmora::HoldsGame(velmora::GameFolder::Current().Root()))) {
     const std::string home = QDir::homePath().toStdString();
     const char* wine_prefix = std::getenv("WINEPREFIX");
-    velmora::FolderReader reader;
+    velmora::FinderDisk disk;
     const std::vector<velmora::FoundInstall> found =
-        velmora::FindInstalls(velmora::KnownInstallPlaces(home, wine_prefix ? wine_prefix : "", reader), reader);
+        velmora::FindInstalls(velmora::KnownInstallPlaces(home, wine_prefix ? wine_prefix : "", disk), disk);
     std::string start = line.folder.empty() ? "" : velmora::NearestExistingFolder(line.folder, is_folder);
     if (start.empty())
       start = velmora::ChooserStart(velmora::RememberedGameFolder(),
-                                    found.empty() ? velmora::LinuxChooserStart(home) : found.front().folder.string(),
+                                    found.empty() ? velmora::LinuxChooserStart(home) : found.front().folder,
                                     velmora::ForgetGameFolder);
     const std::string chosen = ChooseGameFolder(start, found);
     if (chosen.empty()) return 0;  // cancelled: nothing done

@@ -10,9 +10,9 @@
 
 #include "app/command_line.h"
 #include "app/form1_win32.h"
-#include "app/game_chooser.h"
-#include "app/install_search.h"
-#include "app/remembered_game.h"
+#include "finder/game_chooser.h"
+#include "finder/install_search.h"
+#include "finder/remembered_game.h"
 #include "platform/win32/text.h"
 
 namespace {
@@ -57,7 +57,7 @@ std::wstring ChooseGameFolder(std::wstring start, const std::vector<velmora::Fou
   dialog->SetTitle(velmora::Widen(velmora::kChooserTitle).c_str());
   for (const velmora::FoundInstall& install : found) {
     IShellItem* place = nullptr;
-    if (SUCCEEDED(SHCreateItemFromParsingName(install.folder.wstring().c_str(), nullptr, IID_IShellItem,
+    if (SUCCEEDED(SHCreateItemFromParsingName(velmora::Widen(install.folder).c_str(), nullptr, IID_IShellItem,
                                               reinterpret_cast<void**>(&place)))) {
       dialog->AddPlace(place, FDAP_BOTTOM);
       place->Release();
@@ -125,14 +125,14 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
   // before its window opens.
   if (!named_game && (!line.folder.empty() || !velmora::HoldsGame(velmora::GameFolder::Current().Root()))) {
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
-    velmora::FolderReader reader;
-    const std::vector<velmora::FoundInstall> found = velmora::FindInstalls(velmora::KnownInstallPlaces({}, {}, reader), reader);
+    velmora::FinderDisk disk;
+    const std::vector<velmora::FoundInstall> found = velmora::FindInstalls(velmora::KnownInstallPlaces({}, {}, disk), disk);
     std::string start = line.folder.empty() ? "" : velmora::NearestExistingFolder(line.folder, is_folder);
     if (start.empty()) {
       // Unpacked into a folder of its own below the game, the game is the
       // parent; else the first install found.
       std::string fallback = velmora::Narrow(ParentOfCurrentFolder());
-      if (!velmora::HoldsGame(fallback) && !found.empty()) fallback = velmora::Narrow(found.front().folder.wstring());
+      if (!velmora::HoldsGame(fallback) && !found.empty()) fallback = found.front().folder;
       start = velmora::ChooserStart(velmora::RememberedGameFolder(), fallback, velmora::ForgetGameFolder);
     }
     const std::wstring chosen = ChooseGameFolder(velmora::Widen(start), found);

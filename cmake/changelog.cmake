@@ -1,5 +1,6 @@
 # The Debian changelog, made from CHANGELOG.md: each "## VERSION (DATE)"
-# section and its "- " items. The newest section must name the project's
+# or "## VERSION (DATE HH:MM)" section (UTC; the time tells apart two
+# releases of one day) and its "- " items. The newest section must name the project's
 # version, which is written nowhere else.
 function(velmora_debian_changelog changelog_md package maintainer out)
   file(STRINGS ${changelog_md} lines ENCODING UTF-8)
@@ -7,7 +8,7 @@ function(velmora_debian_changelog changelog_md package maintainer out)
   set(first TRUE)
   set(entry "")
   foreach(line IN LISTS lines)
-    if(line MATCHES "^## ([^ ]+) \\(([0-9-]+)\\)$")
+    if(line MATCHES "^## ([^ ]+) \\(([0-9-]+)( [0-9][0-9]:[0-9][0-9])?\\)$")
       if(entry)
         string(APPEND text "${entry}\n -- ${maintainer}  ${date}\n\n")
       endif()
@@ -16,7 +17,7 @@ function(velmora_debian_changelog changelog_md package maintainer out)
         message(FATAL_ERROR "CHANGELOG.md begins with ${version}, the project is ${PROJECT_VERSION}")
       endif()
       set(first FALSE)
-      execute_process(COMMAND date -u -d "${CMAKE_MATCH_2}" "+%a, %d %b %Y 00:00:00 +0000"
+      execute_process(COMMAND date -u -d "${CMAKE_MATCH_2}${CMAKE_MATCH_3} UTC" "+%a, %d %b %Y %H:%M:00 +0000"
                       OUTPUT_VARIABLE date OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
       set(entry "${package} (${version}) unstable; urgency=medium\n\n")
     elseif(line MATCHES "^- (.*)$")

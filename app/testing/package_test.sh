@@ -36,6 +36,8 @@ for doc in copyright changelog.gz; do
   [ -f "$root/usr/share/doc/velmora-config/$doc" ] || fail "no $doc"
 done
 grep -qx 'License: Expat' "$root/usr/share/doc/velmora-config/copyright" || fail "the copyright does not say MIT"
+grep -q 'nlohmann/json' "$root/usr/share/doc/velmora-config/copyright" || fail "the copyright does not name the JSON library compiled in"
+dpkg-deb -f "$deb" Depends | grep -q 'libyaml-cpp' || fail "the package does not depend on yaml-cpp"
 echo "PASS: the desktop entry is valid and the package holds what Debian expects"
 
 # Installed alone, the package is not what opens folders.

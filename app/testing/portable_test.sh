@@ -45,6 +45,9 @@ for text in $(grep -oh '/usr/share/common-licenses/[A-Za-z0-9.+-]*[A-Za-z0-9+]' 
 done
 grep -Eq '^  qt6-wayland [0-9][^ ]* \(source: qt6-wayland ' "$portable/THIRD-PARTY-NOTICES" ||
   fail "THIRD-PARTY-NOTICES does not name qt6-wayland and its version"
+# The parsers of the game managers' files: yaml-cpp carried, nlohmann/json compiled in.
+ls "$portable"/notices/libyaml-cpp*.copyright >/dev/null 2>&1 || fail "notices/ lacks yaml-cpp's"
+[ -f "$portable/notices/nlohmann-json3-dev.copyright" ] || fail "notices/ lacks nlohmann/json's"
 echo "PASS: notices/ holds every licence text the copyright files name; every package is named with its version"
 
 game="$work/game"

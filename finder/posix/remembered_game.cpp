@@ -1,6 +1,6 @@
 #include <QSettings>
 
-#include "app/remembered_game.h"
+#include "finder/remembered_game.h"
 
 namespace velmora {
 namespace {

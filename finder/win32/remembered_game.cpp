@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "app/remembered_game.h"
+#include "finder/remembered_game.h"
 #include "platform/win32/registry.h"
 #include "platform/win32/text.h"
 

@@ -1,4 +1,4 @@
-#include "app/game_chooser.h"
+#include "finder/game_chooser.h"
 
 #include <gtest/gtest.h>
 

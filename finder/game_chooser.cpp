@@ -1,10 +1,7 @@
-#include "app/game_chooser.h"
+#include "finder/game_chooser.h"
 
+#include "finder/finder_disk.h"
 #include "platform/game_folder.h"
-
-#ifndef _WIN32
-#include <filesystem>
-#endif
 
 namespace velmora {
 
@@ -30,9 +27,9 @@ std::string ChooserStart(const std::string& remembered, const std::string& fallb
 
 #ifndef _WIN32
 std::string FirstExistingFolder(const std::vector<std::string>& candidates, const std::string& fallback) {
-  std::error_code error;
+  const FinderDisk disk;
   for (const std::string& candidate : candidates)
-    if (std::filesystem::is_directory(candidate, error)) return candidate;
+    if (disk.IsFolder(candidate)) return candidate;
   return fallback;
 }
 

@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "app/install_search.h"
+#include "finder/install_search.h"
 #include "platform/testing/temp_game.h"
 
 namespace velmora {
@@ -68,8 +68,8 @@ TEST_F(InstallSearchTest, FindsTheGameThatAppPathsUninstallEntriesGogAndSteamsLi
   Game("steam/steamapps/common/Dromvik");
   Game("library2/steamapps/common/Dromvik");
 
-  FolderReader reader;
-  const std::vector<FoundInstall> found = FindInstalls(KnownInstallPlaces({}, {}, reader), reader);
+  FinderDisk disk;
+  const std::vector<FoundInstall> found = FindInstalls(KnownInstallPlaces({}, {}, disk), disk);
   std::vector<std::wstring> folders;
   for (const FoundInstall& install : found)
     folders.push_back(fs::relative(install.folder, temp_.root()).make_preferred().wstring());
