@@ -154,6 +154,9 @@ Measure RunCopier(const fs::path& work, bool flush_each_file = false, bool with_
 
 // The child's side of RunCopier.
 int CopyAsChild(char** argv) {
+  // As the program does at its start: a desktop's soft limit of 1,024 open
+  // files would otherwise cut the copier's batches short.
+  RaiseOpenFileLimit();
   CurrentPosixFileCalls().flush_each_file = std::string(argv[3]) == "1";
   fs::current_path(argv[2]);
   const GameFolder game = GameFolder::Current();

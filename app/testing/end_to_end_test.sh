@@ -542,8 +542,9 @@ found_round() {
   wait_until 30 'xdotool search --onlyvisible --name "^Choose the game folder" >/dev/null' || fail "no folder chooser appeared"
   xdotool key Return
   find_window
-  check 'grep -qF "$home/.local/share/Steam/steamapps/common/game" "$XDG_CONFIG_HOME/velmora/velmora.conf"' \
-    "the chooser did not open at the install found first"
+  # ~/.wine holds one game: it is looked in before Steam's library.
+  check 'grep -qF "$home/.wine/drive_c/Program Files (x86)/game" "$XDG_CONFIG_HOME/velmora/velmora.conf"' \
+    "the chooser did not open at the install found first: $(cat "$XDG_CONFIG_HOME/velmora/velmora.conf")"
   click_until_ended $close
   rm -rf "$home"
   echo "PASS: started from the menu with nothing remembered, the chooser opened at the install it found"

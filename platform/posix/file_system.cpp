@@ -231,12 +231,23 @@ class PosixFileSystem : public FileSystem {
     sweep_.SweepOnce(into.path, into.fd->get(), index);
     const std::optional<std::string> existing = index.Find(source.back());
     if (existing && replace == Replace::kNo) {
-      // A copy this command made may still wait for its name: the index
-      // knows it as a file.
-      struct stat there;
-      const bool file = fstatat(into.fd->get(), existing->c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0
-                            ? S_ISREG(there.st_mode)
-                            : index.TypeOf(*existing) == DT_REG;
+      // The folder's listing says what the name is (and a copy this command
+      // made, which may still wait for its name, is known as a file): only
+      // a kind the listing could not tell is asked of the disk. Either way
+      // the entry is left alone.
+      bool file = false;
+      switch (index.TypeOf(*existing)) {
+        case DT_REG:
+          file = true;
+          break;
+        case DT_UNKNOWN: {
+          struct stat there;
+          file = fstatat(into.fd->get(), existing->c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(there.st_mode);
+          break;
+        }
+        default:  // a folder, a link, a device: the name is taken
+          break;
+      }
       cause = file ? Cause::kAlreadyThere : Cause::kNameTaken;
       return Status("linkat", EEXIST);
     }
