@@ -9,23 +9,30 @@
 
 namespace velmora {
 
-std::uint64_t PlanBytes(const GameFolder& game, const PlanLists& plan, const std::atomic<bool>* stop) {
-  std::uint64_t bytes = 0;
+PlanSize SizeOfPlan(const GameFolder& game, const PlanLists& plan, const std::atomic<bool>* stop) {
+  PlanSize size;
   for (std::size_t j = 0; j < plan.dirs.ListCount(); ++j) {
-    if (stop && stop->load(std::memory_order_relaxed)) return bytes;
+    if (stop && stop->load(std::memory_order_relaxed)) return size;
     const std::optional<GamePath> source = game.Parse(plan.dirs.List(j));
     const std::optional<GamePath> target = game.Parse(plan.dirs2.List(j));
     if (!source || !target || IsPitsPair(*source, *target)) continue;
     // As the file listing takes them: no hidden file, nothing the plan leaves out.
-    bytes += SumOfFileSizes(game, *source, false, [&](std::string_view name, bool hidden) {
-      return !hidden && !IsLeftOut(name, plan.not_copy);
+    size.bytes += SumOfFileSizes(game, *source, false, [&](std::string_view name, bool hidden) {
+      const bool taken = !hidden && !IsLeftOut(name, plan.not_copy);
+      size.files += taken;
+      return taken;
     });
   }
-  return bytes + SumOfFileSizes(game, *SplitRelative(kPitsSource), true, [](std::string_view, bool) { return true; });
+  size.bytes += SumOfFileSizes(game, *SplitRelative(kPitsSource), true, [&](std::string_view, bool) {
+    ++size.files;
+    return true;
+  });
+  return size;
 }
 
 std::uint64_t CopyProgress::Done(std::uint64_t already, std::uint64_t written, std::uint64_t named,
                                  std::uint64_t total) {
+  // `already` may be a little off, valued at the average size.
   const std::uint64_t done = already + written / 2 + named / 2;
   return total == 0 ? 0 : std::min(done, total - 1);
 }
@@ -54,13 +61,15 @@ bool CopyProgress::Wait(std::chrono::milliseconds time) {
 
 void CopyProgress::Tell(const GameFolder& game, const PlanLists& plan) {
   if (!Wait(kSumAfter)) return;
-  const std::uint64_t total = PlanBytes(game, plan, &stop_);
+  const PlanSize size = SizeOfPlan(game, plan, &stop_);
+  const std::uint64_t total = size.bytes;
   if (total == 0 || stop_.load(std::memory_order_relaxed)) return;
   total_.store(total, std::memory_order_release);
+  const std::uint64_t average = size.files ? total / size.files : 0;
   do {
     const std::uint64_t written = counters_ ? counters_->written.load(std::memory_order_relaxed) : 0;
     const std::uint64_t named = counters_ ? counters_->named.load(std::memory_order_relaxed) : 0;
-    progress_.Report(Done(already_.load(std::memory_order_relaxed), written, named, total), total);
+    progress_.Report(Done(already_files_.load(std::memory_order_relaxed) * average, written, named, total), total);
   } while (Wait(kBetweenFigures));
 }
 

@@ -30,8 +30,10 @@ class CopyProgress {
   CopyProgress(const CopyProgress&) = delete;
   CopyProgress& operator=(const CopyProgress&) = delete;
 
-  // A file of `bytes` that was there already, passed by the copy.
-  void AlreadyThere(std::uint64_t bytes) { already_.fetch_add(bytes, std::memory_order_relaxed); }
+  // A file that was there already, passed by the copy: valued at the plan's
+  // average file size, so that a repeated run, which passes nearly every
+  // file, asks the disk nothing for its progress.
+  void AlreadyThere() { already_files_.fetch_add(1, std::memory_order_relaxed); }
   // Every copy has its name: tells the whole, and stops telling.
   void Finish();
 
@@ -47,7 +49,7 @@ class CopyProgress {
 
   const CopyCounters* const counters_;
   Progress& progress_;
-  std::atomic<std::uint64_t> already_{0};
+  std::atomic<std::uint64_t> already_files_{0};
   std::atomic<std::uint64_t> total_{0};  // 0 until summed
   std::mutex mutex_;
   std::condition_variable stopped_;
@@ -55,8 +57,14 @@ class CopyProgress {
   std::thread thread_;
 };
 
-// The bytes of the files `plan` copies: those of each pair's source folder
-// that the plan does not leave out, and the whole pits tree.
-std::uint64_t PlanBytes(const GameFolder& game, const PlanLists& plan, const std::atomic<bool>* stop = nullptr);
+// The files `plan` copies, their bytes and their count: those of each
+// pair's source folder that the plan does not leave out, and the whole pits
+// tree.
+struct PlanSize {
+  std::uint64_t bytes = 0;
+  std::uint64_t files = 0;
+};
+PlanSize SizeOfPlan(const GameFolder& game, const PlanLists& plan, const std::atomic<bool>* stop = nullptr);
+inline std::uint64_t PlanBytes(const GameFolder& game, const PlanLists& plan) { return SizeOfPlan(game, plan).bytes; }
 
 }  // namespace velmora

@@ -223,7 +223,7 @@ CopyOutcome CopySeasonFiles(const GameFolder& game, FileSystem& fs, const CopyLi
   VisitPlan(game, fs, plan, lists.file1,
             {[&](const GamePath& file, const GamePath& to, Replace replace) {
                const FileResult result = fs.CopyFile(file, to, replace);
-               if (tracked && result.cause == Cause::kAlreadyThere) tracked->AlreadyThere(fs.FileSize(file).value_or(0));
+               if (tracked && result.cause == Cause::kAlreadyThere) tracked->AlreadyThere();
                count.Met(file, to, replace, result);
                return true;
              },

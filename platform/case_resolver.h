@@ -28,6 +28,15 @@ class CaseResolver {
     std::optional<std::string> Find(std::string_view name) const;
     // Every name with its kind, in byte order; valid while nothing is added.
     std::vector<std::pair<std::string_view, unsigned char>> Sorted() const;
+    // Hands every name with its kind to `take`, in no order: for a look at
+    // each name that needs no order, without sorting them all.
+    template <typename Take>
+    void ForEach(Take take) const {
+      for (const auto& [upper, spellings] : by_upper_name_) {
+        take(std::string_view(spellings.first.name), spellings.first.type);
+        for (const Named& other : spellings.others) take(std::string_view(other.name), other.type);
+      }
+    }
     // The kind of a name present exactly so.
     unsigned char TypeOf(std::string_view name) const;
 

@@ -24,6 +24,8 @@ bool LockWhole(int fd, short type) {
   return fcntl(fd, F_OFD_SETLK, &lock) == 0;
 }
 
+constexpr std::string_view kTemporaryPrefix = ".velmora-";
+
 bool IsTemporaryName(const std::string& name) {
   unsigned pid = 0;
   int end = 0;
@@ -113,10 +115,14 @@ UniqueFd KeepLocked(int written, int folder, const std::string& name) {
 
 void TemporarySweep::SweepOnce(const std::string& folder, int fd, const CaseResolver::FolderIndex& index) {
   if (!swept_.insert(folder).second) return;
-  for (const auto& [name, type] : index.Sorted()) {
-    const std::string owned(name);
-    if (type == DT_DIR && IsTemporaryName(owned)) SweepTemporariesFolder(fd, owned);
-    else if (IsLeftoverTemporary(fd, owned)) unlinkat(fd, owned.c_str(), 0);
+  // Only names of ours are looked at; in a folder of thousands, few or none.
+  std::vector<std::pair<std::string, unsigned char>> ours;
+  index.ForEach([&](std::string_view name, unsigned char type) {
+    if (name.starts_with(kTemporaryPrefix)) ours.emplace_back(name, type);
+  });
+  for (const auto& [name, type] : ours) {
+    if (type == DT_DIR && IsTemporaryName(name)) SweepTemporariesFolder(fd, name);
+    else if (IsLeftoverTemporary(fd, name)) unlinkat(fd, name.c_str(), 0);
   }
 }
 

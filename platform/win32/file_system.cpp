@@ -28,6 +28,7 @@
 #include "platform/win32/calls.h"
 #include "platform/win32/copy_writer.h"
 #include "platform/win32/durable_batch.h"
+#include "platform/win32/exact_copy.h"
 #include "platform/win32/handle.h"
 #include "platform/win32/holds.h"
 #include "platform/win32/source_files.h"
@@ -123,6 +124,9 @@ class Win32FileSystem : public FileSystem {
     if (!GetFileInformationByHandleEx(copy.in.get(), FileBasicInfo, &copy.info, sizeof copy.info) ||
         (copy.info.FileAttributes & FILE_ATTRIBUTE_DIRECTORY))
       return Cause::kUnreadable;
+    // Replacing a file with its own exact copy would change nothing on the
+    // disk but cost a new file and a flush; a repeated run meets many such.
+    if (existing != INVALID_FILE_ATTRIBUTES && IsExactCopy(copy.in.get(), copy.info, target)) return Cause::kNone;
     DWORD error = ERROR_SUCCESS;
     copy.to.temporaries = temporary_folders_.In(folder, *held, folders_.WriteRoot(),
                                                 folders_.NamesBelow(folders_.WriteRoot(), target_folder), error);

@@ -261,6 +261,50 @@ TEST(Win32FileSystemTest, ThePitsCopyReplacesReadOnlyPitFilesButQorvaneIniReadOn
   EXPECT_EQ(temp.Read("Qorvane.ini"), "the user's own");
 }
 
+// A repeated pits copy leaves every exact copy as it is, with no new file
+// and no flush; a file that differs in its bytes, its time or its
+// read-only mark is copied again.
+TEST(Win32FileSystemTest, ARepeatedPitsCopyWritesNoFileThatIsAlreadyAnExactCopy) {
+  TempGame temp;
+  for (const char* name : {"ORDER.PIT", "lane.txt", "crews/crew1.mas", "empty.dat"})
+    temp.Write(std::string("season02/tracks/pits/") + name, std::string(name) == "empty.dat" ? "" : std::string(70000, name[0]));
+  temp.MakeFolder("ZENTOSEASON/tracks");
+  testing::Injected<Win32Calls> injected(CurrentWin32Calls());
+  static std::atomic<int> named{0};
+  injected.calls().rename_file = [](HANDLE file, HANDLE folder, const wchar_t* name, BOOL replace) {
+    ++named;
+    return RenameIntoFolder(file, folder, name, replace);
+  };
+  const auto copy_pits = [&] {
+    named = 0;
+    auto file_system = OpenFileSystem(temp.game());
+    CopyFolderReplacing(*file_system, {"season02", "tracks", "pits"}, {"ZENTOSEASON", "tracks", "Pits"});
+    EXPECT_TRUE(file_system->Settle().empty());
+    return named.load();
+  };
+  EXPECT_EQ(copy_pits(), 4);
+  EXPECT_EQ(copy_pits(), 0) << "exact copies written again";
+  // Same size and time, one byte changed in the copy: copied again.
+  std::string changed(70000, 'l');
+  changed[69999] = 'x';
+  const std::wstring copy = temp.At("ZENTOSEASON/tracks/Pits/lane.txt").wstring();
+  FILETIME time;
+  {
+    const HANDLE source = CreateFileW(temp.At("season02/tracks/pits/lane.txt").c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                      nullptr, OPEN_EXISTING, 0, nullptr);
+    GetFileTime(source, nullptr, nullptr, &time);
+    CloseHandle(source);
+  }
+  temp.Write("ZENTOSEASON/tracks/Pits/lane.txt", changed);
+  const HANDLE target = CreateFileW(copy.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  SetFileTime(target, nullptr, nullptr, &time);
+  CloseHandle(target);
+  SetFileAttributesW(temp.At("ZENTOSEASON/tracks/Pits/ORDER.PIT").c_str(), FILE_ATTRIBUTE_READONLY);
+  EXPECT_EQ(copy_pits(), 2);
+  EXPECT_EQ(temp.Read("ZENTOSEASON/tracks/Pits/lane.txt"), std::string(70000, 'l'));
+  EXPECT_EQ(GetFileAttributesW(temp.At("ZENTOSEASON/tracks/Pits/ORDER.PIT").c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
+}
+
 TEST(Win32FileSystemTest, NamesEndingInADotOrABlankAreLeftOutAtEveryLength) {
   TempGame temp;
   temp.Write("season02/tracks/Monaco/plain.gdb", "x");
