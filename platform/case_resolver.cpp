@@ -26,60 +26,64 @@ std::string_view Upper(std::string_view name) {
 
 }  // namespace
 
+void CaseResolver::FolderIndex::AddRead(std::string_view name, unsigned char type) {
+  read_.push_back({std::uint32_t(names_.size()), std::uint32_t(name.size()), type});
+  names_.append(name);
+}
+
+void CaseResolver::FolderIndex::Listed() {
+  std::sort(read_.begin(), read_.end(), [this](const Slot& a, const Slot& b) { return NameOf(a) < NameOf(b); });
+  names_.shrink_to_fit();
+  read_.shrink_to_fit();
+}
+
+const CaseResolver::FolderIndex::Slot* CaseResolver::FolderIndex::ReadSlot(std::string_view name) const {
+  const auto at = std::lower_bound(read_.begin(), read_.end(), name,
+                                   [this](const Slot& slot, std::string_view wanted) { return NameOf(slot) < wanted; });
+  return at != read_.end() && NameOf(*at) == name ? &*at : nullptr;
+}
+
+void CaseResolver::FolderIndex::AddUpper(std::string_view name) const {
+  const auto [same, fresh] = by_upper_name_->try_emplace(std::string(Upper(name)), name);
+  if (!fresh && name < same->second) same->second = std::string(name);
+}
+
+void CaseResolver::FolderIndex::MakeUpper() const {
+  if (by_upper_name_) return;
+  by_upper_name_.emplace();
+  by_upper_name_->reserve(read_.size() + added_.size());
+  ForEach([this](std::string_view name, unsigned char) { AddUpper(name); });
+}
+
 void CaseResolver::FolderIndex::Add(std::string name, unsigned char type) {
-  const auto [same, fresh] = by_upper_name_.try_emplace(std::string(Upper(name)));
-  Spellings& spellings = same->second;
-  if (fresh) {
-    spellings.first = {std::move(name), type};
+  if (const Slot* read = ReadSlot(name)) {
+    const_cast<Slot*>(read)->type = type;
     return;
   }
-  if (spellings.first.name == name) {
-    spellings.first.type = type;
-    return;
-  }
-  auto& others = spellings.others;
-  const auto at = std::lower_bound(others.begin(), others.end(), name,
-                                   [](const Named& a, const std::string& b) { return a.name < b; });
-  if (at != others.end() && at->name == name) {
-    at->type = type;
-  } else if (name < spellings.first.name) {
-    // The first in byte order stays first; the one it was precedes all others.
-    others.insert(others.begin(), std::exchange(spellings.first, Named{std::move(name), type}));
-  } else {
-    others.insert(at, Named{std::move(name), type});
-  }
-}
-
-const CaseResolver::FolderIndex::Spellings* CaseResolver::FolderIndex::SpellingsOf(std::string_view name) const {
-  const auto same = by_upper_name_.find(Upper(name));
-  return same == by_upper_name_.end() ? nullptr : &same->second;
-}
-
-const CaseResolver::FolderIndex::Named* CaseResolver::FolderIndex::Spellings::Exact(std::string_view name) const {
-  if (first.name == name) return &first;
-  for (const Named& other : others)
-    if (other.name == name) return &other;
-  return nullptr;
+  if (by_upper_name_) AddUpper(name);
+  added_.insert_or_assign(std::move(name), type);
 }
 
 std::optional<std::string> CaseResolver::FolderIndex::Find(std::string_view name) const {
-  const Spellings* spellings = SpellingsOf(name);
-  if (!spellings) return std::nullopt;
-  const Named* exact = spellings->Exact(name);
-  return exact ? exact->name : spellings->first.name;
+  if (ReadSlot(name) || added_.find(name) != added_.end()) return std::string(name);
+  MakeUpper();
+  const auto same = by_upper_name_->find(Upper(name));
+  if (same == by_upper_name_->end()) return std::nullopt;
+  return same->second;
 }
 
 unsigned char CaseResolver::FolderIndex::TypeOf(std::string_view name) const {
-  return SpellingsOf(name)->Exact(name)->type;
+  if (const Slot* read = ReadSlot(name)) return read->type;
+  const auto added = added_.find(name);
+  return added == added_.end() ? static_cast<unsigned char>(DT_UNKNOWN) : added->second;
 }
 
 std::vector<std::pair<std::string_view, unsigned char>> CaseResolver::FolderIndex::Sorted() const {
   std::vector<std::pair<std::string_view, unsigned char>> sorted;
-  sorted.reserve(by_upper_name_.size());
-  for (const auto& [upper, spellings] : by_upper_name_) {
-    sorted.emplace_back(spellings.first.name, spellings.first.type);
-    for (const Named& other : spellings.others) sorted.emplace_back(other.name, other.type);
-  }
+  sorted.reserve(read_.size() + added_.size());
+  for (const Slot& slot : read_) sorted.emplace_back(NameOf(slot), slot.type);
+  if (added_.empty()) return sorted;  // read in byte order already
+  for (const auto& [name, type] : added_) sorted.emplace_back(name, type);
   std::sort(sorted.begin(), sorted.end());
   return sorted;
 }
@@ -148,8 +152,9 @@ Result<CaseResolver::FolderIndex*> CaseResolver::Index(const std::string& folder
   FolderIndex& index = read.index.emplace();
   while (const dirent* entry = readdir(dir.get())) {
     const std::string_view name = entry->d_name;
-    if (name != "." && name != "..") index.Add(std::string(name), entry->d_type);
+    if (name != "." && name != "..") index.AddRead(name, entry->d_type);
   }
+  index.Listed();
   return &index;
 }
 

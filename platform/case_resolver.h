@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -19,8 +20,15 @@ namespace velmora {
 class CaseResolver {
  public:
   // What one read of a folder found: names with their kind (a dirent d_type).
+  // The names read are kept packed in one buffer, sorted once, and looked up
+  // exactly by bisection; the index that finds a name in another letter case
+  // is made only when an exact look-up first misses, since a repeated run
+  // finds nearly every name as it is.
   class FolderIndex {
    public:
+    // A name read from the folder; Listed() once all are in.
+    void AddRead(std::string_view name, unsigned char type);
+    void Listed();
     // Also records a name this command created in the folder.
     void Add(std::string name, unsigned char type);
     // The exact name if present; otherwise the first name in byte order that
@@ -32,34 +40,36 @@ class CaseResolver {
     // each name that needs no order, without sorting them all.
     template <typename Take>
     void ForEach(Take take) const {
-      for (const auto& [upper, spellings] : by_upper_name_) {
-        take(std::string_view(spellings.first.name), spellings.first.type);
-        for (const Named& other : spellings.others) take(std::string_view(other.name), other.type);
-      }
+      for (const Slot& slot : read_) take(NameOf(slot), slot.type);
+      for (const auto& [name, type] : added_) take(std::string_view(name), type);
     }
     // The kind of a name present exactly so.
     unsigned char TypeOf(std::string_view name) const;
 
    private:
+    struct Slot {
+      std::uint32_t offset;
+      std::uint32_t length;
+      unsigned char type;
+    };
+    std::string_view NameOf(const Slot& slot) const { return std::string_view(names_).substr(slot.offset, slot.length); }
+    // The slot of a name read exactly so, or null.
+    const Slot* ReadSlot(std::string_view name) const;
+    // Notes a name under its uppercase form, where that index is made.
+    void AddUpper(std::string_view name) const;
+    void MakeUpper() const;
+
     // Looked up by std::string_view as well, without making a string.
     struct Hash {
       using is_transparent = void;
       std::size_t operator()(std::string_view text) const { return std::hash<std::string_view>{}(text); }
     };
-    struct Named {
-      std::string name;
-      unsigned char type;
-    };
-    // The names that share one uppercase form, in byte order; nearly always
-    // just one, kept in the table's own entry.
-    struct Spellings {
-      Named first;
-      std::vector<Named> others;
-      const Named* Exact(std::string_view name) const;
-    };
-    const Spellings* SpellingsOf(std::string_view name) const;
-    // Every name, by its uppercase form: one lookup finds a name in any case.
-    std::unordered_map<std::string, Spellings, Hash, std::equal_to<>> by_upper_name_;
+    std::string names_;         // the names read, one after another
+    std::vector<Slot> read_;    // in byte order of their names, once listed
+    std::unordered_map<std::string, unsigned char, Hash, std::equal_to<>> added_;  // created since
+    // Every name's uppercase form to its first spelling in byte order; made
+    // on the first look-up that misses.
+    mutable std::optional<std::unordered_map<std::string, std::string, Hash, std::equal_to<>>> by_upper_name_;
   };
 
   struct Resolved {

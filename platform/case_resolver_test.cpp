@@ -69,5 +69,30 @@ TEST(CaseResolverTest, ReadsEachFolderOnceAndRemembersWhatItCreates) {
   EXPECT_TRUE(resolver.Resolve({"tracks", "TWO"}).exists);
 }
 
+// Names read and names created since are one index: found exactly, in
+// another case (whether created before or after the first such look-up),
+// the first in byte order among spellings, and listed in byte order.
+TEST(CaseResolverTest, NamesCreatedAndNamesReadAreFoundAlikeBeforeAndAfterACaseLookUp) {
+  TempGame temp;
+  temp.Write("tracks/b.dat", "");
+  temp.Write("tracks/d.dat", "");
+  CaseResolver resolver(temp.root().string());
+  CaseResolver::FolderIndex& index = **resolver.Index(temp.At("tracks").string());
+  index.Add("c.dat", DT_REG);
+  EXPECT_EQ(index.Find("c.dat"), "c.dat");
+  EXPECT_EQ(index.Find("C.DAT"), "c.dat") << "created before the first look-up in another case";
+  index.Add("a.dat", DT_REG);
+  EXPECT_EQ(index.Find("A.Dat"), "a.dat") << "created after it";
+  index.Add("B.dat", DT_REG);  // before "b.dat" in byte order
+  EXPECT_EQ(index.Find("b.DAT"), "B.dat");
+  EXPECT_EQ(index.Find("b.dat"), "b.dat") << "the exact name wins";
+  index.Add("d.dat", DT_DIR);
+  EXPECT_EQ(index.TypeOf("d.dat"), DT_DIR);
+  EXPECT_EQ(index.Find("e.dat"), std::nullopt);
+  std::vector<std::string> names;
+  for (const auto& [name, type] : index.Sorted()) names.emplace_back(name);
+  EXPECT_EQ(names, (std::vector<std::string>{"B.dat", "a.dat", "b.dat", "c.dat", "d.dat"}));
+}
+
 }  // namespace
 }  // namespace velmora
