@@ -30,6 +30,7 @@ class InstallSearchTest : public ::testing::Test {
     RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Dromvik.exe");
     RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Dromvik test");
     RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Other test");
+    RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Comma test");
     RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Valve\\Steam");
     HKEY gog;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\GOG.com", 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY, &gog) == 0) {
@@ -52,6 +53,9 @@ TEST_F(InstallSearchTest, FindsTheGameThatAppPathsUninstallEntriesGogAndSteamsLi
             Game("apppaths") + L"\\Dromvik.exe");
   SetString(HKEY_CURRENT_USER, uninstall + L"Dromvik test", L"InstallLocation", Game("installed") + L"\\");
   SetString(HKEY_CURRENT_USER, uninstall + L"Other test", L"DisplayIcon", L"\"" + Game("icon") + L"\\DROMVIK.EXE\",0");
+  // Unquoted, without an icon's index, a comma in the folder's name: nothing is cut off.
+  SetString(HKEY_CURRENT_USER, uninstall + L"Comma test", L"DisplayIcon", Game("Dromvik, Gold") + L"\\Dromvik.exe");
+  SetString(HKEY_CURRENT_USER, uninstall + L"Comma test", L"DisplayName", L"Dromvik Gold Edition");
   SetString(HKEY_LOCAL_MACHINE, L"Software\\GOG.com\\Games\\1207658924", L"path", Game("gog"), KEY_WOW64_32KEY);
   // Steam writes its own path with "/" and a second library in the VDF's escapes.
   const std::wstring steam = temp_.At("steam").make_preferred().wstring();
@@ -73,7 +77,7 @@ TEST_F(InstallSearchTest, FindsTheGameThatAppPathsUninstallEntriesGogAndSteamsLi
   std::vector<std::wstring> folders;
   for (const FoundInstall& install : found)
     folders.push_back(fs::relative(install.folder, temp_.root()).make_preferred().wstring());
-  for (const wchar_t* expected : {L"apppaths", L"installed", L"icon", L"gog", L"steam\\steamapps\\common\\Dromvik",
+  for (const wchar_t* expected : {L"apppaths", L"installed", L"icon", L"Dromvik, Gold", L"gog", L"steam\\steamapps\\common\\Dromvik",
                                   L"library2\\steamapps\\common\\Dromvik"})
     EXPECT_NE(std::find(folders.begin(), folders.end(), expected), folders.end()) << "not found: " << fs::path(expected);
   std::string labels;
@@ -83,6 +87,7 @@ TEST_F(InstallSearchTest, FindsTheGameThatAppPathsUninstallEntriesGogAndSteamsLi
     return std::any_of(found.begin(), found.end(), [&](const FoundInstall& f) { return f.label == label; });
   };
   EXPECT_TRUE(named("gog (GOG)"));
+  EXPECT_TRUE(named("Dromvik Gold Edition (installed)")) << "named as the installer names it";
   EXPECT_TRUE(named("installed (installed)"));
   EXPECT_TRUE(named("Dromvik (Steam)"));
   EXPECT_TRUE(named("Dromvik (Steam) in " + (temp_.root() / "library2" / "steamapps" / "common").make_preferred().string()) ||
