@@ -575,10 +575,11 @@ STARTER
   touch "$work/share/wine/wine.inf"
   starts="$work/starts.log" release="$work/release"
   game_at() { mkdir -p "$1"; printf 'MZ' >"$1/Dromvik.exe"; printf '[Game Options]\r\n' >"$1/Config.ini"; }
-  # Starts the program in FOLDER (by that path, as a shell's cd leaves it).
+  # Starts the program in FOLDER (by that path, as a shell's cd leaves it),
+  # without a WINEPREFIX of the player's, which would stand over any manager's.
   start_in() {  # FOLDER [FAIL]
     : >"$starts" && : >"$said" && rm -f "$release"
-    (cd "$1" && HOME="$home" PATH="$bin:$PATH" STARTS="$starts" RELEASE="$release" FAIL="${2:-}" exec "$program") 2>>"$said" &
+    (cd "$1" && HOME="$home" PATH="$bin:$PATH" STARTS="$starts" RELEASE="$release" FAIL="${2:-}" exec env -u WINEPREFIX "$program") 2>>"$said" &
     pid=$!
     find_window
   }
@@ -649,7 +650,7 @@ STARTER
   expect_start "$bin/wine" "$linked" "Dromvik.exe -config=Qorvane.INI"
   wait_for_end 60 0
   : >"$starts" && rm -f "$release"
-  (cd "$home" && HOME="$home" PATH="$bin:$PATH" STARTS="$starts" RELEASE="$release" exec "$program") 2>>"$said" &
+  (cd "$home" && HOME="$home" PATH="$bin:$PATH" STARTS="$starts" RELEASE="$release" exec env -u WINEPREFIX "$program") 2>>"$said" &
   pid=$!
   wait_until 30 'xdotool search --onlyvisible --name "^Choose the game folder" >/dev/null' || fail "no folder chooser appeared"
   xdotool key Return
