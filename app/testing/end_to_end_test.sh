@@ -559,12 +559,16 @@ found_round() {
 managers_round() {
   local home="$work/managers-home" bin="$work/managers-bin"
   said="$work/said.log"
+  # A stand-in left waiting by a failed step must not outlive the test:
+  # it would take a later run's release, and hold the test's output open.
+  on_exit+=("pkill -f '$work/managers-' 2>/dev/null")
   rm -rf "$home" "$bin"
   mkdir -p "$bin" "$work/share/wine"
   cat >"$work/starter" <<'STARTER'
 #!/bin/sh
 printf '%s|%s|%s\n' "$0" "$WINEPREFIX" "$*" >>"$STARTS"
-while [ ! -e "$RELEASE" ]; do sleep 0.05; done
+i=0
+while [ ! -e "$RELEASE" ] && [ $i -lt 1200 ]; do sleep 0.05; i=$((i + 1)); done
 rm -f "$RELEASE"
 if [ -n "$FAIL" ]; then echo "$FAIL" >&2; exit 1; fi
 STARTER
