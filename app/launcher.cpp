@@ -55,12 +55,6 @@ std::optional<fs::path> WinePrefixAlong(const fs::path& folder) {
   return std::nullopt;
 }
 
-bool SameFolder(const std::string& a, const std::string& b) {
-  struct stat sa, sb;
-  return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
-         sa.st_ino == sb.st_ino;
-}
-
 // The paths the game folder goes by: its resolved path, and the path the
 // user went by ($PWD, when it names the game folder).
 std::vector<fs::path> PathsOf(const GameFolder& game) {
@@ -118,23 +112,6 @@ bool IsBottle(const fs::path& prefix) {
          prefix.string().find("/.var/app/" + std::string(kBottlesFlatpak) + "/") != std::string::npos;
 }
 
-// The bottle's name, as its bottle.yml gives it ("Name: ..."), else its folder's.
-std::string BottleName(const fs::path& prefix) {
-  FinderDisk disk;
-  const std::string yml(disk.Read((prefix / "bottle.yml").string()));
-  for (std::size_t at = 0; at < yml.size();) {
-    const std::size_t end = std::min(yml.find('\n', at), yml.size());
-    const std::string_view line = std::string_view(yml).substr(at, end - at);
-    at = end + 1;
-    if (!line.starts_with("Name:")) continue;
-    std::string name(line.substr(5));
-    name.erase(0, name.find_first_not_of(" \t\"'"));
-    while (!name.empty() && std::string_view(" \t\r\"'").find(name.back()) != std::string_view::npos) name.pop_back();
-    if (!name.empty()) return name;
-  }
-  return prefix.filename().string();
-}
-
 // Bottles' command line, which runs a program inside a bottle with the
 // bottle's own runner: installed, or inside Bottles' flatpak.
 std::optional<std::vector<std::string>> BottlesCommand() {
@@ -186,14 +163,15 @@ Result GameStart(const GameFolder& game, ProgramStart& start, LaunchOutcome& tol
     return Result::kStarted;
   }
   const std::string exe = fs::path(*program).filename().string();
+  const std::optional<std::string> wine = FindWine();
   // A prefix named by the player is theirs to choose.
   const bool prefix_set = std::getenv("WINEPREFIX") && *std::getenv("WINEPREFIX");
   if (!prefix_set) {
+    FinderDisk disk;
     const std::vector<fs::path> paths = PathsOf(game);
     for (const fs::path& path : paths) {
       if (!InSteamLibrary(path)) continue;
       // Steam starts its own games, with Proton and the game's prefix.
-      FinderDisk disk;
       const std::optional<SteamApp> app = SteamAppOf(path.string(), disk);
       const std::optional<std::string> id = app ? std::optional<std::string>(app->id) : std::nullopt;
       std::optional<std::vector<std::string>> steam = id ? SteamCommand() : std::nullopt;
@@ -203,15 +181,13 @@ Result GameStart(const GameFolder& game, ProgramStart& start, LaunchOutcome& tol
       start.arguments.insert(start.arguments.end(), {"-applaunch", *id, kGameArgument});
       return Result::kStarted;
     }
-    std::optional<fs::path> prefix = WinePrefixOf(paths);
+    const std::optional<fs::path> prefix = WinePrefixOf(paths);
     // Heroic and Lutris run each game with a wine and a prefix of their own.
     const char* home = std::getenv("HOME");
-    const std::optional<std::string> system_wine = FindWine();
     std::vector<std::string> path_texts;
     for (const fs::path& path : paths) path_texts.push_back(path.string());
-    FinderDisk disk;
     const std::optional<ManagedWine> managed =
-        home ? ManagedWineOf(path_texts, prefix ? prefix->string() : "", home, system_wine.value_or(""), disk)
+        home ? ManagedWineOf(path_texts, prefix ? prefix->string() : "", home, wine.value_or(""), disk)
              : std::nullopt;
     if (managed) {
       told.manager = managed->manager;
@@ -245,14 +221,13 @@ Result GameStart(const GameFolder& game, ProgramStart& start, LaunchOutcome& tol
         tried = "Bottles' command line (" + JoinWords(*bottles) + ")";
         start.arguments = std::move(*bottles);
         start.arguments.insert(start.arguments.end(),
-                               {"run", "-b", BottleName(*prefix), "-e", *program, "--args", kGameArgument});
+                               {"run", "-b", BottleName(prefix->string(), disk), "-e", *program, "--args", kGameArgument});
         return Result::kStarted;
       }
       if (IsOtherUsers(*prefix)) return Result::kForeignPrefix;
       start.extra_environment.push_back("WINEPREFIX=" + prefix->string());
     }
   }
-  const std::optional<std::string> wine = FindWine();
   if (!wine) return Result::kNoWine;
   start.arguments = {*wine, exe, kGameArgument};
   const char* named = std::getenv("WINE");
@@ -278,7 +253,7 @@ LaunchOutcome::Result GameStart(const GameFolder& game, ProgramStart& start, Lau
 #ifndef _WIN32
 std::string GameFolderAsReached(const GameFolder& game) {
   const char* pwd = std::getenv("PWD");
-  if (pwd && *pwd == '/' && SameFolder(pwd, game.Root())) return fs::path(pwd).lexically_normal().string();
+  if (pwd && *pwd == '/' && FinderDisk().SameFile(pwd, game.Root())) return fs::path(pwd).lexically_normal().string();
   return game.Root();
 }
 #endif

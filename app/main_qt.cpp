@@ -35,11 +35,6 @@ bool EnterGameFolder(const std::string& folder) {
   return true;
 }
 
-bool SameFolder(const std::string& a, const std::string& b) {
-  std::error_code error;
-  return !a.empty() && !b.empty() && std::filesystem::equivalent(a, b, error);
-}
-
 // The folder the program itself lies in.
 std::string ProgramFolder() {
   std::error_code error;
@@ -124,7 +119,7 @@ int main(int argc, char** argv) {
   const std::string reached = velmora::GameFolderAsReached(game);
   const char* named_prefix = std::getenv("WINEPREFIX");
   if ((!named_prefix || !*named_prefix) && !velmora::RememberedWinePrefix().empty() &&
-      SameFolder(velmora::RememberedGameFolder(), reached))
+      velmora::FinderDisk().SameFile(velmora::RememberedGameFolder(), reached))
     setenv("WINEPREFIX", velmora::RememberedWinePrefix().c_str(), 1);
   // Confirmed: the next start outside a game folder opens the chooser here,
   // by the path the player went by.

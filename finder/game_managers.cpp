@@ -187,6 +187,11 @@ std::vector<ManagedGame> LutrisGames(const std::string& home, FinderDisk& disk) 
   return found;
 }
 
+std::string BottleName(const std::string& prefix, FinderDisk& disk) {
+  const std::string name = YamlString(ReadYaml(disk.Read(JoinPath(prefix, "bottle.yml"))), {"Name"});
+  return name.empty() ? NameOf(prefix) : name;
+}
+
 std::optional<ManagedWine> ManagedWineOf(const std::vector<std::string>& game_paths, const std::string& prefix,
                                          const std::string& home, const std::string& system_wine, FinderDisk& disk) {
   const auto ours = [&](const ManagedGame& game) {
@@ -235,7 +240,7 @@ bool WineKeepsPrefix(const std::string& prefix, const std::string& wine, FinderD
   // Wine compares the stamp with the time of its own wine.inf, in the data
   // folder beside its bin folder.
   const std::unique_ptr<char, decltype(&free)> resolved(realpath(wine.c_str(), nullptr), &free);
-  for (const std::string program : {wine, std::string(resolved ? resolved.get() : "")}) {
+  for (const std::string& program : {wine, std::string(resolved ? resolved.get() : "")}) {
     if (program.empty()) continue;
     struct stat st;
     const std::string inf = JoinPath(ParentOf(ParentOf(program)), "share/wine/wine.inf");

@@ -16,20 +16,24 @@ namespace velmora {
 
 // A game as its manager records it; any part may be unknown (empty).
 struct ManagedGame {
-  std::string manager;  // "Heroic", "Lutris"
-  std::string name;     // the game's name in the manager
-  std::string folder;   // where it is installed: the folder of its program
-  std::string prefix;   // the Wine prefix it runs in
-  std::string wine;     // Heroic: the wine its settings name (wineVersion.bin)
-  std::string wine_type;  // Heroic: "wine", "proton", ...
-  std::string runner;   // the wine as the manager names it ("Wine-GE-Proton8-26", "lutris-7.2-2-x86_64")
-  std::string runners_folder;  // Lutris: where its wine runners are installed
+  std::string manager = {};  // "Heroic", "Lutris"
+  std::string name = {};     // the game's name in the manager
+  std::string folder = {};   // where it is installed: the folder of its program
+  std::string prefix = {};   // the Wine prefix it runs in
+  std::string wine = {};     // Heroic: the wine its settings name (wineVersion.bin)
+  std::string wine_type = {};  // Heroic: "wine", "proton", ...
+  std::string runner = {};   // the wine as the manager names it ("Wine-GE-Proton8-26", "lutris-7.2-2-x86_64")
+  std::string runners_folder = {};  // Lutris: where its wine runners are installed
 };
 
 // The games Heroic has installed or keeps settings for, below `home`.
 std::vector<ManagedGame> HeroicGames(const std::string& home, FinderDisk& disk);
 // The games whose Lutris game file names the program (Dromvik.exe), below `home`.
 std::vector<ManagedGame> LutrisGames(const std::string& home, FinderDisk& disk);
+
+// The name Bottles gives the bottle at `prefix` (its bottle.yml's Name),
+// else its folder's.
+std::string BottleName(const std::string& prefix, FinderDisk& disk);
 
 struct ManagedWine {
   enum class Kind {

@@ -37,7 +37,7 @@ bool Refused(int error, std::string* why) {
 // within the watch, followed by the last of what it wrote.
 constexpr char kExecFailed = 'E';
 constexpr char kRunning = 'R';
-constexpr char kEndedAtOnce = 'X';
+constexpr char kEndedBadly = 'X';
 constexpr std::size_t kTail = 2048;
 
 void Tell(int ready, char what, int value, const char* text = nullptr, std::size_t length = 0) {
@@ -55,11 +55,11 @@ long MillisecondsSince(const timespec& start) {
 }
 
 // In the process between the utility and the game, for a watched start:
-// tells the utility once the game runs, then passes what the game writes to its standard error on to ours, for as long
-// as anything writes there, keeping the last of it. Should the game end
-// with a failure within `watch_ms`, says so through `ready`; at the end of
-// the watch (or at the game's success) it closes `ready`, and the utility
-// goes on. Only async-signal-safe calls: this runs in a fork of a process
+// tells the utility once the game runs, then passes what the game writes to
+// its standard error on to ours, for as long as anything writes there,
+// keeping the last of it. Should the game end with a failure within
+// `watch_ms`, says so through `ready`; at the end of the watch (or at the
+// game's success) it closes `ready`, and the utility goes on. Only async-signal-safe calls: this runs in a fork of a process
 // with threads.
 void Relay(int errors, int exec_done, pid_t game, int ready, int watch_ms) {
   struct sigaction ignore {};
@@ -109,7 +109,7 @@ void Relay(int errors, int exec_done, pid_t game, int ready, int watch_ms) {
     // Once the game has ended, what it wrote last is read for a moment more.
     if ((ended && (closed || now - ended_at >= 200)) || now >= watch_ms) {
       if (ended && !(WIFEXITED(status) && WEXITSTATUS(status) == 0))
-        Tell(ready, kEndedAtOnce, WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), tail, kept);
+        Tell(ready, kEndedBadly, WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), tail, kept);
       close(ready);
       told = true;
     }
