@@ -166,6 +166,7 @@ void LoopPits(const std::wstring& from, const std::wstring& to) {
 int RunLoop(const fs::path& game, const fs::path& season) {
   StringList not_copy;
   AddSkipNames(not_copy);
+  const LeftOutNames left_out(not_copy);
   const fs::path tracks = game / "season02" / "tracks";
   for (const auto& folder : fs::directory_iterator(tracks)) {
     if (!folder.is_directory() || folder.path().filename() == "pits") continue;
@@ -177,7 +178,7 @@ int RunLoop(const fs::path& game, const fs::path& season) {
     do {
       if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
       const std::wstring name = found.cFileName;
-      if (IsLeftOut(fs::path(name).string(), not_copy)) continue;
+      if (left_out.Has(fs::path(name).string())) continue;
       CopyFileW((from + L"\\" + name).c_str(), (to + L"\\" + name).c_str(), TRUE);
     } while (FindNextFileW(search, &found));
     FindClose(search);

@@ -39,20 +39,26 @@ std::string_view LastCharacters(std::string_view name, int count) {
 
 }  // namespace
 
-bool IsLeftOut(std::string_view name, const StringList& not_copy) {
-  // Only the last four characters are upper-cased: letter case is mapped
-  // one character at a time, and this is asked for every file.
-  const std::string upper = ToUpperName(LastCharacters(name, 4));
-  if (upper.size() >= 4 && std::string_view(upper).substr(upper.size() - 4) == ".AIW") return true;
-  // Asked for every file: between ASCII names, one of another length is
-  // passed over at once.
-  const bool ascii = IsAsciiName(name) && not_copy.AllAscii();
+LeftOutNames::LeftOutNames(const StringList& not_copy) {
   for (std::size_t m = 0; m < not_copy.ListCount(); ++m) {
-    const std::string_view item = not_copy.List(m);
-    if (ascii && item.size() != name.size()) continue;
-    if (NamesEqualIgnoringCase(item, name)) return true;
+    std::string upper = ToUpperName(not_copy.List(m));
+    lengths_.set(std::min<std::size_t>(upper.size(), 255));
+    upper_.insert(std::move(upper));
   }
-  return false;
+}
+
+bool LeftOutNames::Has(std::string_view name) const {
+  const bool ascii = IsAsciiName(name);
+  // Only the last four characters are upper-cased: letter case is mapped
+  // one character at a time.
+  const std::string_view last = LastCharacters(name, 4);
+  if (ascii ? last.size() == 4 && NamesEqualIgnoringCase(last, ".AIW") : ToUpperName(last) == ".AIW") return true;
+  // An ASCII name keeps its length upper-cased: one of a length no skip
+  // name has is passed over at once.
+  if (ascii && !lengths_.test(std::min<std::size_t>(name.size(), 255))) return false;
+  thread_local std::string upper;
+  ToUpperName(name, upper);
+  return upper_.find(std::string_view(upper)) != upper_.end();
 }
 
 bool IsPitsPair(const GamePath& source, const GamePath& target) {

@@ -1,7 +1,10 @@
 #pragma once
 
+#include <bitset>
+#include <functional>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 
 #include "platform/file_system.h"
 #include "platform/game_folder.h"
@@ -21,9 +24,24 @@ inline constexpr std::string_view kPitsTarget = "ZENTOSeason\\tracks\\Pits\\";
 // by file: each circuit's archive, map archive and video, and three pit files.
 void AddSkipNames(StringList& not_copy);
 
-// True for a file the file-by-file copy leaves out: a name whose last four
+// The names the file-by-file copy leaves out: a name whose last four
 // characters are ".AIW", or that equals a skip name, ignoring letter case.
-bool IsLeftOut(std::string_view name, const StringList& not_copy);
+// Asked for every file, so the skip names are indexed by their uppercase form.
+class LeftOutNames {
+ public:
+  explicit LeftOutNames(const StringList& not_copy);
+  bool Has(std::string_view name) const;
+
+ private:
+  struct Hash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view text) const { return std::hash<std::string_view>{}(text); }
+  };
+  std::unordered_set<std::string, Hash, std::equal_to<>> upper_;
+  std::bitset<256> lengths_;  // of the uppercase forms, in bytes; longer ones in 255
+};
+
+inline bool IsLeftOut(std::string_view name, const StringList& not_copy) { return LeftOutNames(not_copy).Has(name); }
 
 // True for the pits folder's own pair among the track folder's pairs: the
 // pits copy replaces every file it would copy, so it is left to that.

@@ -11,6 +11,7 @@ namespace velmora {
 
 PlanSize SizeOfPlan(const GameFolder& game, const PlanLists& plan, const std::atomic<bool>* stop) {
   PlanSize size;
+  const LeftOutNames left_out(plan.not_copy);
   for (std::size_t j = 0; j < plan.dirs.ListCount(); ++j) {
     if (stop && stop->load(std::memory_order_relaxed)) return size;
     const std::optional<GamePath> source = game.Parse(plan.dirs.List(j));
@@ -18,7 +19,7 @@ PlanSize SizeOfPlan(const GameFolder& game, const PlanLists& plan, const std::at
     if (!source || !target || IsPitsPair(*source, *target)) continue;
     // As the file listing takes them: no hidden file, nothing the plan leaves out.
     size.bytes += SumOfFileSizes(game, *source, false, [&](std::string_view name, bool hidden) {
-      const bool taken = !hidden && !IsLeftOut(name, plan.not_copy);
+      const bool taken = !hidden && !left_out.Has(name);
       size.files += taken;
       return taken;
     });

@@ -24,8 +24,8 @@ GamePath Below(GamePath folder, const std::string& name) {
 // The source folder is done with afterwards; the target only when no later
 // pair writes into it (`target_again`): a copy still waiting for its name
 // must be found there in any letter case.
-bool VisitPair(const GameFolder& game, FileSystem& fs, const PlanLists& plan, std::size_t j,
-               bool target_again, FileListing& files, const PlanVisitor& visit) {
+bool VisitPair(const GameFolder& game, FileSystem& fs, const PlanLists& plan, const LeftOutNames& left_out,
+               std::size_t j, bool target_again, FileListing& files, const PlanVisitor& visit) {
   const std::optional<GamePath> source = game.Parse(plan.dirs.List(j));
   const std::optional<GamePath> target = game.Parse(plan.dirs2.List(j));
   if (!source || !target) return true;
@@ -39,8 +39,8 @@ bool VisitPair(const GameFolder& game, FileSystem& fs, const PlanLists& plan, st
   }
   GamePath file = Below(*source, "");  // one path, its last name changed for each file
   for (std::size_t k = 0; k < files.ListCount(); ++k) {
-    const std::string& name = files.List(k);
-    if (IsLeftOut(name, plan.not_copy)) continue;
+    const std::string_view name = files.List(k);
+    if (left_out.Has(name)) continue;
     file.back() = name;
     if (!visit.file(file, *target, Replace::kNo)) return false;
   }
@@ -78,8 +78,9 @@ void VisitPlan(const GameFolder& game, FileSystem& fs, const PlanLists& plan, Fi
   // targets are equal.
   std::unordered_map<std::string_view, std::size_t> pairs_into;  // the plan outlives the map
   for (std::size_t j = 0; j < plan.dirs2.ListCount(); ++j) ++pairs_into[plan.dirs2.List(j)];
+  const LeftOutNames left_out(plan.not_copy);
   for (std::size_t j = 0; j < plan.dirs.ListCount(); ++j)
-    if (!VisitPair(game, fs, plan, j, --pairs_into[plan.dirs2.List(j)] > 0, files, visit)) return;
+    if (!VisitPair(game, fs, plan, left_out, j, --pairs_into[plan.dirs2.List(j)] > 0, files, visit)) return;
   VisitFolderReplacing(fs, *SplitRelative(kPitsSource), *SplitRelative(kPitsTarget), visit);
 }
 

@@ -17,74 +17,121 @@ namespace velmora {
 
 namespace {
 
-// The uppercase form of a name looked up, in storage used again.
-std::string_view Upper(std::string_view name) {
-  thread_local std::string upper;
-  ToUpperName(name, upper);
-  return upper;
+// The uppercase form of a name, in storage used again: one store for the
+// name looked up, another for the names it is held against.
+std::string_view Upper(std::string_view name, int store = 0) {
+  thread_local std::string upper[2];
+  ToUpperName(name, upper[store]);
+  return upper[store];
+}
+
+std::size_t HashOf(std::string_view text) { return std::hash<std::string_view>{}(text); }
+
+// Walks the probe sequence of `hash` until `stop` says so at a slot number
+// (0 for an empty place); returns that place.
+template <typename Stop>
+std::uint32_t* Probe(std::vector<std::uint32_t>& table, std::size_t hash, Stop stop) {
+  const std::size_t mask = table.size() - 1;
+  for (std::size_t at = hash & mask;; at = (at + 1) & mask)
+    if (table[at] == 0 || stop(table[at])) return &table[at];
 }
 
 }  // namespace
 
-void CaseResolver::FolderIndex::AddRead(std::string_view name, unsigned char type) {
-  read_.push_back({std::uint32_t(names_.size()), std::uint32_t(name.size()), type});
+void CaseResolver::FolderIndex::Grow(Table& table, bool upper) const {
+  if ((slots_.size() + 1) * 2 <= table.size()) return;
+  Table grown(std::max<std::size_t>(16, table.size() * 2), 0);
+  for (const std::uint32_t number : table) {
+    if (number == 0) continue;
+    const std::string_view name = NameOf(number);
+    *Probe(grown, HashOf(upper ? Upper(name) : name), [](std::uint32_t) { return false; }) = number;
+  }
+  table.swap(grown);
+}
+
+void CaseResolver::FolderIndex::Insert(std::string_view name, unsigned char type) {
+  Grow(exact_, false);
+  slots_.push_back({std::uint32_t(names_.size()), std::uint16_t(name.size()), type});
   names_.append(name);
+  const std::uint32_t number = std::uint32_t(slots_.size());
+  *Probe(exact_, HashOf(name), [](std::uint32_t) { return false; }) = number;
+  if (!by_upper_.empty()) AddUpper(number);
 }
 
-void CaseResolver::FolderIndex::Listed() {
-  std::sort(read_.begin(), read_.end(), [this](const Slot& a, const Slot& b) { return NameOf(a) < NameOf(b); });
-  names_.shrink_to_fit();
-  read_.shrink_to_fit();
+const CaseResolver::FolderIndex::Slot* CaseResolver::FolderIndex::ExactSlot(std::string_view name) const {
+  if (exact_.empty()) return nullptr;
+  const std::uint32_t number =
+      *Probe(const_cast<Table&>(exact_), HashOf(name), [&](std::uint32_t n) { return NameOf(n) == name; });
+  return number == 0 ? nullptr : &slots_[number - 1];
 }
 
-const CaseResolver::FolderIndex::Slot* CaseResolver::FolderIndex::ReadSlot(std::string_view name) const {
-  const auto at = std::lower_bound(read_.begin(), read_.end(), name,
-                                   [this](const Slot& slot, std::string_view wanted) { return NameOf(slot) < wanted; });
-  return at != read_.end() && NameOf(*at) == name ? &*at : nullptr;
-}
-
-void CaseResolver::FolderIndex::AddUpper(std::string_view name) const {
-  const auto [same, fresh] = by_upper_name_->try_emplace(std::string(Upper(name)), name);
-  if (!fresh && name < same->second) same->second = std::string(name);
+void CaseResolver::FolderIndex::AddUpper(std::uint32_t number) const {
+  Grow(by_upper_, true);
+  const std::string_view name = NameOf(number);
+  const std::string_view upper = Upper(name);
+  std::uint32_t* place = Probe(by_upper_, HashOf(upper), [&](std::uint32_t n) { return Upper(NameOf(n), 1) == upper; });
+  if (*place == 0 || name < NameOf(*place)) *place = number;
 }
 
 void CaseResolver::FolderIndex::MakeUpper() const {
-  if (by_upper_name_) return;
-  by_upper_name_.emplace();
-  by_upper_name_->reserve(read_.size() + added_.size());
-  ForEach([this](std::string_view name, unsigned char) { AddUpper(name); });
+  if (!by_upper_.empty()) return;
+  for (std::uint32_t number = 1; number <= slots_.size(); ++number) AddUpper(number);
+  if (by_upper_.empty()) by_upper_.assign(16, 0);
 }
 
-void CaseResolver::FolderIndex::Add(std::string name, unsigned char type) {
-  if (const Slot* read = ReadSlot(name)) {
-    const_cast<Slot*>(read)->type = type;
-    return;
-  }
-  if (by_upper_name_) AddUpper(name);
-  added_.insert_or_assign(std::move(name), type);
+void CaseResolver::FolderIndex::Add(std::string_view name, unsigned char type) {
+  if (const Slot* there = ExactSlot(name)) const_cast<Slot*>(there)->type = type;
+  else Insert(name, type);
 }
 
 std::optional<std::string> CaseResolver::FolderIndex::Find(std::string_view name) const {
-  if (ReadSlot(name) || added_.find(name) != added_.end()) return std::string(name);
+  if (ExactSlot(name)) return std::string(name);
   MakeUpper();
-  const auto same = by_upper_name_->find(Upper(name));
-  if (same == by_upper_name_->end()) return std::nullopt;
-  return same->second;
+  const std::string_view upper = Upper(name);
+  const std::uint32_t number =
+      *Probe(by_upper_, HashOf(upper), [&](std::uint32_t n) { return Upper(NameOf(n), 1) == upper; });
+  if (number == 0) return std::nullopt;
+  return std::string(NameOf(number));
 }
 
 unsigned char CaseResolver::FolderIndex::TypeOf(std::string_view name) const {
-  if (const Slot* read = ReadSlot(name)) return read->type;
-  const auto added = added_.find(name);
-  return added == added_.end() ? static_cast<unsigned char>(DT_UNKNOWN) : added->second;
+  const Slot* slot = ExactSlot(name);
+  return slot ? slot->type : static_cast<unsigned char>(DT_UNKNOWN);
+}
+
+// Names in one folder often share a long start ("Monaco_0001.dat", ...):
+// each is first ordered by the eight bytes after the start all share, and
+// compared whole only where those are equal.
+void CaseResolver::FolderIndex::ForEachSorted(const std::function<void(std::string_view, unsigned char)>& take) const {
+  std::size_t shared = slots_.empty() ? 0 : slots_[0].length;
+  for (const Slot& slot : slots_) {
+    const std::string_view name = NameOf(slot), first = NameOf(slots_[0]);
+    std::size_t same = 0;
+    while (same < shared && same < name.size() && name[same] == first[same]) ++same;
+    shared = same;
+  }
+  struct Keyed {
+    std::uint64_t key;
+    std::uint32_t slot;
+  };
+  std::vector<Keyed> order(slots_.size());
+  for (std::uint32_t i = 0; i < slots_.size(); ++i) {
+    const std::string_view name = NameOf(slots_[i]);
+    std::uint64_t key = 0;  // big-endian: compared as numbers, in byte order; a shorter name first
+    for (std::size_t b = shared; b < shared + 8; ++b)
+      key = key << 8 | (b < name.size() ? static_cast<unsigned char>(name[b]) : 0u);
+    order[i] = {key, i};
+  }
+  std::sort(order.begin(), order.end(), [this](const Keyed& a, const Keyed& b) {
+    return a.key != b.key ? a.key < b.key : NameOf(slots_[a.slot]) < NameOf(slots_[b.slot]);
+  });
+  for (const Keyed& k : order) take(NameOf(slots_[k.slot]), slots_[k.slot].type);
 }
 
 std::vector<std::pair<std::string_view, unsigned char>> CaseResolver::FolderIndex::Sorted() const {
   std::vector<std::pair<std::string_view, unsigned char>> sorted;
-  sorted.reserve(read_.size() + added_.size());
-  for (const Slot& slot : read_) sorted.emplace_back(NameOf(slot), slot.type);
-  if (added_.empty()) return sorted;  // read in byte order already
-  for (const auto& [name, type] : added_) sorted.emplace_back(name, type);
-  std::sort(sorted.begin(), sorted.end());
+  sorted.reserve(slots_.size());
+  ForEachSorted([&](std::string_view name, unsigned char type) { sorted.emplace_back(name, type); });
   return sorted;
 }
 
@@ -154,7 +201,6 @@ Result<CaseResolver::FolderIndex*> CaseResolver::Index(const std::string& folder
     const std::string_view name = entry->d_name;
     if (name != "." && name != "..") index.AddRead(name, entry->d_type);
   }
-  index.Listed();
   return &index;
 }
 

@@ -19,57 +19,61 @@ namespace velmora {
 // remembered, so a resolver should live for one command only.
 class CaseResolver {
  public:
-  // What one read of a folder found: names with their kind (a dirent d_type).
-  // The names read are kept packed in one buffer, sorted once, and looked up
-  // exactly by bisection; the index that finds a name in another letter case
-  // is made only when an exact look-up first misses, since a repeated run
-  // finds nearly every name as it is.
+  // What one read of a folder found, and the names this command created in
+  // it since: each name with its kind (a dirent d_type). The names are kept
+  // packed in one buffer, about 30 bytes a name with their tables, and found
+  // exactly through a hash table of their slots; the table that finds a name
+  // in another letter case is made only when an exact look-up first misses,
+  // since a repeated run finds nearly every name as it is. Nothing is sorted
+  // unless the names are asked for in order.
   class FolderIndex {
    public:
-    // A name read from the folder; Listed() once all are in.
-    void AddRead(std::string_view name, unsigned char type);
-    void Listed();
-    // Also records a name this command created in the folder.
-    void Add(std::string name, unsigned char type);
+    // A name read from the folder, or one this command created in it.
+    void AddRead(std::string_view name, unsigned char type) { Insert(name, type); }
+    void Add(std::string_view name, unsigned char type);
     // The exact name if present; otherwise the first name in byte order that
     // equals it ignoring case.
     std::optional<std::string> Find(std::string_view name) const;
-    // Every name with its kind, in byte order; valid while nothing is added.
+    // Hands every name with its kind to `take` in byte order; nothing may be
+    // added meanwhile.
+    void ForEachSorted(const std::function<void(std::string_view, unsigned char)>& take) const;
+    // The same as a list; valid while nothing is added.
     std::vector<std::pair<std::string_view, unsigned char>> Sorted() const;
     // Hands every name with its kind to `take`, in no order: for a look at
     // each name that needs no order, without sorting them all.
     template <typename Take>
     void ForEach(Take take) const {
-      for (const Slot& slot : read_) take(NameOf(slot), slot.type);
-      for (const auto& [name, type] : added_) take(std::string_view(name), type);
+      for (const Slot& slot : slots_) take(NameOf(slot), slot.type);
     }
     // The kind of a name present exactly so.
     unsigned char TypeOf(std::string_view name) const;
+    std::size_t size() const { return slots_.size(); }
 
    private:
     struct Slot {
       std::uint32_t offset;
-      std::uint32_t length;
+      std::uint16_t length;
       unsigned char type;
     };
+    // Open addressing over slot numbers plus one (0: empty), a power of two
+    // at most half full.
+    using Table = std::vector<std::uint32_t>;
     std::string_view NameOf(const Slot& slot) const { return std::string_view(names_).substr(slot.offset, slot.length); }
-    // The slot of a name read exactly so, or null.
-    const Slot* ReadSlot(std::string_view name) const;
-    // Notes a name under its uppercase form, where that index is made.
-    void AddUpper(std::string_view name) const;
+    std::string_view NameOf(std::uint32_t number) const { return NameOf(slots_[number - 1]); }
+    void Insert(std::string_view name, unsigned char type);
+    // The slot of a name present exactly so, or null.
+    const Slot* ExactSlot(std::string_view name) const;
+    // Places slot `number` in the table of letter cases, where that is made.
+    void AddUpper(std::uint32_t number) const;
     void MakeUpper() const;
+    void Grow(Table& table, bool upper) const;
 
-    // Looked up by std::string_view as well, without making a string.
-    struct Hash {
-      using is_transparent = void;
-      std::size_t operator()(std::string_view text) const { return std::hash<std::string_view>{}(text); }
-    };
-    std::string names_;         // the names read, one after another
-    std::vector<Slot> read_;    // in byte order of their names, once listed
-    std::unordered_map<std::string, unsigned char, Hash, std::equal_to<>> added_;  // created since
-    // Every name's uppercase form to its first spelling in byte order; made
-    // on the first look-up that misses.
-    mutable std::optional<std::unordered_map<std::string, std::string, Hash, std::equal_to<>>> by_upper_name_;
+    std::string names_;  // the names, one after another
+    std::vector<Slot> slots_;
+    Table exact_;
+    // By uppercase form, the first spelling in byte order; made on the first
+    // look-up that misses.
+    mutable Table by_upper_;
   };
 
   struct Resolved {

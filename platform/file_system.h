@@ -46,6 +46,16 @@ class FileSystem {
   // the folder (on Linux). Empty when it cannot be read, or when a link on
   // the way leads back to a folder passed before, with the cause.
   virtual Found<std::vector<Entry>> List(const GamePath& folder) = 0;
+  // The same entries handed to `take` one by one, in the same order, without
+  // a copy of them all: a folder of a million names costs little more than
+  // its own index.
+  using EntryTaker = std::function<void(std::string_view name, EntryKind kind, bool hidden)>;
+  virtual FileResult ListEach(const GamePath& folder, const EntryTaker& take) {
+    const Found<std::vector<Entry>> entries = List(folder);
+    if (!entries) return entries.cause;
+    for (const Entry& entry : *entries) take(entry.name, entry.kind, entry.hidden);
+    return {};
+  }
   // Creates one folder; its parent must exist. Cause::kAlreadyThere when it
   // is there already.
   virtual FileResult CreateFolder(const GamePath& folder) = 0;

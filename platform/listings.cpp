@@ -5,19 +5,24 @@
 namespace velmora {
 namespace {
 
-// Reads the folder a listing is pointed at and keeps the entries `wanted`
-// picks out. The path's trailing separator, if any, is not kept.
-template <typename Wanted>
-FileResult Read(FileSystem& fs, const GameFolder& game, std::string_view path, Wanted wanted,
-          std::string& path_out, std::vector<std::string>& names_out) {
+void Keep(std::vector<std::string>& names, std::string_view name) { names.emplace_back(name); }
+void Keep(StringList& names, std::string_view name) { names.AddItem(name); }
+
+// Reads the folder a listing is pointed at and hands the entries `wanted`
+// picks out to `keep`, once the folder could be read. The path's trailing
+// separator, if any, is not kept.
+template <typename Wanted, typename Names>
+FileResult Read(FileSystem& fs, const GameFolder& game, std::string_view path, Wanted wanted, std::string& path_out,
+                Names& names_out) {
   while (path.size() > game.Root().size() && path.back() == kSeparator) path.remove_suffix(1);
   const std::optional<GamePath> folder = game.Parse(path);
   if (!folder) return Cause::kOther;
-  Found<std::vector<Entry>> entries = fs.List(*folder);
-  if (!entries) return entries.cause;
-  names_out.clear();
-  for (Entry& entry : *entries)
-    if (wanted(entry)) names_out.push_back(std::move(entry.name));
+  Names names;
+  const FileResult listed = fs.ListEach(*folder, [&](std::string_view name, EntryKind kind, bool hidden) {
+    if (wanted(kind, hidden)) Keep(names, name);
+  });
+  if (!listed) return listed;
+  names_out = std::move(names);
   path_out = path;
   return {};
 }
@@ -27,7 +32,7 @@ FileResult Read(FileSystem& fs, const GameFolder& game, std::string_view path, W
 FileResult FolderListing::SetPath(FileSystem& fs, std::string_view path) {
   return Read(
       fs, game_, path,
-      [](const Entry& e) { return e.kind == EntryKind::kFolder && !e.hidden; }, path_, names_);
+      [](EntryKind kind, bool hidden) { return kind == EntryKind::kFolder && !hidden; }, path_, names_);
 }
 
 std::string FolderListing::List(int i) const {
@@ -39,7 +44,7 @@ std::string FolderListing::List(int i) const {
 FileResult FileListing::SetPath(FileSystem& fs, std::string_view path) {
   return Read(
       fs, game_, path,
-      [](const Entry& e) { return e.kind == EntryKind::kFile && !e.hidden; }, path_, names_);
+      [](EntryKind kind, bool hidden) { return kind == EntryKind::kFile && !hidden; }, path_, names_);
 }
 
 }  // namespace velmora

@@ -6,6 +6,7 @@
 
 #include "platform/file_system.h"
 #include "platform/game_folder.h"
+#include "platform/string_list.h"
 
 namespace velmora {
 
@@ -37,14 +38,14 @@ class FileListing {
 
   FileResult SetPath(FileSystem& fs, std::string_view path);
   const std::string& Path() const { return path_; }
-  std::size_t ListCount() const { return names_.size(); }
-  // The bare name of the k-th file.
-  const std::string& List(std::size_t k) const { return names_.at(k); }
+  std::size_t ListCount() const { return names_.ListCount(); }
+  // The bare name of the k-th file; valid until the listing is next set.
+  std::string_view List(std::size_t k) const { return names_.List(k); }
 
  private:
   const GameFolder& game_;
   std::string path_;
-  std::vector<std::string> names_;
+  StringList names_;  // packed: a folder may hold a great many
 };
 
 }  // namespace velmora

@@ -16,7 +16,7 @@ using testing::TempGame;
 
 std::vector<std::string> Names(const FileListing& listing) {
   std::vector<std::string> names;
-  for (std::size_t k = 0; k < listing.ListCount(); ++k) names.push_back(listing.List(k));
+  for (std::size_t k = 0; k < listing.ListCount(); ++k) names.emplace_back(listing.List(k));
   return names;
 }
 

@@ -89,9 +89,16 @@ class PosixFileSystem : public FileSystem {
   }
 
   Found<std::vector<Entry>> List(const GamePath& folder) override {
-    Result<std::vector<Entry>> entries = WithDescriptors([&] { return ListOnce(folder); });
-    if (!entries) return CauseOf(entries.status());
-    return std::move(*entries);
+    std::vector<Entry> entries;
+    const FileResult listed = ListEach(folder, [&](std::string_view name, EntryKind kind, bool hidden) {
+      entries.push_back({std::string(name), kind, hidden});
+    });
+    if (!listed) return listed.cause;
+    return entries;
+  }
+  FileResult ListEach(const GamePath& folder, const EntryTaker& take) override {
+    // A folder that could not be read has handed over nothing yet.
+    return CauseOf(WithDescriptors([&] { return ListOnce(folder, take); }));
   }
   FileResult CreateFolder(const GamePath& folder) override {
     const Status made = WithDescriptors([&] { return CreateFolderOnce(folder); });
@@ -185,19 +192,17 @@ class PosixFileSystem : public FileSystem {
   template <typename T>
   static const Status& FailureOf(const Result<T>& result) { return result.status(); }
 
-  Result<std::vector<Entry>> ListOnce(const GamePath& folder) {
+  Status ListOnce(const GamePath& folder, const EntryTaker& take) {
     const CaseResolver::Resolved resolved = resolver_.Resolve(folder);
     if (!resolved.exists) return resolved.Missing();
     if (GoesRoundInALoop(root_, resolved.path)) return Status("open", ELOOP);
     const Result<CaseResolver::FolderIndex*> index = resolver_.Index(resolved.path);
     if (!index) return index.status();
-    std::vector<Entry> entries;
-    for (const auto& [name, type] : (*index)->Sorted()) {
-      const std::string owned(name);
-      const EntryKind kind = KindOf(resolved.path, owned, type);
-      if (kind != EntryKind::kOther && IsSafeName(owned)) entries.push_back({owned, kind, owned.front() == '.'});
-    }
-    return entries;
+    (*index)->ForEachSorted([&](std::string_view name, unsigned char type) {
+      const EntryKind kind = KindOf(resolved.path, name, type);
+      if (kind != EntryKind::kOther && IsSafeName(name)) take(name, kind, name.front() == '.');
+    });
+    return Status();
   }
 
   Status CreateFolderOnce(const GamePath& folder) {

@@ -65,9 +65,11 @@ Result<std::string> ReadUnchanged(int fd, struct stat st) {
   return Status("read", EAGAIN);
 }
 
-EntryKind KindOf(const std::string& folder, const std::string& name, unsigned char type) {
+EntryKind KindOf(const std::string& folder, std::string_view name, unsigned char type) {
+  if (type == DT_REG) return EntryKind::kFile;
+  if (type == DT_DIR) return EntryKind::kFolder;
   struct stat st;
-  const std::string path = folder + "/" + name;
+  const std::string path = folder + "/" + std::string(name);
   if (type == DT_UNKNOWN) {
     if (!StatPath(path, st, false)) return EntryKind::kOther;
     type = S_ISREG(st.st_mode) ? DT_REG : S_ISDIR(st.st_mode) ? DT_DIR : S_ISLNK(st.st_mode) ? DT_LNK : DT_UNKNOWN;

@@ -31,7 +31,7 @@ Result<std::string> ReadUnchanged(int fd, struct stat st);
 
 // What an entry of a source folder is read as: a link to a folder as that
 // folder (a circuit kept on another disk); a link to a file is left out.
-EntryKind KindOf(const std::string& folder, const std::string& name, unsigned char type);
+EntryKind KindOf(const std::string& folder, std::string_view name, unsigned char type);
 
 // True when a folder is reached twice on the way from the game folder to
 // `path`: a link to a folder around it, which would be listed without end.
