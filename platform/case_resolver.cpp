@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "platform/name_case.h"
+#include "platform/posix/folder_entries.h"
 #include "platform/posix/long_paths.h"
 
 namespace velmora {
@@ -190,16 +191,11 @@ Result<CaseResolver::FolderIndex*> CaseResolver::Index(const std::string& folder
     else read.failure = failure;
     return failure;
   }
-  std::unique_ptr<DIR, int (*)(DIR*)> dir(fdopendir(opened->get()), closedir);
-  if (!dir) {
-    read.failure = Status::Failed("fdopendir");
-    return read.failure;
-  }
-  (void)opened->Release();  // the folder stream closes it
   FolderIndex& index = read.index.emplace();
-  while (const dirent* entry = readdir(dir.get())) {
-    const std::string_view name = entry->d_name;
-    if (name != "." && name != "..") index.AddRead(name, entry->d_type);
+  if (!ReadAllEntries(opened->get(), [&](std::string_view name, unsigned char type) { index.AddRead(name, type); })) {
+    read.index.reset();
+    read.failure = Status::Failed("getdents64");
+    return read.failure;
   }
   return &index;
 }

@@ -99,17 +99,15 @@ bool CopyDataExtents(int from, int to, off_t size, bool& kernel, std::atomic<std
 }  // namespace
 
 bool IsExactCopy(int from, const struct stat& from_status, int folder, const std::string& name) {
+  UniqueFd copy(openat(folder, name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
   struct stat st;
-  if (fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode) ||
-      st.st_size != from_status.st_size ||
+  if (!copy || fstat(copy.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size != from_status.st_size ||
       st.st_mtim.tv_sec != from_status.st_mtim.tv_sec || st.st_mtim.tv_nsec != from_status.st_mtim.tv_nsec ||
       (st.st_mode & 07777) != (from_status.st_mode & 07777))
     return false;
-  UniqueFd copy(openat(folder, name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
-  if (!copy) return false;
   // A clone is the same bytes by construction: a repeated copy on btrfs or
   // xfs reads neither file.
-  if (SharesAllExtents(from, copy.get())) return true;
+  if (SharesAllExtents(from, from_status, copy.get(), st)) return true;
   thread_local std::vector<char> ours(1 << 16), theirs(1 << 16);
   for (off_t at = 0; at < st.st_size;) {
     const ssize_t got = pread(from, ours.data(), ours.size(), at);

@@ -47,7 +47,11 @@ bool SameExtent(const fiemap_extent& a, const fiemap_extent& b) {
 
 bool SharesAllExtents(int a, int b) {
   struct stat sa, sb;
-  if (fstat(a, &sa) != 0 || fstat(b, &sb) != 0 || sa.st_dev != sb.st_dev || sa.st_size != sb.st_size) return false;
+  return fstat(a, &sa) == 0 && fstat(b, &sb) == 0 && SharesAllExtents(a, sa, b, sb);
+}
+
+bool SharesAllExtents(int a, const struct stat& sa, int b, const struct stat& sb) {
+  if (sa.st_dev != sb.st_dev || sa.st_size != sb.st_size) return false;
   ExtentMap ma, mb;
   std::uint64_t start = 0;
   bool any = false;
