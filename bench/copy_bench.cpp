@@ -18,8 +18,9 @@
 // SHAPE: realistic, many or one-folder, else all three; or
 // "flush": syncfs against fdatasync on each file, with and without another
 // program writing meanwhile; or "progress": the copier with its progress
-// told and without, on the realistic and the many-files shape; or "memory":
-// the copier's peak memory copying 1,000 files and 100,000)
+// told and without, on the realistic and the many-files shape; or "memory
+// [--files N]": the copier's peak memory copying 1,000 files and N (100,000
+// unless told), spread over folders and in one)
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -310,26 +311,30 @@ void MeasureProgressCost(const fs::path& work, const Shape& shape) {
   std::fflush(stdout);
 }
 
-// Peak memory as the number of files grows: 1,000 files in 10 folders, then
-// 100,000 in 100, of 100 bytes each.
-void MeasureMemory(const fs::path& work) {
-  long peak[2] = {0, 0};
-  const int folders[2] = {10, 100}, per_folder[2] = {100, 1000};
+// Peak memory as the number of files grows, on a first copy of 100-byte
+// files: 1,000 files against `files`, spread over folders of 1,000 and all
+// in one folder.
+void MeasureMemory(const fs::path& work, int files) {
   std::mt19937_64 random(1);
-  for (int round = 0; round < 2; ++round) {
+  const auto peak_with = [&](int count, int per_folder) {
     fs::remove_all(work);
-    for (int f = 0; f < folders[round]; ++f) {
+    for (int f = 0; f * per_folder < count; ++f) {
       const std::string folder = "circuit" + std::to_string(f);
       fs::create_directories(work / "game/season02/tracks" / folder);
       fs::create_directories(work / "game/ZENTOSEASON/tracks" / ("CIRCUIT" + std::to_string(f)));
-      for (int i = 0; i < per_folder[round]; ++i)
+      for (int i = 0; i < per_folder && f * per_folder + i < count; ++i)
         WriteFile(work / "game/season02/tracks" / folder / ("file" + std::to_string(i) + ".dat"), 100, random);
     }
     Sync();
-    peak[round] = RunCopier(work).peak_kib;
+    return RunCopier(work).peak_kib;
+  };
+  const long base = peak_with(1000, 1000);
+  for (const bool one_folder : {false, true}) {
+    const long peak = peak_with(files, one_folder ? files : 1000);
+    std::printf("copier peak memory (its own process), %s: 1,000 files %ld KiB, %d files %ld KiB, %+ld KiB\n",
+                one_folder ? "in one folder" : "1,000 a folder", base, files, peak, peak - base);
+    std::fflush(stdout);
   }
-  std::printf("copier peak memory (its own process): 1,000 files %ld KiB, 100,000 files %ld KiB, %+ld KiB\n",
-              peak[0], peak[1], peak[1] - peak[0]);
   fs::remove_all(work);
 }
 
@@ -338,7 +343,9 @@ int main(int argc, char** argv) {
   const fs::path work = fs::absolute(argc > 1 ? argv[1] : "copy-bench");
   const std::string only = argc > 2 ? argv[2] : "";
   if (only == "memory") {
-    MeasureMemory(work);
+    // copy_bench WORK memory [--files N]
+    const bool counted = argc > 4 && std::string(argv[3]) == "--files";
+    MeasureMemory(work, counted ? std::stoi(argv[4]) : 100000);
     return 0;
   }
   if (only == "progress") {

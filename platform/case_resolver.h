@@ -98,6 +98,8 @@ class CaseResolver {
   Result<FolderIndex*> Index(const std::string& folder);
   // The same for a folder already open as `fd`, read through that handle.
   Result<FolderIndex*> Index(const std::string& folder, int fd);
+  // Whether a folder's index is held, read or failed.
+  bool Holds(const std::string& folder) const { return folders_.count(folder) > 0; }
   // Drops what was read of a folder; it is read again on next use.
   void Forget(const std::string& folder) { folders_.erase(folder); }
 

@@ -196,12 +196,21 @@ class PosixFileSystem : public FileSystem {
     const CaseResolver::Resolved resolved = resolver_.Resolve(folder);
     if (!resolved.exists) return resolved.Missing();
     if (GoesRoundInALoop(root_, resolved.path)) return Status("open", ELOOP);
+    const bool read_before = resolver_.Holds(resolved.path);
     const Result<CaseResolver::FolderIndex*> index = resolver_.Index(resolved.path);
     if (!index) return index.status();
+    bool folders = false;
     (*index)->ForEachSorted([&](std::string_view name, unsigned char type) {
       const EntryKind kind = KindOf(resolved.path, name, type);
+      folders |= kind == EntryKind::kFolder;
       if (kind != EntryKind::kOther && IsSafeName(name)) take(name, kind, name.front() == '.');
     });
+    // A folder of files only, read for this listing, is done with once
+    // listed: its files are opened by the names listed, and a folder of many
+    // thousands should not be held twice, indexed and listed. One with
+    // folders in it stays, for the walk into them, and so does one read
+    // before, which may hold names this command created.
+    if (!folders && !read_before) folders_.ForgetIndex(resolved.path);
     return Status();
   }
 
