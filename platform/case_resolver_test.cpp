@@ -3,6 +3,11 @@
 #include <dirent.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
+#include <string>
+#include <vector>
+
 #include "platform/testing/temp_game.h"
 
 namespace velmora {
@@ -92,6 +97,33 @@ TEST(CaseResolverTest, NamesCreatedAndNamesReadAreFoundAlikeBeforeAndAfterACaseL
   std::vector<std::string> names;
   for (const auto& [name, type] : index.Sorted()) names.emplace_back(name);
   EXPECT_EQ(names, (std::vector<std::string>{"B.dat", "a.dat", "b.dat", "c.dat", "d.dat"}));
+}
+
+// Thousands of names sharing a long start, as a circuit's files do, some
+// also alike for the first eight bytes after it: listed in byte order
+// (bytes from 0x80 up after ASCII, a shorter name before its longer
+// forms), and each found exactly and in another case once the tables
+// have grown many times.
+TEST(CaseResolverTest, ManyNamesWithALongSharedStartAreListedInByteOrderAndFound) {
+  CaseResolver::FolderIndex index;
+  std::vector<std::string> names;
+  for (int i = 0; i < 5000; ++i) names.push_back("Monaco_track_piece_" + std::to_string(i * 7919 % 5000) + ".dat");
+  for (const char* odd : {"Monaco_track_piece_1.dat~", "Monaco_track_piece_1", "Monaco_track_piece_\xc3\xa9.dat",
+                          "Monaco_track_piece_12345678a", "Monaco_track_piece_12345678B"})
+    names.push_back(odd);
+  for (const std::string& name : names) index.AddRead(name, DT_REG);
+  std::vector<std::string> listed;
+  for (const auto& [name, type] : index.Sorted()) listed.emplace_back(name);
+  std::vector<std::string> expected = names;
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(listed, expected);
+  for (const std::string& name : names) {
+    EXPECT_EQ(index.Find(name), name);
+    std::string other = name;
+    for (char& c : other) c = char(std::toupper(static_cast<unsigned char>(c)));
+    EXPECT_EQ(index.Find(other), name);
+  }
+  EXPECT_EQ(index.Find("Monaco_track_piece_5000.dat"), std::nullopt);
 }
 
 }  // namespace
