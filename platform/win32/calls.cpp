@@ -98,10 +98,22 @@ std::optional<DWORD> VolumeFlags(HANDLE file) {
   return flags;
 }
 
-BOOL FlushDataOnly(HANDLE file) {
-  using Function = NTSTATUS(NTAPI*)(HANDLE, ULONG, PVOID, ULONG, PIO_STATUS_BLOCK);
-  static const auto flush = reinterpret_cast<Function>(
+namespace {
+
+using FlushFunction = NTSTATUS(NTAPI*)(HANDLE, ULONG, PVOID, ULONG, PIO_STATUS_BLOCK);
+
+FlushFunction DataOnlyFlush() {
+  static const auto flush = reinterpret_cast<FlushFunction>(
       reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtFlushBuffersFileEx")));
+  return flush;
+}
+
+}  // namespace
+
+bool HasDataOnlyFlush() { return DataOnlyFlush() != nullptr; }
+
+BOOL FlushDataOnly(HANDLE file) {
+  const FlushFunction flush = DataOnlyFlush();
   if (!flush) {
     SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
     return FALSE;

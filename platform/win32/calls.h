@@ -30,6 +30,8 @@ std::optional<DWORD> VolumeFlags(HANDLE file);
 // looked up as the program runs, so that Windows 7 still loads it). FALSE
 // where the call is missing or refused.
 BOOL FlushDataOnly(HANDLE file);
+// Whether this Windows has that flush at all (Wine and Windows 7 do not).
+bool HasDataOnlyFlush();
 
 bool IsCaseSensitiveFolder(const std::wstring& folder);
 

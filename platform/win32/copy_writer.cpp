@@ -42,6 +42,12 @@ CopyWriter::CopyWriter(DurableBatch& batch, LateFailures& late, CopyCounters& co
           [this](PendingCopy& copy) { late_.Add(copy.to.path, Cause::kOther); }) {}
 
 std::size_t CopyWriter::Helpers() {
+  // Each copy flushed whole waits on the disk, not the processor; seven such
+  // waits at once let the file system write them out together, and under
+  // Wine the flushes then cost next to nothing (measured with
+  // win_copy_bench: 5,000 files in one folder as fast as without them).
+  const Win32Calls& calls = CurrentWin32Calls();
+  if (calls.flush_each_copy && !HasDataOnlyFlush()) return 7;
   const std::size_t processors = std::max(std::thread::hardware_concurrency(), 1u);
   return std::min<std::size_t>(processors - 1, 3);
 }

@@ -76,6 +76,7 @@ class CopyWriter {
   bool CopyData(HANDLE from, HANDLE to, std::uint64_t& copied);
   // As many helpers as processors beside the deciding thread, at most three:
   // Windows' storage stack serves several requests in flight better than one.
+  // Where each copy is flushed whole, more: they wait on the disk.
   static std::size_t Helpers();
 
   DurableBatch& batch_;

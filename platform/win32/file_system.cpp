@@ -19,6 +19,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -100,7 +101,7 @@ class Win32FileSystem : public FileSystem {
     const std::shared_ptr<const HeldFolder> held = folders_.Open(target_folder);
     if (!held) return folders_.WhyNotOpen(target_folder);
     const std::wstring folder = folders_.WritePath(target_folder);
-    std::unordered_set<std::string>& taken = NamesIn(folder, folders_.Path(target_folder));
+    TakenNames& taken = NamesIn(folder, folders_.Path(target_folder));
     const std::wstring name = Widen(source.back());
     const std::wstring target = folder + L"\\" + name;
     const std::optional<std::string> key = KeyOf(name.c_str());
@@ -108,9 +109,11 @@ class Win32FileSystem : public FileSystem {
     written.push_back(source.back());
     // A name taken since the listing is refused by the rename that does not replace.
     DWORD existing = INVALID_FILE_ATTRIBUTES;
-    if (!key || taken.count(*key)) {
+    const auto listed = key ? taken.find(*key) : taken.end();
+    if (!key || listed != taken.end()) {
       const std::wstring seen = folders_.ViewPath(written);  // as the game sees it now: read-only, a link, a folder
-      const DWORD there = AttributesOf(seen);
+      // What the listing told is asked again only where it told nothing.
+      const DWORD there = listed != taken.end() && listed->second != kNotListed ? listed->second : AttributesOf(seen);
       const bool file = there != INVALID_FILE_ATTRIBUTES && !IsLink(seen, there) && !(there & FILE_ATTRIBUTE_DIRECTORY);
       if (!file && there != INVALID_FILE_ATTRIBUTES) return Cause::kNameTaken;
       if (replace == Replace::kNo) return file ? Cause::kAlreadyThere : Cause::kNameTaken;
@@ -132,7 +135,7 @@ class Win32FileSystem : public FileSystem {
                                                 folders_.NamesBelow(folders_.WriteRoot(), target_folder), error);
     if (!copy.to.temporaries) return CauseOfError(error);
     // Taken from now on: a second copy of the name is refused here, not by the rename.
-    if (key) taken.insert(*key);
+    if (key) taken.insert_or_assign(*key, kNotListed);
     writer_->Post(std::move(copy));
     return Cause::kNone;
   }
@@ -246,14 +249,26 @@ class Win32FileSystem : public FileSystem {
   // then kept up to date with the copies named there.
   // Where the game is virtualized, the names in the real folder `real` count
   // as taken too: the game sees them.
-  std::unordered_set<std::string>& NamesIn(const std::wstring& folder, const std::wstring& real) {
+  // The names in a target folder, by their uppercase form, with the
+  // attributes its listing gave them: where the game sees that folder as it
+  // is (no store merged into it), they tell a file already there without
+  // asking again.
+  static constexpr DWORD kNotListed = INVALID_FILE_ATTRIBUTES;
+  using TakenNames = std::unordered_map<std::string, DWORD>;
+  TakenNames& NamesIn(const std::wstring& folder, const std::wstring& real) {
     const auto [at, added] = names_.try_emplace(folder);
     if (added) {
-      sweep_.ListSweeping(folder, [&names = at->second](const WIN32_FIND_DATAW& found) {
-        if (const std::optional<std::string> key = KeyOf(found.cFileName)) names.insert(*key);
+      const bool as_seen = real == folder;
+      sweep_.ListSweeping(folder, [&names = at->second, as_seen](const WIN32_FIND_DATAW& found) {
+        // Two spellings of one name (a folder whose names are case-sensitive)
+        // leave it to the game's own look-up which one it meets.
+        if (const std::optional<std::string> key = KeyOf(found.cFileName))
+          if (const auto [at, fresh] = names.emplace(*key, as_seen ? found.dwFileAttributes : kNotListed); !fresh)
+            at->second = kNotListed;
       });
-      if (real != folder)
-        for (const Entry& entry : ListFolder(real).value_or(std::vector<Entry>{})) at->second.insert(ToUpperName(entry.name));
+      if (!as_seen)
+        for (const Entry& entry : ListFolder(real).value_or(std::vector<Entry>{}))
+          at->second.insert_or_assign(ToUpperName(entry.name), kNotListed);
     }
     return at->second;
   }
@@ -261,7 +276,7 @@ class Win32FileSystem : public FileSystem {
   WriteFolders folders_;
   PassingHolds holds_;
   TemporarySweep sweep_;
-  std::map<std::wstring, std::unordered_set<std::string>> names_;
+  std::map<std::wstring, TakenNames> names_;
   TemporaryFolders temporary_folders_;  // removed once the copies written in them are named
   LateFailures late_;                   // told by the helpers
   CopyCounters counters_;               // added to by the helpers

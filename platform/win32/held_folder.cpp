@@ -71,11 +71,12 @@ std::optional<HeldFolder> HeldFolder::Open(const std::wstring& root, const std::
 }
 
 Handle HeldFolder::Create(const std::wstring& name, ACCESS_MASK access, ULONG share, ULONG disposition,
-                          ULONG options, ULONG attributes) const {
+                          ULONG options, ULONG attributes, NameCase name_case) const {
   UNICODE_STRING unicode_name{USHORT(name.size() * sizeof(wchar_t)), USHORT(name.size() * sizeof(wchar_t)),
                               const_cast<wchar_t*>(name.c_str())};
   OBJECT_ATTRIBUTES object;
-  InitializeObjectAttributes(&object, &unicode_name, OBJ_CASE_INSENSITIVE, chain_.back().get(), nullptr);
+  InitializeObjectAttributes(&object, &unicode_name, name_case == NameCase::kExact ? 0 : OBJ_CASE_INSENSITIVE,
+                             chain_.back().get(), nullptr);
   IO_STATUS_BLOCK io;
   HANDLE file = INVALID_HANDLE_VALUE;
   const NTSTATUS status =

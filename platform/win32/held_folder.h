@@ -26,9 +26,14 @@ class HeldFolder {
   // is missing, is no folder, or is a link or junction (kRefusedLink).
   static std::optional<HeldFolder> Open(const std::wstring& root, const std::vector<std::wstring>& names);
 
+  // How a name is looked up: ignoring letter case, as Windows does, or
+  // exactly so, for a name of the utility's own that nothing else spells.
+  // Windows itself still ignores case unless told otherwise system-wide;
+  // Wine then needs no read of the whole folder to find the name missing.
+  enum class NameCase { kIgnored, kExact };
   // NtCreateFile of `name` in the held folder; the error is GetLastError's.
   Handle Create(const std::wstring& name, ACCESS_MASK access, ULONG share, ULONG disposition, ULONG options,
-                ULONG attributes = 0) const;
+                ULONG attributes = 0, NameCase name_case = NameCase::kIgnored) const;
   // True when `file` is `name` in the held folder, as Windows names it now:
   // it did not land elsewhere through a link.
   bool Holds(HANDLE file, const std::wstring& name) const;

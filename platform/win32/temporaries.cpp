@@ -74,7 +74,7 @@ Handle CreateTemporary(const HeldFolder& folder, std::wstring& name) {
   return UnderTemporaryName(name, [&](const std::wstring& fresh) {
     return folder.Create(fresh, GENERIC_WRITE | DELETE | SYNCHRONIZE, 0, FILE_CREATE,
                          FILE_NON_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT | FILE_SEQUENTIAL_ONLY,
-                         FILE_ATTRIBUTE_HIDDEN);
+                         FILE_ATTRIBUTE_HIDDEN, HeldFolder::NameCase::kExact);
   });
 }
 
@@ -108,7 +108,8 @@ std::shared_ptr<const HeldFolder> TemporaryFolders::In(const std::wstring& folde
     std::wstring name;
     const bool created = bool(UnderTemporaryName(name, [&](const std::wstring& fresh) {
       return held.Create(fresh, FILE_LIST_DIRECTORY | SYNCHRONIZE, FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_CREATE,
-                         FILE_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT, FILE_ATTRIBUTE_HIDDEN);
+                         FILE_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT, FILE_ATTRIBUTE_HIDDEN,
+                         HeldFolder::NameCase::kExact);
     }));
     if (created) {
       names.push_back(name);
