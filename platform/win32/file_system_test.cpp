@@ -305,6 +305,33 @@ TEST(Win32FileSystemTest, ARepeatedPitsCopyWritesNoFileThatIsAlreadyAnExactCopy)
   EXPECT_EQ(GetFileAttributesW(temp.At("ZENTOSEASON/tracks/Pits/ORDER.PIT").c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
 }
 
+// A repeated copy learns from the target folder's one listing which names
+// are files already there, and asks nothing more of them; a name its
+// listing shows as a folder is still told as taken.
+TEST(Win32FileSystemTest, FilesAlreadyThereAreToldFromTheListingWithoutAskingForEach) {
+  TempGame temp;
+  for (const char* name : {"a.dat", "b.dat", "c.dat", "d.dat"}) temp.Write(std::string("season02/tracks/Monaco/") + name, name);
+  for (const char* name : {"A.DAT", "b.dat", "c.dat"}) temp.Write(std::string("ZENTOSEASON/tracks/MONACO/") + name, "old");
+  temp.MakeFolder("ZENTOSEASON/tracks/MONACO/d.dat");
+  testing::Injected<Win32Calls> injected(CurrentWin32Calls());
+  static std::atomic<int> asked{0};
+  asked = 0;
+  injected.calls().get_attributes = [](const wchar_t* path) {
+    ++asked;
+    return GetFileAttributesW(path);
+  };
+  auto file_system = OpenFileSystem(temp.game());
+  const GamePath target{"ZENTOSEASON", "tracks", "MONACO"};
+  for (const char* name : {"a.dat", "b.dat", "c.dat"})
+    EXPECT_EQ(file_system->CopyFile({"season02", "tracks", "Monaco", name}, target, Replace::kNo).cause,
+              Cause::kAlreadyThere) << name;
+  EXPECT_EQ(asked.load(), 0);
+  EXPECT_EQ(file_system->CopyFile({"season02", "tracks", "Monaco", "d.dat"}, target, Replace::kNo).cause,
+            Cause::kNameTaken);
+  EXPECT_TRUE(file_system->Settle().empty());
+  EXPECT_EQ(temp.Read("ZENTOSEASON/tracks/MONACO/b.dat"), "old");
+}
+
 TEST(Win32FileSystemTest, NamesEndingInADotOrABlankAreLeftOutAtEveryLength) {
   TempGame temp;
   temp.Write("season02/tracks/Monaco/plain.gdb", "x");
