@@ -58,6 +58,13 @@ CopyWriter::CopyWriter(std::size_t free_descriptors, mode_t umask, DurableBatch&
           [this](PendingCopy& copy) { late_.Add(copy.target, Cause::kOther); }) {}
 
 Status CopyWriter::Write(PendingCopy& pending) {
+  // Replacing a file with its own exact copy would change nothing on disk
+  // but cost a new file.
+  if (pending.replaces && IsExactCopy(pending.source.get(), pending.status, pending.folder->get(), pending.name)) {
+    counters_.written += std::uint64_t(pending.status.st_size);
+    counters_.named += std::uint64_t(pending.status.st_size);
+    return Status();
+  }
   DurableBatch::Copy copy{UniqueFd(), pending.folder, pending.device, "", std::move(pending.name), pending.replace};
   Result<mode_t> created = Create(pending, copy);
   if (!created && created.status().OutOfDescriptors()) {

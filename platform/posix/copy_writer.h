@@ -28,6 +28,7 @@ struct PendingCopy {
   dev_t device;                            // the file system it lies on
   std::string name;
   Replace replace;
+  bool replaces;             // a file of that name is there to be replaced
   std::atomic<bool>* clone;  // whether this pair of file systems may still clone
   bool flush_alone;          // flushed by itself before it goes to the batch
   bool no_journal;           // its folder flushed after a rename that replaces
@@ -42,12 +43,15 @@ class CopyWriter {
   CopyWriter(std::size_t free_descriptors, mode_t umask, DurableBatch& batch, LateFailures& late,
              CopyCounters& counters);
 
-  // Writes the copy, here or on a helper; one that fails leaves nothing.
+  // Writes the copy, here or on a helper; one that fails leaves nothing, and
+  // one that would replace its own exact copy is not written at all.
   // Between file systems that clone, a copy is a few changes of the file
   // system's own records, made here: handed to a helper, it would only
   // wait for the locks this thread holds while it opens the next source.
+  // One that replaces goes to a helper all the same: most often it only
+  // finds its exact copy there, and several such looks run at once.
   void Post(PendingCopy copy) {
-    if (copy.clone->load(std::memory_order_relaxed)) writers_.RunHere(std::move(copy));
+    if (copy.clone->load(std::memory_order_relaxed) && !copy.replaces) writers_.RunHere(std::move(copy));
     else writers_.Post(std::move(copy));
   }
   // Returns once every copy posted is written and in the batch.

@@ -273,17 +273,17 @@ class PosixFileSystem : public FileSystem {
       cause = CauseOfSource(in.status());
       return in.status();
     }
-    // Replacing a file with its own exact copy would change nothing on disk
-    // but cost a new file; a repeated run meets many such.
-    if (existing && IsExactCopy(in->get(), st, into.fd->get(), name)) return Status();
     std::atomic<bool>& clone = clones_.For(st.st_dev, into.device);
     // The rest is written beside this thread; a copy that fails there
     // leaves nothing, as one that fails here.
     index.Add(name, DT_REG);
     GamePath written = target_folder;
     written.push_back(source.back());
-    writer_.Post({std::move(*in), st, into.fd, into.device, std::move(name), replace, &clone, into.flush_alone, into.no_journal,
-                  std::move(written)});
+    // A file it replaces may be its exact copy already (a repeated run meets
+    // many such): that is found out beside this thread, where the reads of
+    // several files are in flight at once.
+    writer_.Post({std::move(*in), st, into.fd, into.device, std::move(name), replace, existing.has_value(), &clone,
+                  into.flush_alone, into.no_journal, std::move(written)});
     return Status();
   }
 
