@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <thread>
 #include <utility>
 
 #include "platform/posix/calls.h"
@@ -36,8 +35,11 @@ Status FillCopy(int in, const struct stat& st, int out, mode_t created_with, boo
 
 std::size_t CopyWriter::HelpersFor(std::size_t free_descriptors) {
   using Writers = WorkSharing<PendingCopy>;
-  const std::size_t processors = std::max(std::thread::hardware_concurrency(), 1u);
-  std::size_t helpers = std::min<std::size_t>(processors - 1, 3);
+  // Three whatever the processors: a helper mostly waits on the disk (a
+  // source read, a pits file compared cold, data written out), and on two
+  // processors three helpers made a cold repeat a fifth faster than one, a
+  // first copy no slower.
+  std::size_t helpers = 3;
   // Each job holds its source open, and each helper the copy it writes.
   while (helpers > 0 && Writers::MostHeldWith(helpers) + helpers > free_descriptors / 8) --helpers;
   return helpers;

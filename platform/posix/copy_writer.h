@@ -58,8 +58,8 @@ class CopyWriter {
   void Drain() { writers_.Drain(); }
 
   // How many helpers write beside the deciding thread when `free_descriptors`
-  // are free: one fewer than the processors (the flush has its own thread),
-  // and only while the descriptors they hold stay within an eighth of those.
+  // are free: three, and only while the descriptors they hold stay within an
+  // eighth of those.
   static std::size_t HelpersFor(std::size_t free_descriptors);
 
  private:
