@@ -41,8 +41,6 @@ class LeftOutNames {
   std::bitset<256> lengths_;  // of the uppercase forms, in bytes; longer ones in 255
 };
 
-inline bool IsLeftOut(std::string_view name, const StringList& not_copy) { return LeftOutNames(not_copy).Has(name); }
-
 // True for the pits folder's own pair among the track folder's pairs: the
 // pits copy replaces every file it would copy, so it is left to that.
 bool IsPitsPair(const GamePath& source, const GamePath& target);

@@ -36,15 +36,15 @@ TEST(SkipNamesTest, MatchWholeNamesIgnoringCase) {
   StringList names;
   AddSkipNames(names);
   for (const char* name : {"monaco.mas", "Australia.Mas", "MONACOMAP.MAS", "pits.MAS", "order.pit"})
-    EXPECT_TRUE(IsLeftOut(name, names)) << name;
+    EXPECT_TRUE(LeftOutNames(names).Has(name)) << name;
   for (const char* name : {"monaco.mas.old", "XAUSTRALIA.MAS", "AUSTRALIA.MAS.BAK", "Monaco.gdb"})
-    EXPECT_FALSE(IsLeftOut(name, names)) << name;
+    EXPECT_FALSE(LeftOutNames(names).Has(name)) << name;
 }
 
 TEST(AiwRuleTest, LooksAtTheLastFourCharactersOnly) {
   StringList none;
-  for (const char* name : {"x.aiw", "Monaco.AIW", "a.Aiw", ".AIW"}) EXPECT_TRUE(IsLeftOut(name, none)) << name;
-  for (const char* name : {"circuit1.aiwx", "AIW", "aiw.txt", "x.ai"}) EXPECT_FALSE(IsLeftOut(name, none)) << name;
+  for (const char* name : {"x.aiw", "Monaco.AIW", "a.Aiw", ".AIW"}) EXPECT_TRUE(LeftOutNames(none).Has(name)) << name;
+  for (const char* name : {"circuit1.aiwx", "AIW", "aiw.txt", "x.ai"}) EXPECT_FALSE(LeftOutNames(none).Has(name)) << name;
 }
 
 TEST(TargetFolderTest, UpperCasesBelowTheGameFolderAndRenamesSeason02) {

@@ -31,11 +31,13 @@ std::size_t HashOf(std::string_view text) { return std::hash<std::string_view>{}
 // Walks the probe sequence of `hash` until `stop` says so at a slot number
 // (0 for an empty place); returns that place.
 template <typename Stop>
-std::uint32_t* Probe(std::vector<std::uint32_t>& table, std::size_t hash, Stop stop) {
+std::size_t Probe(const std::vector<std::uint32_t>& table, std::size_t hash, Stop stop) {
   const std::size_t mask = table.size() - 1;
   for (std::size_t at = hash & mask;; at = (at + 1) & mask)
-    if (table[at] == 0 || stop(table[at])) return &table[at];
+    if (table[at] == 0 || stop(table[at])) return at;
 }
+
+constexpr auto kAnyFreePlace = [](std::uint32_t) { return false; };
 
 }  // namespace
 
@@ -45,7 +47,7 @@ void CaseResolver::FolderIndex::Grow(Table& table, bool upper) const {
   for (const std::uint32_t number : table) {
     if (number == 0) continue;
     const std::string_view name = NameOf(number);
-    *Probe(grown, HashOf(upper ? Upper(name) : name), [](std::uint32_t) { return false; }) = number;
+    grown[Probe(grown, HashOf(upper ? Upper(name) : name), kAnyFreePlace)] = number;
   }
   table.swap(grown);
 }
@@ -55,14 +57,13 @@ void CaseResolver::FolderIndex::Insert(std::string_view name, unsigned char type
   slots_.push_back({std::uint32_t(names_.size()), std::uint16_t(name.size()), type});
   names_.append(name);
   const std::uint32_t number = std::uint32_t(slots_.size());
-  *Probe(exact_, HashOf(name), [](std::uint32_t) { return false; }) = number;
+  exact_[Probe(exact_, HashOf(name), kAnyFreePlace)] = number;
   if (!by_upper_.empty()) AddUpper(number);
 }
 
 const CaseResolver::FolderIndex::Slot* CaseResolver::FolderIndex::ExactSlot(std::string_view name) const {
   if (exact_.empty()) return nullptr;
-  const std::uint32_t number =
-      *Probe(const_cast<Table&>(exact_), HashOf(name), [&](std::uint32_t n) { return NameOf(n) == name; });
+  const std::uint32_t number = exact_[Probe(exact_, HashOf(name), [&](std::uint32_t n) { return NameOf(n) == name; })];
   return number == 0 ? nullptr : &slots_[number - 1];
 }
 
@@ -70,8 +71,8 @@ void CaseResolver::FolderIndex::AddUpper(std::uint32_t number) const {
   Grow(by_upper_, true);
   const std::string_view name = NameOf(number);
   const std::string_view upper = Upper(name);
-  std::uint32_t* place = Probe(by_upper_, HashOf(upper), [&](std::uint32_t n) { return Upper(NameOf(n), 1) == upper; });
-  if (*place == 0 || name < NameOf(*place)) *place = number;
+  std::uint32_t& place = by_upper_[Probe(by_upper_, HashOf(upper), [&](std::uint32_t n) { return Upper(NameOf(n), 1) == upper; })];
+  if (place == 0 || name < NameOf(place)) place = number;
 }
 
 void CaseResolver::FolderIndex::MakeUpper() const {
@@ -90,7 +91,7 @@ std::optional<std::string> CaseResolver::FolderIndex::Find(std::string_view name
   MakeUpper();
   const std::string_view upper = Upper(name);
   const std::uint32_t number =
-      *Probe(by_upper_, HashOf(upper), [&](std::uint32_t n) { return Upper(NameOf(n), 1) == upper; });
+      by_upper_[Probe(by_upper_, HashOf(upper), [&](std::uint32_t n) { return Upper(NameOf(n), 1) == upper; })];
   if (number == 0) return std::nullopt;
   return std::string(NameOf(number));
 }
@@ -127,13 +128,6 @@ void CaseResolver::FolderIndex::ForEachSorted(const std::function<void(std::stri
     return a.key != b.key ? a.key < b.key : NameOf(slots_[a.slot]) < NameOf(slots_[b.slot]);
   });
   for (const Keyed& k : order) take(NameOf(slots_[k.slot]), slots_[k.slot].type);
-}
-
-std::vector<std::pair<std::string_view, unsigned char>> CaseResolver::FolderIndex::Sorted() const {
-  std::vector<std::pair<std::string_view, unsigned char>> sorted;
-  sorted.reserve(slots_.size());
-  ForEachSorted([&](std::string_view name, unsigned char type) { sorted.emplace_back(name, type); });
-  return sorted;
 }
 
 namespace {
@@ -192,7 +186,11 @@ Result<CaseResolver::FolderIndex*> CaseResolver::Index(const std::string& folder
     return failure;
   }
   FolderIndex& index = read.index.emplace();
-  if (!ReadAllEntries(opened->get(), [&](std::string_view name, unsigned char type) { index.AddRead(name, type); })) {
+  const auto add = [&](std::string_view name, unsigned char type) {
+    index.AddRead(name, type);
+    return true;
+  };
+  if (!ReadAllEntries(opened->get(), add)) {
     read.index.reset();
     read.failure = Status::Failed("getdents64");
     return read.failure;

@@ -37,8 +37,6 @@ class CaseResolver {
     // Hands every name with its kind to `take` in byte order; nothing may be
     // added meanwhile.
     void ForEachSorted(const std::function<void(std::string_view, unsigned char)>& take) const;
-    // The same as a list; valid while nothing is added.
-    std::vector<std::pair<std::string_view, unsigned char>> Sorted() const;
     // Hands every name with its kind to `take`, in no order: for a look at
     // each name that needs no order, without sorting them all.
     template <typename Take>
@@ -47,7 +45,6 @@ class CaseResolver {
     }
     // The kind of a name present exactly so.
     unsigned char TypeOf(std::string_view name) const;
-    std::size_t size() const { return slots_.size(); }
 
    private:
     struct Slot {

@@ -95,7 +95,7 @@ TEST(CaseResolverTest, NamesCreatedAndNamesReadAreFoundAlikeBeforeAndAfterACaseL
   EXPECT_EQ(index.TypeOf("d.dat"), DT_DIR);
   EXPECT_EQ(index.Find("e.dat"), std::nullopt);
   std::vector<std::string> names;
-  for (const auto& [name, type] : index.Sorted()) names.emplace_back(name);
+  index.ForEachSorted([&](std::string_view name, unsigned char) { names.emplace_back(name); });
   EXPECT_EQ(names, (std::vector<std::string>{"B.dat", "a.dat", "b.dat", "c.dat", "d.dat"}));
 }
 
@@ -113,7 +113,7 @@ TEST(CaseResolverTest, ManyNamesWithALongSharedStartAreListedInByteOrderAndFound
     names.push_back(odd);
   for (const std::string& name : names) index.AddRead(name, DT_REG);
   std::vector<std::string> listed;
-  for (const auto& [name, type] : index.Sorted()) listed.emplace_back(name);
+  index.ForEachSorted([&](std::string_view name, unsigned char) { listed.emplace_back(name); });
   std::vector<std::string> expected = names;
   std::sort(expected.begin(), expected.end());
   EXPECT_EQ(listed, expected);

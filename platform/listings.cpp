@@ -5,21 +5,18 @@
 namespace velmora {
 namespace {
 
-void Keep(std::vector<std::string>& names, std::string_view name) { names.emplace_back(name); }
-void Keep(StringList& names, std::string_view name) { names.AddItem(name); }
-
-// Reads the folder a listing is pointed at and hands the entries `wanted`
-// picks out to `keep`, once the folder could be read. The path's trailing
+// Reads the folder a listing is pointed at and keeps the names of the
+// entries `wanted` picks out, once the folder could be read. The path's trailing
 // separator, if any, is not kept.
-template <typename Wanted, typename Names>
+template <typename Wanted>
 FileResult Read(FileSystem& fs, const GameFolder& game, std::string_view path, Wanted wanted, std::string& path_out,
-                Names& names_out) {
+                StringList& names_out) {
   while (path.size() > game.Root().size() && path.back() == kSeparator) path.remove_suffix(1);
   const std::optional<GamePath> folder = game.Parse(path);
   if (!folder) return Cause::kOther;
-  Names names;
+  StringList names;
   const FileResult listed = fs.ListEach(*folder, [&](std::string_view name, EntryKind kind, bool hidden) {
-    if (wanted(kind, hidden)) Keep(names, name);
+    if (wanted(kind, hidden)) names.AddItem(name);
   });
   if (!listed) return listed;
   names_out = std::move(names);
@@ -38,7 +35,7 @@ FileResult FolderListing::SetPath(FileSystem& fs, std::string_view path) {
 std::string FolderListing::List(int i) const {
   if (i == -1) return path_;
   if (i < 0 || i >= ListCount()) return "";
-  return path_ + kSeparator + names_[std::size_t(i)];
+  return path_ + kSeparator + std::string(names_.List(std::size_t(i)));
 }
 
 FileResult FileListing::SetPath(FileSystem& fs, std::string_view path) {

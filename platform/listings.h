@@ -2,7 +2,6 @@
 
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "platform/file_system.h"
 #include "platform/game_folder.h"
@@ -22,12 +21,12 @@ class FolderListing {
   const std::string& Path() const { return path_; }
   // -1: the folder itself; 0 to n-1: its sub-folders; n and on: "".
   std::string List(int i) const;
-  int ListCount() const { return int(names_.size()); }
+  int ListCount() const { return int(names_.ListCount()); }
 
  private:
   const GameFolder& game_;
   std::string path_;
-  std::vector<std::string> names_;
+  StringList names_;
 };
 
 // A folder and the names of the files in it that are neither hidden nor

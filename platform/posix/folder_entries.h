@@ -1,7 +1,6 @@
 #pragma once
 
 // The names in an open folder, read once without keeping them.
-#include <dirent.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -12,28 +11,12 @@
 
 namespace velmora {
 
-// Hands each entry of the open folder `fd` but "." and ".." to `take`, with
-// the listing's own descriptor of the folder; `fd` is taken over and closed.
-// `take` returns false to stop.
-template <typename Take>
-void ForEachEntryIn(int fd, Take take) {
-  DIR* dir = fd >= 0 ? fdopendir(fd) : nullptr;
-  if (!dir) {
-    if (fd >= 0) close(fd);
-    return;
-  }
-  while (const dirent* entry = readdir(dir)) {
-    const std::string_view name = entry->d_name;
-    if (name != "." && name != ".." && !take(dirfd(dir), entry->d_name)) break;
-  }
-  closedir(dir);
-}
-
 // Hands each entry of the open folder `fd` but "." and ".." to `take` with
-// its kind (a dirent d_type). False, with errno, when the folder could not
-// be read to its end, which readdir() would not tell. The buffer is
-// readdir's size: a larger one was measured slower, its first touch costing
-// more than the calls it saves.
+// its kind (a dirent d_type); `take` returns false to stop. False, with
+// errno, when the folder could not be read to its end, which readdir()
+// would not tell. Each call has a buffer of its own, readdir's size, so
+// that a folder may be read inside the reading of another: a larger one
+// was measured slower, its first touch costing more than the calls it saves.
 template <typename Take>
 bool ReadAllEntries(int fd, Take take) {
   struct Entry64 {  // the kernel's linux_dirent64
@@ -43,7 +26,7 @@ bool ReadAllEntries(int fd, Take take) {
     unsigned char type;
     char name[1];
   };
-  thread_local std::vector<char> buffer(32 << 10);
+  std::vector<char> buffer(32 << 10);
   for (;;) {
     const long got = syscall(SYS_getdents64, fd, buffer.data(), buffer.size());
     if (got < 0) return false;
@@ -51,10 +34,19 @@ bool ReadAllEntries(int fd, Take take) {
     for (long at = 0; at < got;) {
       const auto* entry = reinterpret_cast<const Entry64*>(buffer.data() + at);
       const std::string_view name = entry->name;
-      if (name != "." && name != "..") take(name, entry->type);
+      if (name != "." && name != ".." && !take(name, entry->type)) return true;
       at += entry->length;
     }
   }
+}
+
+// The same for a folder whose reading may stop short unnoticed: each name,
+// NUL-terminated, with the folder's descriptor. `fd` is taken over and closed.
+template <typename Take>
+void ForEachEntryIn(int fd, Take take) {
+  if (fd < 0) return;
+  ReadAllEntries(fd, [&](std::string_view name, unsigned char) { return take(fd, name.data()); });
+  close(fd);
 }
 
 }  // namespace velmora

@@ -1,5 +1,6 @@
 #include "platform/posix/temporaries.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <stdio.h>
 #include <unistd.h>
