@@ -2,7 +2,7 @@
 find_package(Qt6 REQUIRED COMPONENTS Widgets DBus Test)
 qt_standard_project_setup()
 
-add_library(velmora_window STATIC form1_qt.cpp form1_qt.h app_icon.h game_chooser_qt.cpp launcher_entry_qt.cpp)
+add_library(velmora_window STATIC form1_qt.cpp form1_qt.h notice_dialog_qt.cpp app_icon.h game_chooser_qt.cpp launcher_entry_qt.cpp)
 target_link_libraries(velmora_window PUBLIC Qt6::Widgets Qt6::DBus velmora_launcher velmora_commands)
 qt_add_resources(velmora_window "assets" PREFIX "/" BASE assets FILES
   assets/background.bmp

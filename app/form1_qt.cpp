@@ -4,9 +4,10 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QKeyEvent>
-#include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
+
+#include "app/notice_dialog_qt.h"
 
 
 namespace velmora {
@@ -167,13 +168,8 @@ void Form1::ServeDroppingInput(const std::function<bool()>& done) {
 void Form1::ShowProgress(const TaskProgress& progress) { launcher_entry_.Show(progress); }
 
 void Form1::Tell(const Notice& notice) {
-  QMessageBox box(QMessageBox::Warning, design::kCaption, QString::fromStdString(notice.text), QMessageBox::Ok, this);
-  box.setObjectName("notice");
-  if (!notice.details.empty()) box.setDetailedText(QString::fromStdString(notice.details));
-  // Enter and Space close it, as OK; Esc too.
-  box.setDefaultButton(QMessageBox::Ok);
-  box.setEscapeButton(QMessageBox::Ok);
-  box.exec();
+  NoticeDialog dialog(notice, this);
+  dialog.exec();
 }
 
 void Form1::Focus(design::Button button) { buttons_[button]->setFocus(Qt::OtherFocusReason); }

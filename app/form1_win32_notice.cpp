@@ -9,6 +9,7 @@
 #include <commctrl.h>
 #include <shellapi.h>
 
+#include "app/catalog.h"
 #include "app/notices.h"
 #include "platform/win32/text.h"
 
@@ -26,7 +27,7 @@ std::wstring WholeListFile(const std::string& details) {
   wchar_t folder[MAX_PATH + 1];
   const DWORD length = GetTempPathW(MAX_PATH + 1, folder);
   if (length == 0 || length > MAX_PATH) return {};
-  const std::wstring path = std::wstring(folder, length) + L"Velmora Config - files not copied.txt";
+  const std::wstring path = std::wstring(folder, length) + Widen(Tr("Velmora Config - files not copied.txt"));
   std::string text = "\xEF\xBB\xBF";  // UTF-8, as Notepad tells it
   for (const char c : details) text += c == '\n' ? std::string("\r\n") : std::string(1, c);
   const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -45,9 +46,10 @@ std::wstring ShortDetails(const std::string& details, std::wstring& whole_list) 
   if (end == std::string::npos || end >= details.size()) return Widen(details);
   std::size_t more = 0;
   for (std::size_t at = end; at < details.size(); ++at) more += details[at] == '\n';
-  std::wstring shown = Widen(details.substr(0, end) + "... and " + Counted(more) + " more.");
+  std::wstring shown = Widen(details.substr(0, end) +
+                             Fill(TrN("... and {count} more.", "... and {count} more.", more), {{"count", Counted(more)}}));
   whole_list = WholeListFile(details);
-  if (!whole_list.empty()) shown += L"\n<a href=\"list\">Open the whole list</a>";
+  if (!whole_list.empty()) shown += Widen("\n<a href=\"list\">" + Tr("Open the whole list") + "</a>");
   return shown;
 }
 

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 
+#include "app/notices.h"
 #include "finder/game_chooser.h"
 
 namespace velmora {
@@ -41,7 +42,7 @@ QAbstractItemView* Sidebar(QFileDialog& chooser) { return chooser.findChild<QAbs
 }  // namespace
 
 std::unique_ptr<QFileDialog> MakeGameChooser(const QString& start, const std::vector<FoundInstall>& found) {
-  auto chooser = std::make_unique<QFileDialog>(nullptr, kChooserTitle, start);
+  auto chooser = std::make_unique<QFileDialog>(nullptr, QString::fromStdString(ChooserTitle()), start);
   chooser->setFileMode(QFileDialog::Directory);
   chooser->setOption(QFileDialog::ShowDirsOnly);
   // The side bar and its names are the dialog's own: a desktop's dialog

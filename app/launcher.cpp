@@ -176,7 +176,8 @@ Result GameStart(const GameFolder& game, ProgramStart& start, LaunchOutcome& tol
       const std::optional<std::string> id = app ? std::optional<std::string>(app->id) : std::nullopt;
       std::optional<std::vector<std::string>> steam = id ? SteamCommand() : std::nullopt;
       if (!steam) return Result::kSteamPrefix;
-      tried = "Steam (" + JoinWords(*steam) + ")";
+      told.starter = LaunchOutcome::Starter::kSteam;
+      tried = JoinWords(*steam);
       start.arguments = std::move(*steam);
       start.arguments.insert(start.arguments.end(), {"-applaunch", *id, kGameArgument});
       return Result::kStarted;
@@ -191,7 +192,7 @@ Result GameStart(const GameFolder& game, ProgramStart& start, LaunchOutcome& tol
              : std::nullopt;
     if (managed) {
       told.manager = managed->manager;
-      told.reason = managed->runner;
+      told.runner = managed->runner;
       switch (managed->kind) {
         case ManagedWine::Kind::kProton:
           return Result::kManagerProton;
@@ -208,8 +209,9 @@ Result GameStart(const GameFolder& game, ProgramStart& start, LaunchOutcome& tol
       if (fs::exists(managed->prefix, error) && IsOtherUsers(managed->prefix)) return Result::kForeignPrefix;
       start.arguments = {managed->wine, exe, kGameArgument};
       if (!managed->prefix.empty()) start.extra_environment.push_back("WINEPREFIX=" + managed->prefix);
-      tried = managed->manager + (managed->manager.ends_with('s') ? "' wine (" : "'s wine (") + managed->wine + ")";
-      told.reason.clear();
+      told.starter = LaunchOutcome::Starter::kManagerWine;
+      tried = managed->wine;
+      told.runner.clear();
       return Result::kStarted;
     }
     if (prefix) {
@@ -218,7 +220,8 @@ Result GameStart(const GameFolder& game, ProgramStart& start, LaunchOutcome& tol
       if (IsBottle(*prefix)) {
         std::optional<std::vector<std::string>> bottles = BottlesCommand();
         if (!bottles) return Result::kBottlesPrefix;
-        tried = "Bottles' command line (" + JoinWords(*bottles) + ")";
+        told.starter = LaunchOutcome::Starter::kBottles;
+        tried = JoinWords(*bottles);
         start.arguments = std::move(*bottles);
         start.arguments.insert(start.arguments.end(),
                                {"run", "-b", BottleName(prefix->string(), disk), "-e", *program, "--args", kGameArgument});
@@ -231,7 +234,8 @@ Result GameStart(const GameFolder& game, ProgramStart& start, LaunchOutcome& tol
   if (!wine) return Result::kNoWine;
   start.arguments = {*wine, exe, kGameArgument};
   const char* named = std::getenv("WINE");
-  tried = named && *named ? "the wine WINE names (WINE=" + std::string(named) + ")" : "wine (" + *wine + ")";
+  told.starter = named && *named ? LaunchOutcome::Starter::kWineNamed : LaunchOutcome::Starter::kWine;
+  tried = told.starter == LaunchOutcome::Starter::kWineNamed ? std::string(named) : *wine;
   return Result::kStarted;
 }
 #else
@@ -263,7 +267,7 @@ LaunchOutcome LaunchGame(const GameFolder& game, const std::function<void()>& st
   LaunchOutcome outcome;
   outcome.result = GameStart(game, start, outcome);
   start.watch_ms = kStartWatchMs;
-  if (outcome.result == LaunchOutcome::Result::kStarted && !StartDetached(start, &outcome.reason, started))
+  if (outcome.result == LaunchOutcome::Result::kStarted && !StartDetached(start, &outcome.failure, started))
     outcome.result = LaunchOutcome::Result::kStartFailed;
   return outcome;
 }

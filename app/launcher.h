@@ -4,6 +4,7 @@
 #include <string>
 
 #include "platform/game_folder.h"
+#include "platform/process.h"
 
 namespace velmora {
 
@@ -29,13 +30,26 @@ struct LaunchOutcome {
     kManagerProton,  // the game's manager (`manager`) runs it with Proton
     kManagerWineMissing,    // the wine the manager names (`reason`, at `tried`) is not there
     kManagerRunnerMissing,  // Lutris' runner (`reason`) is not installed, and the system's wine would update the prefix
-    kStartFailed,    // the system refused the start, or the starter ended with a failure within the watch: `reason` says why
+    kStartFailed,    // the system refused the start, or the starter ended with a failure within the watch: `failure` says which
+  };
+  // What starts the game.
+  enum class Starter {
+    kGame,         // the game itself (Windows, or a Linux program)
+    kWine,         // the wine found on PATH
+    kWineNamed,    // the wine the WINE variable names
+    kSteam,        // Steam's command line
+    kBottles,      // Bottles' command line
+    kManagerWine,  // the wine of the game's manager (`manager`)
   };
   Result result = Result::kStarted;
-  std::string reason = {};
-  // What was started, as the player would look for it: "WINE=...", the
-  // wine found on PATH, Bottles' command line, the game itself.
+  Starter starter = Starter::kGame;
+  // What was started, as the player would look for it: the program's path,
+  // or the command line of Steam or Bottles; for kManagerWineMissing, the
+  // wine the manager names.
   std::string tried = {};
+  // The manager's wine or runner by its own name, when it names one.
+  std::string runner = {};
+  StartFailure failure = {};
   // The game manager whose settings the start follows: "Heroic", "Lutris".
   std::string manager = {};
   explicit operator bool() const { return result == Result::kStarted; }

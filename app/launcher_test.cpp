@@ -133,14 +133,14 @@ TEST_F(LauncherTest, AFailedForkIsReportedWithTheSystemsReasonAndLeavesNoDescrip
     FailingFork failing(/*first=*/true);
     const LaunchOutcome outcome = LaunchGame(temp_.game());
     EXPECT_EQ(outcome.result, Result::kStartFailed);
-    EXPECT_EQ(outcome.reason, strerror(EAGAIN));
+    EXPECT_EQ(outcome.failure.refusal, strerror(EAGAIN));
   }
   EXPECT_EQ(OpenDescriptors(), before);
   {
     FailingFork failing(/*first=*/false);
     const LaunchOutcome outcome = LaunchGame(temp_.game());
     EXPECT_EQ(outcome.result, Result::kStartFailed);
-    EXPECT_EQ(outcome.reason, strerror(EAGAIN));
+    EXPECT_EQ(outcome.failure.refusal, strerror(EAGAIN));
   }
   EXPECT_EQ(OpenDescriptors(), before);
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
@@ -203,20 +203,22 @@ TEST_F(LauncherTest, AStarterThatEndsAtOnceWithAFailureIsToldWithWhatItSaidAndWh
                "echo 'it looks like wine32 is missing, you should install it.' >&2\nexit 1\n");
   LaunchOutcome outcome = LaunchGame(game.game());
   EXPECT_EQ(outcome.result, Result::kStartFailed);
-  EXPECT_EQ(outcome.tried, "wine (" + game.outer.At("bin/wine").string() + ")");
-  EXPECT_EQ(outcome.reason,
-            "ended with status 1. It said:\n\nwine: starting\n"
-            "it looks like wine32 is missing, you should install it.");
+  EXPECT_EQ(outcome.starter, LaunchOutcome::Starter::kWine);
+  EXPECT_EQ(outcome.tried, game.outer.At("bin/wine").string());
+  EXPECT_EQ(outcome.failure.status, 1u);
+  EXPECT_EQ(outcome.failure.said, "wine: starting\nit looks like wine32 is missing, you should install it.");
   setenv("WINE", "/bin/false", 1);
   outcome = LaunchGame(game.game());
   EXPECT_EQ(outcome.result, Result::kStartFailed);
-  EXPECT_EQ(outcome.tried, "the wine WINE names (WINE=/bin/false)");
-  EXPECT_EQ(outcome.reason, "ended with status 1");
+  EXPECT_EQ(outcome.starter, LaunchOutcome::Starter::kWineNamed);
+  EXPECT_EQ(outcome.tried, "/bin/false");
+  EXPECT_EQ(outcome.failure.status, 1u);
+  EXPECT_EQ(outcome.failure.said, "");
   setenv("WINE", "/nowhere/wine", 1);
   outcome = LaunchGame(game.game());
   EXPECT_EQ(outcome.result, Result::kStartFailed);
-  EXPECT_EQ(outcome.reason, strerror(ENOENT));
-  EXPECT_EQ(outcome.tried, "the wine WINE names (WINE=/nowhere/wine)");
+  EXPECT_EQ(outcome.failure.refusal, strerror(ENOENT));
+  EXPECT_EQ(outcome.tried, "/nowhere/wine");
   unsetenv("WINE");
   // A game that runs, and ends well, is started.
   WriteProgram(game.outer.At("bin/wine"), "#!/bin/sh\necho 'fixme: running' >&2\nexec sleep 1\n");
@@ -343,7 +345,7 @@ TEST_F(LauncherTest, AHeroicGameRunsWithTheWineAndPrefixItsSettingsNameAndIsRefu
               "{\"Dromvik\": {\"winePrefix\": \"" + inside.prefix.string() + "\", \"wineVersion\": {\"bin\": \"" +
                   heroic_wine.string() + "\", \"type\": \"wine\"}}}");
   const LaunchOutcome inside_outcome = LaunchGame(inside.game());
-  ASSERT_TRUE(inside_outcome) << int(inside_outcome.result) << " " << inside_outcome.reason << " " << inside_outcome.tried;
+  ASSERT_TRUE(inside_outcome) << int(inside_outcome.result) << " " << inside_outcome.failure.refusal << " " << inside_outcome.tried;
   record = WaitForRecord(record_);
   EXPECT_EQ(StarterOf(record), heroic_wine.string());
   EXPECT_NE(record.find("prefix=" + inside.prefix.string() + "\n"), std::string::npos);
@@ -378,7 +380,7 @@ TEST_F(LauncherTest, ALutrisGameRunsWithItsRunnerAndWithTheSystemsWineOnlyWhereT
   const LaunchOutcome outcome = LaunchGame(game.game());
   EXPECT_EQ(outcome.result, Result::kManagerRunnerMissing);
   EXPECT_EQ(outcome.manager, "Lutris");
-  EXPECT_EQ(outcome.reason, "lutris-GE-Proton8-26-x86_64");
+  EXPECT_EQ(outcome.runner, "lutris-GE-Proton8-26-x86_64");
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
   EXPECT_FALSE(fs::exists(record_)) << "started: " << testing::ReadWhole(record_);
 
@@ -407,7 +409,8 @@ TEST_F(LauncherTest, AStarterThatFailsLateIsToldAfterTheStartWasMade) {
   });
   EXPECT_TRUE(started);
   EXPECT_EQ(outcome.result, Result::kStartFailed);
-  EXPECT_EQ(outcome.reason, "ended with status 1. It said:\n\nwine: could not load kernel32.dll");
+  EXPECT_EQ(outcome.failure.status, 1u);
+  EXPECT_EQ(outcome.failure.said, "wine: could not load kernel32.dll");
   // A starter that could not be run at all is never taken as started.
   started = false;
   setenv("WINE", "/nowhere/wine", 1);

@@ -118,12 +118,12 @@ TEST_F(LauncherTest, AGameThatIsMissingOrThatWindowsRefusesIsToldWithWindowsReas
   const LaunchOutcome missing = LaunchGame(GameFolder::Current());
   fs::current_path(before);
   EXPECT_EQ(refused.result, LaunchOutcome::Result::kStartFailed);
-  EXPECT_FALSE(refused.reason.empty());
-  EXPECT_EQ(refused.reason.find_first_of("\r\n"), std::string::npos) << refused.reason;
+  EXPECT_FALSE(refused.failure.refusal.empty());
+  EXPECT_EQ(refused.failure.refusal.find_first_of("\r\n"), std::string::npos) << refused.failure.refusal;
   // "Bad EXE format for %1." with the program in its place, and its full
   // stop left to the sentence it goes into.
-  EXPECT_EQ(refused.reason.find("%1"), std::string::npos) << refused.reason;
-  EXPECT_NE(refused.reason.back(), '.') << refused.reason;
+  EXPECT_EQ(refused.failure.refusal.find("%1"), std::string::npos) << refused.failure.refusal;
+  EXPECT_NE(refused.failure.refusal.back(), '.') << refused.failure.refusal;
   EXPECT_EQ(refused.tried, "Dromvik.exe");
   EXPECT_EQ(missing.result, LaunchOutcome::Result::kNoProgram);
 }

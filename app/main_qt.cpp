@@ -4,6 +4,9 @@
 #include <QLibraryInfo>
 #include <QMessageBox>
 #include <QScreen>
+#include <QTranslator>
+
+#include <clocale>
 
 #include <cstdlib>
 #include <filesystem>
@@ -11,7 +14,9 @@
 
 #include "app/app_icon.h"
 #include "app/command_line.h"
+#include "app/catalog.h"
 #include "app/form1_qt.h"
+#include "app/notices.h"
 #include "finder/game_chooser.h"
 #include "app/game_chooser_qt.h"
 #include "finder/install_search.h"
@@ -28,7 +33,9 @@ bool EnterGameFolder(const std::string& folder) {
   std::error_code error;
   std::filesystem::current_path(folder, error);
   if (error) {
-    std::cerr << "velmora: cannot work in " << folder << ": " << error.message() << '\n';
+    std::cerr << "velmora: "
+              << velmora::Fill(velmora::Tr("The utility cannot work in {folder}."), {{"folder", folder}}) << ' '
+              << error.message() << '\n';
     return false;
   }
   setenv("PWD", std::filesystem::absolute(folder).lexically_normal().c_str(), 1);
@@ -53,7 +60,7 @@ std::string ChooseGameFolder(const std::string& start_in, const std::vector<velm
                                : QString();
     if (chosen.isEmpty()) return "";
     if (velmora::HoldsGame(chosen.toStdString())) return chosen.toStdString();
-    QMessageBox::warning(nullptr, "Velmora Config", velmora::kNoGameHere);
+    QMessageBox::warning(nullptr, "Velmora Config", QString::fromStdString(velmora::NoGameHere()));
     start = chosen;
   }
 }
@@ -62,6 +69,8 @@ std::string ChooseGameFolder(const std::string& start_in, const std::vector<velm
 
 int main(int argc, char** argv) {
   using velmora::CommandLine;
+  setlocale(LC_ALL, "");
+  velmora::UseCatalog(ProgramFolder());
   const CommandLine line = velmora::ParseCommandLine({argv + 1, argv + argc});
   switch (line.action) {
     case CommandLine::Action::kHelp:
@@ -94,6 +103,13 @@ int main(int argc, char** argv) {
   setenv("QT_QPA_PLATFORM", platforms.platforms.c_str(), 1);
   velmora::RaiseOpenFileLimit();
   QApplication app(argc, argv);
+  // The toolkit set the locale again: the catalog is looked up anew, and
+  // its own words (OK, Cancel, the folder chooser's) follow the player's
+  // language too.
+  velmora::UseCatalog(ProgramFolder());
+  QTranslator toolkit_words;
+  if (toolkit_words.load(QLocale(), "qtbase", "_", QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+    app.installTranslator(&toolkit_words);
   app.setWindowIcon(velmora::AppIcon());
   // Started where no game is (from the application menu, in the home
   // folder), or named a folder without one, it asks for the game folder

@@ -8,8 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "app/catalog.h"
 #include "app/command_line.h"
 #include "app/form1_win32.h"
+#include "app/notices.h"
 #include "finder/game_chooser.h"
 #include "finder/install_search.h"
 #include "finder/remembered_game.h"
@@ -54,7 +56,7 @@ std::wstring ChooseGameFolder(std::wstring start, const std::vector<velmora::Fou
   DWORD options = 0;
   dialog->GetOptions(&options);
   dialog->SetOptions(options | FOS_PICKFOLDERS | FOS_FORCEFILESYSTEM | FOS_PATHMUSTEXIST);
-  dialog->SetTitle(velmora::Widen(velmora::kChooserTitle).c_str());
+  dialog->SetTitle(velmora::Widen(velmora::ChooserTitle()).c_str());
   for (const velmora::FoundInstall& install : found) {
     IShellItem* place = nullptr;
     if (SUCCEEDED(SHCreateItemFromParsingName(velmora::Widen(install.folder).c_str(), nullptr, IID_IShellItem,
@@ -82,7 +84,7 @@ std::wstring ChooseGameFolder(std::wstring start, const std::vector<velmora::Fou
     }
     result->Release();
     if (!chosen.empty() && velmora::HoldsGame(velmora::Narrow(chosen))) break;
-    MessageBoxW(nullptr, velmora::Widen(velmora::kNoGameHere).c_str(), L"Velmora Config", MB_ICONWARNING);
+    MessageBoxW(nullptr, velmora::Widen(velmora::NoGameHere()).c_str(), L"Velmora Config", MB_ICONWARNING);
     start = chosen.empty() ? start : chosen;
     chosen.clear();
   }
@@ -97,10 +99,15 @@ int Tell(const std::string& text, int status) {
   return status;
 }
 
+std::string CannotWorkIn(const std::string& folder) {
+  return velmora::Fill(velmora::Tr("The utility cannot work in {folder}."), {{"folder", folder}});
+}
+
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
   using velmora::CommandLine;
+  velmora::UseCatalog("");
   const CommandLine line = velmora::ParseCommandLine(Arguments());
   switch (line.action) {
     case CommandLine::Action::kHelp:
@@ -119,7 +126,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
   };
   const bool named_game = !line.folder.empty() && is_folder(line.folder) && velmora::HoldsGame(line.folder);
   if (named_game && !SetCurrentDirectoryW(velmora::Widen(line.folder).c_str()))
-    return Tell("velmora: cannot work in " + line.folder, 1);
+    return Tell(CannotWorkIn(line.folder), 1);
   // Started where no game is (the zip's own folder, a shortcut without
   // "Start in"), or named a folder without one, it asks for the game folder
   // before its window opens.
@@ -137,7 +144,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
     }
     const std::wstring chosen = ChooseGameFolder(velmora::Widen(start), found);
     if (chosen.empty()) return 0;  // cancelled: nothing done
-    if (!SetCurrentDirectoryW(chosen.c_str())) return Tell("velmora: cannot work in " + velmora::Narrow(chosen), 1);
+    if (!SetCurrentDirectoryW(chosen.c_str())) return Tell(CannotWorkIn(velmora::Narrow(chosen)), 1);
   }
   // Confirmed: the next start outside a game folder opens the chooser here.
   velmora::RememberGameFolder(velmora::GameFolder::Current().Root());

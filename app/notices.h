@@ -19,7 +19,11 @@ std::optional<Notice> NoticeOf(const CopyOutcome& outcome, const GameFolder& gam
 std::optional<Notice> NoticeOf(const IniOutcome& outcome);
 std::optional<Notice> NoticeOf(const LaunchOutcome& outcome, const GameFolder& game);
 
-// 5600 as "5,600".
+// The folder chooser's title, and what it says of a folder without a game.
+std::string ChooserTitle();
+std::string NoGameHere();
+
+// 5600 as "5,600" (in the player's language's way).
 std::string Counted(std::size_t count);
 
 }  // namespace velmora

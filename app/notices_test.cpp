@@ -1,6 +1,12 @@
 #include "app/notices.h"
 
+#include "app/catalog.h"
+
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
 
 namespace velmora {
 namespace {
@@ -9,10 +15,12 @@ namespace {
 constexpr const char* kSpa = "ZENTOSEASON\\tracks\\Spa\\spa.gdb";
 constexpr const char* kOne = "ZENTOSEASON\\tracks\\one";
 constexpr const char* kTrackFolder = "season02\\tracks";
+constexpr char kNativeSeparator = '\\';
 #else
 constexpr const char* kSpa = "ZENTOSEASON/tracks/Spa/spa.gdb";
 constexpr const char* kOne = "ZENTOSEASON/tracks/one";
 constexpr const char* kTrackFolder = "season02/tracks";
+constexpr char kNativeSeparator = '/';
 #endif
 
 std::size_t Count(const std::string& text, const std::string& part) {
@@ -34,23 +42,30 @@ TEST(NoticesTest, ACopyIsToldOncePerCauseWithItsCountAndFirstFileAndEveryFileInT
   const std::optional<Notice> notice = NoticeOf(outcome, game);
   ASSERT_TRUE(notice);
   EXPECT_EQ(notice->text.substr(0, notice->text.find('\n')), "Copy files copied 5,388 files; 216 could not be copied.");
-  EXPECT_NE(notice->text.find(std::string("The disk is full: 212 files were not copied (first: ") + kSpa + ")."),
+  EXPECT_NE(notice->text.find(std::string("The disk is full: 212 files were not copied. The first is ") + kSpa +
+                              ". Free some space, then press Copy files again."),
             std::string::npos)
       << notice->text;
-  EXPECT_NE(notice->text.find("3 files changed while they were copied (first: "),
-            std::string::npos);
+  EXPECT_NE(notice->text.find("3 files changed while they were copied. The first is "), std::string::npos);
   EXPECT_NE(notice->text.find(std::string("The file ") + kOne + " was not copied because another program holds it open."),
             std::string::npos)
       << "one file is named as the file";
   EXPECT_EQ(Count(notice->text, "disk is full"), 1u);
   EXPECT_EQ(Count(notice->details, "\n"), 217u);  // a heading and every file
   EXPECT_EQ(Count(notice->details, "(disk full)"), 212u);
+  // The details are sorted by path, whatever order the files failed in.
+  std::vector<std::string> lines;
+  for (std::size_t at = notice->details.find('\n') + 1, end; (end = notice->details.find('\n', at)) != std::string::npos;
+       at = end + 1)
+    lines.push_back(notice->details.substr(at, end - at));
+  EXPECT_TRUE(std::is_sorted(lines.begin(), lines.end()));
 
   // A group over several folders says so.
   CopyOutcome spread;
   spread.failures = {{{"ZENTOSEASON", "tracks", "Spa", "a"}, Cause::kReadOnlyDisk},
                      {{"ZENTOSEASON", "tracks", "Monza", "b"}, Cause::kReadOnlyDisk}};
-  EXPECT_NE(NoticeOf(spread, game)->text.find("2 files were not copied in several folders (first: "), std::string::npos)
+  EXPECT_NE(NoticeOf(spread, game)->text.find("2 files were not copied. They lie in several folders; the first is "),
+            std::string::npos)
       << NoticeOf(spread, game)->text;
 
   // Without the add-on, the missing folders come down to one word: install it.
@@ -61,9 +76,9 @@ TEST(NoticesTest, ACopyIsToldOncePerCauseWithItsCountAndFirstFileAndEveryFileInT
   const std::string told = NoticeOf(uninstalled, game)->text;
   EXPECT_EQ(told.substr(told.find("\n\n") + 2),
 #ifdef _WIN32
-            "The add-on's folder ZENTOSEASON\\tracks is not in this game folder: install Velmora first, then press "
+            "The add-on's folder ZENTOSEASON\\tracks is not in this game folder. Install Velmora first, then press "
 #else
-            "The add-on's folder ZENTOSEASON/tracks is not in this game folder: install Velmora first, then press "
+            "The add-on's folder ZENTOSEASON/tracks is not in this game folder. Install Velmora first, then press "
 #endif
             "Copy files again.");
 }
@@ -110,8 +125,8 @@ TEST(NoticesTest, CreateIniFileAdvisesClearingAReadOnlyMarkOnlyWhenTheFileWasThe
             std::string::npos);
   EXPECT_NE(NoticeOf(IniOutcome{IniOutcome::Result::kUnreadable, Cause::kNameTaken})->text.find("is a folder"),
             std::string::npos);
-  EXPECT_NE(NoticeOf(IniOutcome{IniOutcome::Result::kUnreadable, Cause::kNotAllowed})->text.find("did not let the "
-                                                                                                  "utility read"),
+  EXPECT_NE(NoticeOf(IniOutcome{IniOutcome::Result::kUnreadable, Cause::kNotAllowed})->text.find("was not allowed "
+                                                                                                  "to read Config.ini"),
             std::string::npos);
   IniOutcome no_season;
   no_season.no_season_key = true;
@@ -133,9 +148,91 @@ TEST(NoticesTest, EachOtherCommandTellsOnlyWhenItDidNotDoItsWork) {
             std::string::npos);
   EXPECT_FALSE(NoticeOf(LaunchOutcome{}, game));
   EXPECT_NE(NoticeOf(LaunchOutcome{LaunchOutcome::Result::kNoWine}, game)->text.find("wine32:i386"), std::string::npos);
-  EXPECT_NE(NoticeOf(LaunchOutcome{LaunchOutcome::Result::kStartFailed, "Exec format error"}, game)->text.find(
-                "Exec format error"),
-            std::string::npos);
+  LaunchOutcome refused{LaunchOutcome::Result::kStartFailed};
+  refused.failure.refusal = "Exec format error";
+  EXPECT_NE(NoticeOf(refused, game)->text.find("Dromvik.exe could not be run: Exec format error."), std::string::npos);
+}
+
+TEST(NoticesTest, AFailingStarterIsToldByWhatItWasWithAdviceThatFitsIt) {
+  const GameFolder game("/games/Dromvik");
+  LaunchOutcome named{LaunchOutcome::Result::kStartFailed, LaunchOutcome::Starter::kWineNamed, "/opt/wine-9/bin/wine"};
+  named.failure.status = 1;
+  named.failure.said = "wine: could not load ntdll.so";
+  EXPECT_EQ(NoticeOf(named, game)->text,
+            "The game was not started: the wine that WINE names (/opt/wine-9/bin/wine) ended with status 1. Unset "
+            "WINE, or point it at a working wine, then press Run Velmora again.\n\nIt said:\n\nwine: could not load "
+            "ntdll.so");
+  LaunchOutcome steam{LaunchOutcome::Result::kStartFailed, LaunchOutcome::Starter::kSteam, "steam"};
+  steam.failure.refusal = "No such file or directory";
+  EXPECT_EQ(NoticeOf(steam, game)->text,
+            "The game was not started: Steam (steam) could not be run: No such file or directory. Start Steam, then "
+            "press Run Velmora again.");
+}
+
+TEST(NoticesTest, CopiesTheDiskDidNotConfirmAreCopiedNotFailedAndListedApart) {
+  const GameFolder game("/games/Dromvik");
+  CopyOutcome outcome;
+  outcome.copied = 10;
+  outcome.failures = {{{"ZENTOSeason", "tracks", "Pits", "ORDER.PIT"}, Cause::kNotFlushed}};
+  std::optional<Notice> notice = NoticeOf(outcome, game);
+  ASSERT_TRUE(notice);
+  EXPECT_EQ(notice->text.find("could not be copied"), std::string::npos) << notice->text;
+  EXPECT_EQ(notice->text.find("Copy files copied 10 files, but not all it should."), 0u) << notice->text;
+  EXPECT_EQ(notice->details.find("Files not copied"), std::string::npos) << notice->details;
+  EXPECT_EQ(notice->details.find("Files copied, but not confirmed saved by the disk:\n"), 0u) << notice->details;
+  outcome.failures.push_back({{"ZENTOSEASON", "tracks", "Spa", "a"}, Cause::kDiskFull});
+  notice = NoticeOf(outcome, game);
+  EXPECT_EQ(notice->text.find("Copy files copied 10 files; 1 could not be copied."), 0u) << notice->text;
+}
+
+TEST(NoticesTest, AMissingFolderIsSpelledOneWayAndAFolderNotAllowedIsNamedFromTheGameFolderWithItsOwnAdvice) {
+  const GameFolder game("/games/Dromvik");
+  CopyOutcome missing;
+  missing.failures = {{{"ZENTOSEASON", "tracks", "Spa", "a"}, Cause::kFolderMissing},
+                      {{"ZENTOSeason", "tracks", "Pits", "b"}, Cause::kFolderMissing}};
+  const std::string details = NoticeOf(missing, game)->details;
+  EXPECT_EQ(details.find("ZENTOSeason"), std::string::npos) << details;
+  EXPECT_NE(details.find(std::string("ZENTOSEASON") + kNativeSeparator + "tracks" + kNativeSeparator + "Pits"),
+            std::string::npos)
+      << details;
+  CopyOutcome refused;
+  refused.failures = {{{"ZENTOSEASON", "tracks", "Monaco", "a.dat"}, Cause::kNotAllowed},
+                      {{"ZENTOSEASON", "tracks", "Monaco", "b.dat"}, Cause::kNotAllowed}};
+  const std::string monaco = std::string("ZENTOSEASON") + kNativeSeparator + "tracks" + kNativeSeparator + "Monaco";
+  EXPECT_NE(NoticeOf(refused, game)->text.find("The utility was not allowed to write in " + monaco +
+                                              ": 2 files were not copied. The first is " + monaco + kNativeSeparator +
+                                              "a.dat. Make sure you may change the folder " + monaco),
+            std::string::npos)
+      << NoticeOf(refused, game)->text;
+  EXPECT_EQ(NoticeOf(refused, game)->text.find(game.Root()), std::string::npos);
+}
+
+TEST(NoticesTest, AGameWhoseTrackFolderIsMissingIsAdvisedToBeRepairedNotToBeLookedForElsewhere) {
+  const std::filesystem::path folder = std::filesystem::temp_directory_path() / "velmora-notices-test";
+  std::filesystem::create_directories(folder);
+  std::ofstream(folder / "Dromvik.exe") << "MZ";
+  CopyOutcome missing;
+  missing.unlisted = {{{"season02", "tracks"}, Cause::kFolderMissing, ""}};
+  const std::string told = NoticeOf(missing, GameFolder(folder.string()))->text;
+  std::filesystem::remove_all(folder);
+  EXPECT_NE(told.find("The game's installation is not whole: repair it"), std::string::npos) << told;
+  EXPECT_EQ(told.find("Start Velmora Config in the folder"), std::string::npos) << told;
+}
+
+TEST(NoticesTest, CreateIniFileTellsWhichFoldersItNamesAreMissing) {
+  IniOutcome written;
+  written.missing_folders = {{"OPTIONSDIR", "ZENTOOPTIONS"}, {"SAVEDIR", "ZENTOSAVE"}};
+  EXPECT_EQ(NoticeOf(written)->text,
+            "Qorvane.ini was made. The game folder has no folder ZENTOOPTIONS, where Qorvane.ini has the game keep "
+            "Velmora's options. The game folder has no folder ZENTOSAVE, where Qorvane.ini has the game keep "
+            "Velmora's saved games. Make those folders in the game folder, or install Velmora again.");
+}
+
+TEST(NoticesTest, PlaceholdersAreFilledWhereverTheTranslationPutsThem) {
+  EXPECT_EQ(Fill("{b} und {a}, {a}", {{"a", "1"}, {"b", "2"}}), "2 und 1, 1");
+  EXPECT_EQ(Fill("{unknown} {a} {", {{"a", "x"}}), "{unknown} x {");
+  EXPECT_EQ(Counted(1234567), "1,234,567");
+  EXPECT_EQ(Counted(999), "999");
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "config/ini_rewriter.h"
 
+#include <algorithm>
 #include <array>
 #include <optional>
 
@@ -19,6 +20,13 @@ constexpr std::array<FolderKey, 4> kFolderKeys = {{
     {"REPLAYDIR", "REPLAYDIR=ZENTOVCR\\"},
     {"SAVEDIR", "SAVEDIR=ZENTOSAVE\\"},
 }};
+
+// The folder a key's line names: "ZENTOOPTIONS" of "OPTIONSDIR=ZENTOOPTIONS\".
+std::string_view FolderOf(const FolderKey& rule) {
+  std::string_view folder = rule.replacement.substr(rule.key.size() + 1);
+  folder.remove_suffix(1);
+  return folder;
+}
 
 }  // namespace
 
@@ -96,12 +104,17 @@ IniOutcome CreateConfigIni(FileSystem& fs, StringList& new_ini, Progress& progre
     outcome.replacing = fs.NativePath({std::string(kAddonConfig)}).has_value();
   }
   bool season_key = false;
+  std::vector<const FolderKey*> named_folders;
   const FileResult written = fs.WriteFile({std::string(outcome.name)}, [&](const auto& put) {
     return ForEachRewrittenLine(
         *text,
         [&](std::string_view line) {
           // A line that begins with the key in any case has become it.
           season_key |= line.starts_with("SEASONDIR=");
+          for (const FolderKey& rule : kFolderKeys)
+            if (line.data() == rule.replacement.data() && rule.key != "SEASONDIR" &&
+                std::find(named_folders.begin(), named_folders.end(), &rule) == named_folders.end())
+              named_folders.push_back(&rule);
           return put(line) && put("\r\n");
         },
         progress);
@@ -112,6 +125,17 @@ IniOutcome CreateConfigIni(FileSystem& fs, StringList& new_ini, Progress& progre
     return outcome;
   }
   outcome.no_season_key = !season_key;
+  // The game makes none of these folders itself (the add-on brings them).
+  if (!named_folders.empty()) {
+    const Found<std::vector<Entry>> entries = fs.List({});
+    for (const FolderKey* rule : named_folders) {
+      const std::string_view folder = FolderOf(*rule);
+      const bool there = entries && std::any_of(entries->begin(), entries->end(), [&](const Entry& entry) {
+        return entry.kind != EntryKind::kFile && EqualsIgnoringCase(entry.name, folder);
+      });
+      if (!there) outcome.missing_folders.emplace_back(rule->key, folder);
+    }
+  }
   return outcome;
 }
 

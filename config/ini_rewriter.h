@@ -2,6 +2,8 @@
 
 #include <functional>
 #include <string>
+#include <utility>
+#include <vector>
 #include <string_view>
 
 #include "platform/file_system.h"
@@ -57,6 +59,10 @@ struct IniOutcome {
   // configuration under another spelling ("Qorvane.ini"): the game does not
   // read it, and it is left as it is.
   std::string other_spelling = {};
+  // Written: the folders it names for the game's options, replays and saves
+  // ("OPTIONSDIR", "ZENTOOPTIONS") that are not in the game folder, so the
+  // game cannot keep them.
+  std::vector<std::pair<std::string_view, std::string_view>> missing_folders = {};
 };
 
 // Builds the add-on's configuration from the game's and writes it, each

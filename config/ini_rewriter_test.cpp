@@ -173,6 +173,20 @@ TEST_F(CreateConfigIniTest, TheOutcomeTakesTheCauseOfTheReadAndSaysWhatTheWritte
   EXPECT_FALSE(outcome.no_season_key);
 }
 
+TEST_F(CreateConfigIniTest, TheFoldersTheFileNamesForOptionsReplaysAndSavesAreToldWhenTheGameFolderLacksThem) {
+  temp_.Write("Config.ini", "SEASONDIR=season02\\\r\nOptionsDir=options\\\r\nSAVEDIR=save\\\r\nsavedir=x\r\n");
+  temp_.MakeFolder("zentosave");  // the game finds it in any letter case
+  IniOutcome outcome = CreateConfigIni(*OpenFileSystem(temp_.game()), new_ini_);
+  using Named = std::vector<std::pair<std::string_view, std::string_view>>;
+  EXPECT_EQ(outcome.missing_folders, (Named{{"OPTIONSDIR", "ZENTOOPTIONS"}})) << "no replays named, saves there";
+  temp_.Write("ZENTOOPTIONS", "a file is no folder");
+  EXPECT_EQ(CreateConfigIni(*OpenFileSystem(temp_.game()), new_ini_).missing_folders,
+            (Named{{"OPTIONSDIR", "ZENTOOPTIONS"}}));
+  std::filesystem::remove(temp_.At("ZENTOOPTIONS"));
+  temp_.MakeFolder("ZENTOOPTIONS");
+  EXPECT_TRUE(CreateConfigIni(*OpenFileSystem(temp_.game()), new_ini_).missing_folders.empty());
+}
+
 // A read that fails part-way.
 class FailingRead : public FileSystemWrapper {
  public:

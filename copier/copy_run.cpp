@@ -132,10 +132,11 @@ class OutcomeCount {
     }
   }
   void Unlisted(const GamePath& folder, Cause cause) { outcome_.unlisted.push_back({folder, cause, {}}); }
-  // Copies handed on that failed later count as failed, not as copied.
+  // Copies handed on that failed later count as failed, not as copied;
+  // one in place whose folder's flush failed is copied all the same.
   void Settled(std::vector<Failure> late) {
     for (Failure& failure : late) {
-      if (outcome_.copied > 0) --outcome_.copied;
+      if (failure.cause != Cause::kNotFlushed && outcome_.copied > 0) --outcome_.copied;
       if (failure.cause == Cause::kAlreadyThere) ++outcome_.already_there;
       else outcome_.failures.push_back(std::move(failure));
     }

@@ -1,18 +1,13 @@
 #pragma once
 
 // Where to look for the game folder when the utility was started elsewhere
-// (from the application menu, in the home folder, say): the words the
-// system's folder chooser shows, and where it opens.
+// (from the application menu, in the home folder, say): where the
+// system's folder chooser opens.
 #include <functional>
 #include <string>
 #include <vector>
 
 namespace velmora {
-
-inline constexpr const char* kChooserTitle = "Choose the game folder (the folder of Dromvik.exe)";
-inline constexpr const char* kNoGameHere =
-    "This folder holds no game: neither Dromvik.exe, Config.ini nor season02 is in it. "
-    "Choose the game folder, or Cancel.";
 
 // `path` when it is a folder, else its nearest parent that is one (a
 // folder given on the command line that is gone: the chooser opens near

@@ -1,6 +1,7 @@
 #include "platform/game_folder.h"
 
 #include <filesystem>
+#include <initializer_list>
 
 #include "platform/name_case.h"
 
@@ -67,19 +68,28 @@ std::optional<GamePath> SplitRelative(std::string_view relative) {
   return names;
 }
 
-bool HoldsGame(const std::string& folder) {
+namespace {
+
+// True when `folder` holds one of `names`, in any letter case.
+bool HoldsAnyOf(const std::string& folder, std::initializer_list<const char*> names) {
 #ifdef _WIN32
   // Windows finds a name in any letter case itself.
-  for (const char* name : {"Dromvik.exe", "Config.ini", "season02"})
+  for (const char* name : names)
     if (GetFileAttributesW(Widen(folder + "\\" + name).c_str()) != INVALID_FILE_ATTRIBUTES) return true;
   return false;
 #else
   std::unique_ptr<DIR, int (*)(DIR*)> listing(opendir(folder.c_str()), closedir);
   while (const dirent* entry = listing ? readdir(listing.get()) : nullptr)
-    for (const char* game : {"Dromvik.exe", "Config.ini", "season02"})
-      if (NamesEqualIgnoringCase(entry->d_name, game)) return true;
+    for (const char* name : names)
+      if (NamesEqualIgnoringCase(entry->d_name, name)) return true;
   return false;
 #endif
 }
+
+}  // namespace
+
+bool HoldsGame(const std::string& folder) { return HoldsAnyOf(folder, {"Dromvik.exe", "Config.ini", "season02"}); }
+
+bool HoldsGameProgram(const std::string& folder) { return HoldsAnyOf(folder, {"Dromvik.exe"}); }
 
 }  // namespace velmora

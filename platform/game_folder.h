@@ -36,6 +36,8 @@ constexpr char kSeparator = '\\';
 // True when `folder` (the system's path, in UTF-8) holds a game: at least
 // one of Dromvik.exe, Config.ini or the folder season02, in any letter case.
 bool HoldsGame(const std::string& folder);
+// True when `folder` holds the game's program, Dromvik.exe, in any letter case.
+bool HoldsGameProgram(const std::string& folder);
 
 // True when `path` lies in `folder` or below it (names compared as given).
 inline bool IsWithin(const GamePath& path, const GamePath& folder) {

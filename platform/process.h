@@ -25,14 +25,20 @@ struct ProgramStart {
   int watch_ms = 0;
 };
 
+// Why a program did not run: the system refused to start it, in the
+// system's own words, or it ended within the watch with a failure.
+struct StartFailure {
+  std::string refusal = {};   // the system's reason; empty when it ended
+  unsigned long status = 0;   // its exit status, when it ended
+  std::string said = {};      // Linux: the last lines it wrote to its standard error
+};
+
 // Starts a program that runs on by itself: in its own session, not waited
 // for (but for the watch), and never left behind as a zombie of ours. When
-// it cannot be started, `why`, if given, gets the system's reason; when it
-// ended within the watch with a failure, its status and, on Linux, the last
-// lines it wrote to its standard error (which still reaches ours).
-// `started`, if given, is called as soon as the program runs, before the
-// watch is over.
-bool StartDetached(const ProgramStart& start, std::string* why = nullptr,
+// it cannot be started or ended within the watch with a failure, `why`, if
+// given, tells which (its standard error still reaches ours). `started`, if
+// given, is called as soon as the program runs, before the watch is over.
+bool StartDetached(const ProgramStart& start, StartFailure* why = nullptr,
                    const std::function<void()>& started = {});
 
 #ifndef _WIN32

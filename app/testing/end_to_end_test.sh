@@ -392,7 +392,7 @@ failure_round() {
   mv "$addon" "$work/addon-aside"
   start
   click_button $copy_files
-  expect_notice addon-missing "The add-on's folder ZENTOSEASON${sep}tracks is not in this game folder: install Velmora first, then press Copy files again."
+  expect_notice addon-missing "The add-on's folder ZENTOSEASON${sep}tracks is not in this game folder. Install Velmora first, then press Copy files again."
   check '[ ! -e "$addon" ]' "Copy files made the add-on's folder"
   echo "PASS: Copy files without the add-on said to install it first"
   if [ "$kind" = linux ]; then
@@ -447,6 +447,12 @@ failure_round() {
   check 'grep -q "^SAVEDIR=ZENTOSAVE" "$game/Qorvane.ini"' "Qorvane.ini was not written from a Config.ini without SEASONDIR"
   echo "PASS: Create INI-file from a Config.ini without SEASONDIR wrote Qorvane.ini and said so"
 
+  mv "$game/ZENTOSAVE" "$work/saves-aside"
+  click_until '[ "$(captioned)" -ge 2 ]' $create_ini || fail "Create INI-file without ZENTOSAVE told nothing"
+  expect_notice no-saves "The game folder has no folder ZENTOSAVE, where Qorvane.ini has the game keep Velmora's saved games."
+  mv "$work/saves-aside" "$game/ZENTOSAVE"
+  echo "PASS: Create INI-file told the folder for saves the game folder lacks"
+
   rm "$game/Config.ini" "$game/Qorvane.ini"
   click_until '[ "$(captioned)" -ge 2 ]' $create_ini || fail "Create INI-file without Config.ini told nothing"
   expect_notice no-config "Config.ini is not in the game folder, so Qorvane.ini was not made." Escape
@@ -476,7 +482,7 @@ failure_round() {
     pid=$!
     find_window
     click_button $run_velmora
-    expect_notice wine-failed "The game was not started: the wine WINE names (WINE=$work/wine-64) ended with status 1. It said:"
+    expect_notice wine-failed "The game was not started: the wine that WINE names ($work/wine-64) ended with status 1. Unset WINE, or point it at a working wine, then press Run Velmora again."
     echo "PASS: a wine that ended at once was told with what it said"
   fi
   click_until_ended $close 3
@@ -616,7 +622,7 @@ STARTER
   expect_notice heroic-proton "Heroic runs it with Proton, and only Heroic can start it that way."
   heroic_settings wine "$heroic_wine"
   expect_start "$heroic_wine" "$home/Games/Heroic/Prefixes/default/Dromvik" "Dromvik.exe -config=Qorvane.INI"
-  expect_notice heroic-late "The game was not started: Heroic's wine ($heroic_wine) ended with status 1. It said:"
+  expect_notice heroic-late "The game was not started: Heroic's wine ($heroic_wine) ended with status 1."
   click_until_ended $close 3
   echo "PASS: a Heroic game ran with Heroic's wine and prefix (Proton refused); a late failure brought the window back"
 

@@ -25,8 +25,8 @@ PosixProcessCalls& CurrentPosixProcessCalls() {
 
 namespace {
 
-bool Refused(int error, std::string* why) {
-  if (why) *why = strerror(error);
+bool Refused(int error, StartFailure* why) {
+  if (why) why->refusal = strerror(error);
   return false;
 }
 
@@ -138,7 +138,7 @@ std::string LastLines(std::string text) {
 
 }  // namespace
 
-bool StartDetached(const ProgramStart& start, std::string* why, const std::function<void()>& started) {
+bool StartDetached(const ProgramStart& start, StartFailure* why, const std::function<void()>& started) {
   if (start.arguments.empty()) return Refused(ENOENT, why);
   // Everything the child needs is built before fork: after it, in a process
   // with other threads, only async-signal-safe calls are allowed.
@@ -230,9 +230,8 @@ bool StartDetached(const ProgramStart& start, std::string* why, const std::funct
     memcpy(&value, told.data() + 1, sizeof value);
     if (told[0] == kExecFailed) return Refused(value != 0 ? value : EIO, why);
     if (why) {
-      *why = "ended with status " + std::to_string(value);
-      const std::string said = LastLines(told.substr(1 + sizeof value));
-      if (!said.empty()) *why += ". It said:\n\n" + said;
+      why->status = static_cast<unsigned long>(value);
+      why->said = LastLines(told.substr(1 + sizeof value));
     }
     return false;
   }

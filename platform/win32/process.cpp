@@ -65,10 +65,10 @@ std::string Describe(DWORD error, const std::wstring& program) {
 
 }  // namespace
 
-bool StartDetached(const ProgramStart& start, std::string* why, const std::function<void()>& started) {
+bool StartDetached(const ProgramStart& start, StartFailure* why, const std::function<void()>& started) {
   const std::wstring named = start.arguments.empty() ? L"" : Widen(start.arguments.front());
   const auto refused = [&](DWORD error) {
-    if (why) *why = Describe(error, named);
+    if (why) why->refusal = Describe(error, named);
     return false;
   };
   if (start.arguments.empty()) return refused(ERROR_FILE_NOT_FOUND);
@@ -97,7 +97,7 @@ bool StartDetached(const ProgramStart& start, std::string* why, const std::funct
                            WaitForSingleObject(process.hProcess, DWORD(start.watch_ms)) == WAIT_OBJECT_0 &&
                            GetExitCodeProcess(process.hProcess, &status) && status != 0;
   CloseHandle(process.hProcess);
-  if (ended_badly && why) *why = "ended with status " + std::to_string(status);
+  if (ended_badly && why) why->status = status;
   return !ended_badly;
 }
 
