@@ -68,7 +68,8 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The game is a Windows program: without wine, "Run Velmora" starts nothing.
 # In a Wayland session with no X server the window needs Qt's Wayland plugin.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "wine, qt6-wayland")
+# Qt's own words (OK, Cancel, the folder chooser) in the player's language.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "wine, qt6-wayland, qt6-translations-l10n")
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_STRIP_FILES ON)

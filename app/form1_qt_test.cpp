@@ -381,6 +381,7 @@ TEST(Form1CopyTest, DuringACopyClicksAndKeysAreDroppedAndACloseWaitsForTheCopy) 
 TEST(Form1ConfigTest, DuringCreateIniFileClicksAndKeysAreDroppedAndACloseWaitsForTheFile) {
   TempGame temp;
   temp.Write("Config.ini", "SeasonDir=season02\\\r\nSaveDir=save\\\r\n");
+  temp.MakeFolder("ZENTOSAVE");
   ExpectInputDroppedAndCloseDeferred(temp, "CRTINI");
   EXPECT_EQ(temp.Read("Qorvane.ini"), "SEASONDIR=ZENTOSEASON\\\r\nSAVEDIR=ZENTOSAVE\\\r\n");
 }
@@ -403,6 +404,7 @@ TEST(Form1CopyTest, AnAccessiblePressDuringACopyStartsNothingAndTheButtonsStayLo
   temp.Write("season02/tracks/Monaco/Monaco.gdb", "x");
   temp.MakeFolder("ZENTOSEASON/tracks/Monaco");
   temp.Write("Config.ini", "SeasonDir=season02\\\r\nSaveDir=save\\\r\n");
+  temp.MakeFolder("ZENTOSAVE");
   GatedForm gated(temp);
   Form1& form = gated.form;
   QString after_presses;

@@ -154,6 +154,7 @@ TEST(Form1GateTest, ButtonClicksSentDuringACopyStartNothing) {
   temp.Write("season02/tracks/Monaco/Monaco.gdb", "x");
   temp.MakeFolder("ZENTOSEASON/tracks/Monaco");
   temp.Write("Config.ini", "SeasonDir=season02\\\r\nSaveDir=save\\\r\n");
+  temp.MakeFolder("ZENTOSAVE");
   Form1* form = nullptr;
   int sent = 0;
   Form1 window(GetModuleHandleW(nullptr), temp.game(), [&](const GameFolder& game) {

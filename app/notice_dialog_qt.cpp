@@ -39,7 +39,9 @@ QString NoticeHtml(const QString& text) {
       continue;
     }
     const QString word = part.captured(1).toHtmlEscaped();
-    html += word.contains('-') ? "<span style=\"white-space:nowrap\">" + word + "</span>" : word;
+    // A command line's -config=..., a path: kept whole on one line.
+    const bool whole = word.contains('-') || word.contains('/') || word.contains('\\');
+    html += whole ? "<span style=\"white-space:nowrap\">" + word + "</span>" : word;
   }
   return html;
 }

@@ -20,7 +20,7 @@ class NoticeDialog : public QDialog {
 };
 
 // Plain text as the dialog shows it: lines kept, and a word with a hyphen
-// inside (a command line's -config=...) never broken at it.
+// or a path separator inside (-config=..., a path) never broken there.
 QString NoticeHtml(const QString& text);
 
 }  // namespace velmora

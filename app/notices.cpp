@@ -319,10 +319,12 @@ std::optional<Notice> NoticeOf(const CopyOutcome& outcome, const GameFolder& gam
       failures.begin(), failures.end(), [](const Failure& failure) { return failure.cause == Cause::kNotFlushed; }));
   const std::size_t failed = failures.size() - unconfirmed;
   const std::string copied = Counted(outcome.copied);
+  // Two counts, two sentences: each takes the plural form of its own.
   if (failed > 0)
-    notice.text = Fill(TrN("Copy files copied {count} file; {failed} could not be copied.",
-                           "Copy files copied {count} files; {failed} could not be copied.", outcome.copied),
-                       {{"count", copied}, {"failed", Counted(failed)}});
+    notice.text = Sentences({Fill(TrN("Copy files copied {count} file.", "Copy files copied {count} files.", outcome.copied),
+                                  {{"count", copied}}),
+                             Fill(TrN("{count} file could not be copied.", "{count} files could not be copied.", failed),
+                                  {{"count", Counted(failed)}})});
   else if (outcome.copied == 0)
     notice.text = Tr("Copy files copied nothing.");
   else

@@ -41,7 +41,7 @@ TEST(NoticesTest, ACopyIsToldOncePerCauseWithItsCountAndFirstFileAndEveryFileInT
   outcome.failures.insert(outcome.failures.begin() + 5, {{"ZENTOSEASON", "tracks", "one"}, Cause::kInUse});
   const std::optional<Notice> notice = NoticeOf(outcome, game);
   ASSERT_TRUE(notice);
-  EXPECT_EQ(notice->text.substr(0, notice->text.find('\n')), "Copy files copied 5,388 files; 216 could not be copied.");
+  EXPECT_EQ(notice->text.substr(0, notice->text.find('\n')), "Copy files copied 5,388 files. 216 files could not be copied.");
   EXPECT_NE(notice->text.find(std::string("The disk is full: 212 files were not copied. The first is ") + kSpa +
                               ". Free some space, then press Copy files again."),
             std::string::npos)
@@ -182,7 +182,7 @@ TEST(NoticesTest, CopiesTheDiskDidNotConfirmAreCopiedNotFailedAndListedApart) {
   EXPECT_EQ(notice->details.find("Files copied, but not confirmed saved by the disk:\n"), 0u) << notice->details;
   outcome.failures.push_back({{"ZENTOSEASON", "tracks", "Spa", "a"}, Cause::kDiskFull});
   notice = NoticeOf(outcome, game);
-  EXPECT_EQ(notice->text.find("Copy files copied 10 files; 1 could not be copied."), 0u) << notice->text;
+  EXPECT_EQ(notice->text.find("Copy files copied 10 files. 1 file could not be copied."), 0u) << notice->text;
 }
 
 TEST(NoticesTest, AMissingFolderIsSpelledOneWayAndAFolderNotAllowedIsNamedFromTheGameFolderWithItsOwnAdvice) {

@@ -45,7 +45,7 @@ def main():
         return re.sub(r'(msgid "The first is \{path\}\."\nmsgstr "[^"]*)\{path\}', r"\1{pfad}", text)
 
     def plural_form_missing(text):
-        return re.sub(r'(msgid_plural "Copy files copied \{count\} files; \{failed\} could not be copied\."\n'
+        return re.sub(r'(msgid_plural "\{count\} files could not be copied\."\n'
                       r'(?:msgstr\[\d\] "[^"]*"\n)*)msgstr\[2\] "[^"]*"\n', r"\1", text)
 
     for name, language, change in [("a message left out", "de", left_out),

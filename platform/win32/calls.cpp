@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstring>
 #include <cwchar>
+#include <winioctl.h>
 #include <functional>
 #include <vector>
 
@@ -96,6 +97,44 @@ std::optional<DWORD> VolumeFlags(HANDLE file) {
   DWORD flags = 0;
   if (!GetVolumeInformationByHandleW(file, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0)) return std::nullopt;
   return flags;
+}
+
+std::optional<std::wstring> ReparseTarget(HANDLE folder) {
+  // REPARSE_DATA_BUFFER's mount point form, which MinGW's headers lack.
+  struct MountPointData {
+    DWORD tag;
+    WORD data_length, reserved;
+    WORD substitute_offset, substitute_length, print_offset, print_length;
+    wchar_t path[1];
+  };
+  alignas(MountPointData) std::byte data[MAXIMUM_REPARSE_DATA_BUFFER_SIZE];
+  DWORD got = 0;
+  if (!DeviceIoControl(folder, FSCTL_GET_REPARSE_POINT, nullptr, 0, data, sizeof data, &got, nullptr)) return std::nullopt;
+  const auto* mount = reinterpret_cast<const MountPointData*>(data);
+  if (got < offsetof(MountPointData, path) || mount->tag != IO_REPARSE_TAG_MOUNT_POINT) return std::wstring();
+  const std::size_t end = offsetof(MountPointData, path) + mount->substitute_offset + mount->substitute_length;
+  if (end > got) return std::wstring();
+  return std::wstring(mount->path + mount->substitute_offset / sizeof(wchar_t),
+                      mount->substitute_length / sizeof(wchar_t));
+}
+
+bool IsMountedDisk(HANDLE folder) {
+  const std::optional<std::wstring> target = CurrentWin32Calls().reparse_target(folder);
+  return !target || target->starts_with(L"\\??\\Volume{");
+}
+
+bool IsLink(const std::wstring& path, DWORD attributes) {
+  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return false;
+  const DWORD tag = CurrentWin32Calls().get_reparse_tag(Long(path).c_str());
+  if (!IsLinkTag(tag)) return false;
+  if (tag != IO_REPARSE_TAG_MOUNT_POINT || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return true;
+  const HANDLE folder = CreateFileW(Long(path).c_str(), FILE_READ_ATTRIBUTES,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (folder == INVALID_HANDLE_VALUE) return true;
+  const bool mounted = IsMountedDisk(folder);
+  CloseHandle(folder);
+  return !mounted;
 }
 
 namespace {

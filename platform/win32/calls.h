@@ -23,6 +23,10 @@ LONG SetInformation(HANDLE file, void* info, ULONG length, int kind);
 // The FILE_SUPPORTS_... flags of the volume `file` lies on; none where the
 // system cannot say.
 std::optional<DWORD> VolumeFlags(HANDLE file);
+// Where a folder that is a reparse point leads, by its substitute name
+// (\??\Volume{GUID}\ for a mounted disk, a folder's path for a
+// junction); nothing when the system has no reparse data for it.
+std::optional<std::wstring> ReparseTarget(HANDLE folder);
 
 // Writes a file's data out of the system's cache to the drive, without its
 // metadata and without flushing the drive's own cache
@@ -72,6 +76,7 @@ struct Win32Calls {
       RenameIntoFolder;
   std::function<LONG(HANDLE file, void* info, ULONG length, int kind)> set_information = SetInformation;
   std::function<std::optional<DWORD>(HANDLE file)> volume_flags = VolumeFlags;
+  std::function<std::optional<std::wstring>(HANDLE folder)> reparse_target = ReparseTarget;
   std::function<BOOL(const wchar_t* application, wchar_t* command_line, const wchar_t* folder,
                      STARTUPINFOW* startup, PROCESS_INFORMATION* process)>
       create_process = [](const wchar_t* application, wchar_t* command_line, const wchar_t* folder,
@@ -162,10 +167,15 @@ inline DWORD AttributesOf(const std::wstring& path) { return CurrentWin32Calls()
 // it returns false; false when the folder cannot be listed.
 bool FindEach(const std::wstring& folder, const std::function<bool(WIN32_FIND_DATAW& found)>& take);
 
-// True when `path`, which has `attributes`, is a link or junction.
-inline bool IsLink(const std::wstring& path, DWORD attributes) {
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
-         IsLinkTag(CurrentWin32Calls().get_reparse_tag(Long(path).c_str()));
-}
+// True when a folder whose reparse tag is IO_REPARSE_TAG_MOUNT_POINT is a
+// disk mounted there, not a junction: the two share the tag, and a mounted
+// disk's target is its volume ("Determining Whether a Directory Is a
+// Mounted Folder", Microsoft Learn). Wine shows a Unix mount point below a
+// drive with the tag but without reparse data: a mounted disk too.
+bool IsMountedDisk(HANDLE folder);
+
+// True when `path`, which has `attributes`, is a link or junction; a
+// mounted disk is a real folder.
+bool IsLink(const std::wstring& path, DWORD attributes);
 
 }  // namespace velmora

@@ -50,6 +50,8 @@ void PretendReparsePoint(Win32Calls& calls, const fs::path& folder, DWORD tag = 
   };
   calls.get_reparse_tag = [below, tag](const wchar_t* path) -> DWORD { return below(path) ? tag : 0; };
   calls.get_handle_reparse_tag = [below, tag](HANDLE, const wchar_t* path) -> DWORD { return below(path) ? tag : 0; };
+  // A junction, by default: it leads to another folder.
+  calls.reparse_target = [](HANDLE) -> std::optional<std::wstring> { return L"\\??\\C:\\Elsewhere"; };
 }
 void PretendLinked(Win32Calls& calls, const fs::path& folder) { PretendReparsePoint(calls, folder); }
 
@@ -114,6 +116,32 @@ TEST(Win32FileSystemTest, OneDrivePlaceholdersAreReadAndWrittenIntoButJunctionsA
         << std::hex << tag;
     file_system.reset();  // every copy named
     EXPECT_EQ(temp.Exists("ZENTOSEASON/tracks/Monaco/Monaco.gdb"), ordinary);
+  }
+}
+
+// A disk mounted in a folder (Disk Management's "Mount in the following
+// empty NTFS folder") has the junction's tag, IO_REPARSE_TAG_MOUNT_POINT,
+// and leads to a volume, \??\Volume{GUID}\ ("Determining Whether a
+// Directory Is a Mounted Folder", Microsoft Learn); Wine shows a Unix mount
+// point with the tag and no reparse data. Both are real folders to write in.
+TEST(Win32FileSystemTest, ADiskMountedInAFolderIsWrittenIntoWhereAJunctionIsNot) {
+  for (const std::optional<std::wstring> target :
+       {std::optional<std::wstring>(L"\\??\\Volume{0b7c1c8e-7e2a-11ee-9b3f-806e6f6e6963}\\"),
+        std::optional<std::wstring>(), std::optional<std::wstring>(L"\\??\\D:\\Games")}) {
+    TempGame temp;
+    temp.Write("season02/tracks/Monaco/Monaco.gdb", "geometry");
+    temp.MakeFolder("ZENTOSEASON/tracks/Monaco");
+    testing::Injected injected(CurrentWin32Calls());
+    PretendReparsePoint(injected.calls(), temp.At("ZENTOSEASON/tracks/Monaco"), IO_REPARSE_TAG_MOUNT_POINT);
+    injected.calls().reparse_target = [target](HANDLE) { return target; };
+    const bool mounted = !target || target->starts_with(L"\\??\\Volume{");
+    auto file_system = OpenFileSystem(temp.game());
+    EXPECT_EQ(file_system->CopyFile({"season02", "tracks", "Monaco", "Monaco.gdb"},
+                                    {"ZENTOSEASON", "tracks", "Monaco"}, Replace::kNo)
+                  .cause,
+              mounted ? Cause::kNone : Cause::kLinked);
+    file_system.reset();  // every copy named
+    EXPECT_EQ(temp.Exists("ZENTOSEASON/tracks/Monaco/Monaco.gdb"), mounted);
   }
 }
 

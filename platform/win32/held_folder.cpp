@@ -59,8 +59,9 @@ std::optional<HeldFolder> HeldFolder::Open(const std::wstring& root, const std::
     if (!next) return std::nullopt;
     // A link whose tag Windows does not show (a Unix link under Wine) gives
     // the folder a name somewhere else.
-    if (IsLinkTag(CurrentWin32Calls().get_handle_reparse_tag(next.get(), ExtendedLengthPath(path).c_str())) ||
-        !held.Holds(next.get(), name)) {
+    const DWORD tag = CurrentWin32Calls().get_handle_reparse_tag(next.get(), ExtendedLengthPath(path).c_str());
+    const bool link = IsLinkTag(tag) && !(tag == IO_REPARSE_TAG_MOUNT_POINT && IsMountedDisk(next.get()));
+    if (link || !held.Holds(next.get(), name)) {
       SetLastError(kRefusedLink);
       return std::nullopt;
     }
