@@ -1,8 +1,13 @@
 #include "app/notices.h"
 
 #include "app/catalog.h"
+#include "platform/testing/temp_game.h"
 
 #include <gtest/gtest.h>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 #include <algorithm>
 #include <filesystem>
@@ -227,6 +232,25 @@ TEST(NoticesTest, CreateIniFileTellsWhichFoldersItNamesAreMissing) {
             "Velmora's options. The game folder has no folder ZENTOSAVE, where Qorvane.ini has the game keep "
             "Velmora's saved games. Make those folders in the game folder, or install Velmora again.");
 }
+
+#ifdef _WIN32
+// Another program (an editor, the game) holding Config.ini open without
+// letting others read it: Windows refuses with ERROR_SHARING_VIOLATION.
+TEST(NoticesTest, AConfigIniHeldOpenByAnotherProgramIsToldAsInUse) {
+  testing::TempGame temp;
+  temp.Write("Config.ini", "SEASONDIR=season02\\\r\n");
+  const HANDLE held = CreateFileW(temp.At("Config.ini").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  StringList new_ini;
+  const IniOutcome outcome = CreateConfigIni(*OpenFileSystem(temp.game()), new_ini);
+  CloseHandle(held);
+  EXPECT_EQ(outcome.cause, Cause::kInUse);
+  EXPECT_EQ(NoticeOf(outcome)->text.find("Another program holds Config.ini open, so Qorvane.ini was not made. Close "
+                                         "the game if it runs"),
+            0u)
+      << NoticeOf(outcome)->text;
+}
+#endif
 
 TEST(NoticesTest, PlaceholdersAreFilledWhereverTheTranslationPutsThem) {
   EXPECT_EQ(Fill("{b} und {a}, {a}", {{"a", "1"}, {"b", "2"}}), "2 und 1, 1");

@@ -395,21 +395,21 @@ failure_round() {
   expect_notice addon-missing "The add-on's folder ZENTOSEASON${sep}tracks is not in this game folder. Install Velmora first, then press Copy files again."
   check '[ ! -e "$addon" ]' "Copy files made the add-on's folder"
   echo "PASS: Copy files without the add-on said to install it first"
-  if [ "$kind" = linux ]; then
-    # The add-on's folders on a disk too small for the textures, then read-only.
-    mkdir -p "$addon"
-    mount -t tmpfs -o size=300k tmpfs "$addon" || { echo "SKIP: cannot mount a tmpfs here"; exit 77; }
-    on_exit+=("umount -l '$addon' 2>/dev/null")
-    (cd "$work/addon-aside" && find . -type d -exec mkdir -p "$addon/{}" \;)
-    click_button $copy_files
-    expect_notice full "The disk is full: "
-    mount -o remount,ro "$addon"
-    rm -f "$season/Bulk/part1.dat" 2>/dev/null || true
-    click_button $copy_files
-    expect_notice read-only "The disk is read-only: "
-    umount "$addon"
-    echo "PASS: a full disk and a read-only disk were told as such"
-  fi
+  # The add-on's folders on a disk of their own (under Wine too, where a
+  # Unix mount point below a drive must not pass for a link), too small for
+  # the textures, then read-only.
+  mkdir -p "$addon"
+  mount -t tmpfs -o size=300k tmpfs "$addon" || { echo "SKIP: cannot mount a tmpfs here"; exit 77; }
+  on_exit+=("umount -l '$addon' 2>/dev/null")
+  (cd "$work/addon-aside" && find . -type d -exec mkdir -p "$addon/{}" \;)
+  click_button $copy_files
+  expect_notice full "The disk is full: "
+  mount -o remount,ro "$addon"
+  rm -f "$season/Bulk/part1.dat" 2>/dev/null || true
+  click_button $copy_files
+  expect_notice read-only "The disk is read-only: "
+  umount "$addon"
+  echo "PASS: a full disk and a read-only disk were told as such"
   rmdir "$addon" 2>/dev/null || true
   mv "$work/addon-aside" "$addon"
   # A link named like a leftover temporaries' folder: the sweep never goes through it.
@@ -487,6 +487,23 @@ failure_round() {
   fi
   click_until_ended $close 3
   echo "PASS: closed after the game could not be started, the program ended with status 3"
+  # The same notice in the player's language: German, and Polish.
+  rm -f "$game/Dromvik.exe"
+  for language in de pl; do
+    if [ "$kind" = windows ]; then
+      locale=$([ "$language" = de ] && echo de_DE.UTF-8 || echo pl_PL.UTF-8)
+      LC_ALL=$locale start
+    else
+      LANGUAGE=$language start
+    fi
+    click_button $run_velmora
+    case $language in
+      de) expect_notice no-game-de "Das Spiel wurde nicht gestartet: Dromvik.exe ist nicht im Spielordner" ;;
+      pl) expect_notice no-game-pl "Gra nie została uruchomiona: Dromvik.exe nie ma w folderze gry" ;;
+    esac
+    click_until_ended $close 3
+    echo "PASS: told in the player's language ($language)"
+  done
   rm -rf "$game"
 }
 

@@ -36,6 +36,7 @@
 #include "platform/win32/status.h"
 #include "platform/win32/temporaries.h"
 #include "platform/win32/text.h"
+#include "platform/win32/wine_mounts.h"
 #include "platform/win32/write_folders.h"
 
 namespace velmora {
@@ -77,6 +78,22 @@ class Win32FileSystem : public FileSystem {
   void DoneWith(const GamePath& folder) override { names_.erase(folders_.WritePath(folder)); }
 
   FileResult CreateFolder(const GamePath& folder) override {
+    return OnDisk(MakeFolder(folder), GamePath(folder.begin(), folder.end() - (folder.empty() ? 0 : 1)));
+  }
+  FileResult CopyFile(const GamePath& source, const GamePath& target_folder, Replace replace) override {
+    return OnDisk(Copy(source, target_folder, replace), target_folder);
+  }
+
+ private:
+  // Under Wine a write refused by a read-only Unix disk comes back as not
+  // allowed: told as the read-only disk it is.
+  FileResult OnDisk(FileResult result, const GamePath& folder) {
+    if (result.cause == Cause::kNotAllowed && OnReadOnlyUnixMount(folders_.WritePath(folder)))
+      result.cause = Cause::kReadOnlyDisk;
+    return result;
+  }
+
+  FileResult MakeFolder(const GamePath& folder) {
     if (folder.empty()) return Cause::kAlreadyThere;
     const GamePath parent_path(folder.begin(), folder.end() - 1);
     const std::shared_ptr<const HeldFolder> parent = folders_.Open(parent_path);
@@ -96,7 +113,7 @@ class Win32FileSystem : public FileSystem {
     return CauseOfError(error);
   }
 
-  FileResult CopyFile(const GamePath& source, const GamePath& target_folder, Replace replace) override {
+  FileResult Copy(const GamePath& source, const GamePath& target_folder, Replace replace) {
     if (source.empty()) return Cause::kOther;
     const std::shared_ptr<const HeldFolder> held = folders_.Open(target_folder);
     if (!held) return folders_.WhyNotOpen(target_folder);
@@ -140,10 +157,14 @@ class Win32FileSystem : public FileSystem {
     return Cause::kNone;
   }
 
+ public:
   std::vector<Failure> Settle() override {
     writer_->Drain();
     batch_.FlushWaiting();
-    return late_.Take();
+    std::vector<Failure> late = late_.Take();
+    for (Failure& failure : late)
+      failure.cause = OnDisk(failure.cause, GamePath(failure.path.begin(), failure.path.end() - 1)).cause;
+    return late;
   }
   const CopyCounters* Counters() const override { return &counters_; }
 
@@ -178,6 +199,11 @@ class Win32FileSystem : public FileSystem {
   using FileSystem::WriteFile;
   FileResult WriteFile(const GamePath& file, const Pieces& pieces) override {
     if (file.empty()) return Cause::kOther;
+    return OnDisk(Write(file, pieces), GamePath(file.begin(), file.end() - 1));
+  }
+
+ private:
+  FileResult Write(const GamePath& file, const Pieces& pieces) {
     const GamePath parent(file.begin(), file.end() - 1);
     const std::shared_ptr<const HeldFolder> held = folders_.Open(parent);
     if (!held) return folders_.WhyNotOpen(parent);
@@ -221,6 +247,7 @@ class Win32FileSystem : public FileSystem {
     return out.Close() ? Cause::kNone : CauseOfError(GetLastError());
   }
 
+ public:
   std::optional<std::string> NativePath(const GamePath& path) override {
     const std::wstring native = folders_.ViewPath(path);
     if (AttributesOf(native) == INVALID_FILE_ATTRIBUTES) return std::nullopt;

@@ -27,6 +27,7 @@
 #include "platform/win32/calls.h"
 #include "platform/win32/status.h"
 #include "platform/win32/text.h"
+#include "platform/win32/wine_mounts.h"
 
 namespace velmora {
 namespace {
@@ -143,6 +144,19 @@ TEST(Win32FileSystemTest, ADiskMountedInAFolderIsWrittenIntoWhereAJunctionIsNot)
     file_system.reset();  // every copy named
     EXPECT_EQ(temp.Exists("ZENTOSEASON/tracks/Monaco/Monaco.gdb"), mounted);
   }
+}
+
+TEST(Win32FileSystemTest, UnderWineTheMountTableTellsAReadOnlyDiskFromARefusal) {
+  const std::string_view mounts =
+      "/dev/sda2 / ext4 rw,relatime 0 0\n"
+      "tmpfs /home/p/Games/Dromvik/ZENTOSEASON/tracks tmpfs ro,nosuid 0 0\n"
+      "/dev/sdb1 /media/p/Game\\040Disk exfat ro,relatime 0 0\n"
+      "tmpfs /home/p/Games/Dromvik/ZENTOSEASON/tracks/Spa tmpfs rw 0 0\n";
+  EXPECT_FALSE(MountedReadOnly(mounts, "/home/p/Games/Dromvik/Config.ini"));
+  EXPECT_TRUE(MountedReadOnly(mounts, "/home/p/Games/Dromvik/ZENTOSEASON/tracks/Monaco"));
+  EXPECT_FALSE(MountedReadOnly(mounts, "/home/p/Games/Dromvik/ZENTOSEASON/tracks/Spa/spa.gdb")) << "the nearest mount";
+  EXPECT_FALSE(MountedReadOnly(mounts, "/home/p/Games/Dromvik/ZENTOSEASON/tracksX"));
+  EXPECT_TRUE(MountedReadOnly(mounts, "/media/p/Game Disk/Dromvik"));
 }
 
 TEST(Win32FileSystemTest, ALinkedCircuitFolderIsListedAsAFolder) {
