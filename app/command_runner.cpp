@@ -2,9 +2,13 @@
 
 #include <cstdio>
 #include <exception>
+#include <new>
 #include <thread>
 #include <utility>
 
+#include "app/catalog.h"
+#include "app/notices.h"
+#include "platform/failures.h"
 #include "platform/threads.h"
 
 namespace velmora {
@@ -14,10 +18,20 @@ namespace {
 std::optional<Notice> RunCatching(const CommandRunner::Command& command, Progress& progress) {
   try {
     return command(progress);
+  } catch (const UntoldFailures& untold) {
+    return Notice{Fill(TrN("The command stopped before it was done: {count} file could not be copied, and why could "
+                           "not be told. Press Copy files again.",
+                           "The command stopped before it was done: {count} files could not be copied, and why could "
+                           "not be told. Press Copy files again.",
+                           untold.count()),
+                       {{"count", Counted(untold.count())}})};
+  } catch (const std::bad_alloc&) {
+    return Notice{Tr("The command stopped before it was done: the computer ran out of memory. Close other programs, "
+                     "then press the button again.")};
   } catch (const std::exception& failure) {
-    return Notice{std::string("The command stopped before it was done: ") + failure.what() + "."};
+    return Notice{Fill(Tr("The command stopped before it was done: {reason}."), {{"reason", failure.what()}})};
   } catch (...) {
-    return Notice{"The command stopped before it was done."};
+    return Notice{Tr("The command stopped before it was done.")};
   }
 }
 

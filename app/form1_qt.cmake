@@ -18,7 +18,7 @@ add_custom_command(TARGET velmora POST_BUILD
   COMMAND ${CMAKE_OBJCOPY} --remove-section=.comment $<TARGET_FILE:velmora>)
 
 velmora_test(platform_choice_tests platform_choice_test.cpp platform_choice.cpp)
-velmora_test(window_tests form1_qt_test.cpp form1_qt_test_main.cpp
+velmora_test(window_tests form1_qt_test.cpp notice_dialog_qt_test.cpp form1_qt_test_main.cpp
   LIBS velmora_window Qt6::Test ENV QT_QPA_PLATFORM=offscreen OWN_MAIN)
 
 include(GNUInstallDirs)

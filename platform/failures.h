@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <mutex>
 #include <optional>
+#include <stdexcept>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -68,6 +70,19 @@ class LateFailures {
  private:
   std::mutex mutex_;
   std::vector<Failure> failures_;
+};
+
+// Copies that failed where even their failure could not be recorded (its
+// record threw: memory ran out): the command cannot tell which, so it stops
+// saying how many, rather than counting them as copied.
+class UntoldFailures : public std::runtime_error {
+ public:
+  explicit UntoldFailures(std::size_t count)
+      : std::runtime_error(std::to_string(count) + " failures could not be recorded"), count_(count) {}
+  std::size_t count() const { return count_; }
+
+ private:
+  std::size_t count_;
 };
 
 }  // namespace velmora

@@ -6,6 +6,7 @@
 // chunk itself instead of waiting. So at most MostHeld() jobs exist at once:
 // the chunk being filled, those waiting, and one chunk in the hands of each
 // helper.
+#include <atomic>
 #include <cstddef>
 #include <functional>
 #include <utility>
@@ -23,7 +24,9 @@ class WorkSharing {
 
   // Without helpers every job runs in Post. The helpers' threads are named
   // `thread_name` (as a debugger or `top -H` shows them). A job whose run
-  // throws, on whichever thread, is handed to `failed`, which must not throw.
+  // throws, on whichever thread, is handed to `failed`; one that `failed`
+  // cannot take either (it threw too, or there is none) is counted in
+  // Unrecorded(), never lost without a trace.
   WorkSharing(const char* thread_name, std::size_t helpers, std::function<void(Job&)> run,
               std::function<void(Job&)> failed = nullptr)
       : helpers_(helpers),
@@ -54,6 +57,9 @@ class WorkSharing {
     if (!chunks_.Hand(chunk, ThreadQueue<std::vector<Job>>::WhenFull::kGiveBack)) RunAll(chunk);
   }
 
+  // How many jobs failed in a way not even `failed` could take.
+  std::size_t Unrecorded() const { return unrecorded_.load(); }
+
   // Runs a job on this thread at once, beside those posted.
   void RunHere(Job job) { RunOne(job); }
 
@@ -78,14 +84,19 @@ class WorkSharing {
     try {
       run_(job);
     } catch (...) {
-      if (!failed_) throw;
-      failed_(job);
+      try {
+        if (!failed_) throw;
+        failed_(job);
+      } catch (...) {
+        unrecorded_.fetch_add(1);
+      }
     }
   }
 
   const std::size_t helpers_;
   const std::function<void(Job&)> run_;
   const std::function<void(Job&)> failed_;
+  std::atomic<std::size_t> unrecorded_{0};
   std::vector<Job> filling_;  // only the posting thread touches it
   ThreadQueue<std::vector<Job>> chunks_;  // last: its helpers stop before the rest goes
 };

@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <stdexcept>
 #include <thread>
 #include <vector>
@@ -106,6 +107,23 @@ TEST(WorkSharingTest, AJobThatThrowsOnAnyThreadIsHandedToFailedAndTheOthersStill
     std::sort(failed.begin(), failed.end());
     EXPECT_EQ(ran.size(), 86u) << helpers << " helpers";
     EXPECT_EQ(failed, (std::vector<int>{7, 14, 21, 28, 35, 42, 49, 56, 63, 70, 77, 84, 91, 98}));
+  }
+}
+
+TEST(WorkSharingTest, AJobWhoseFailureCannotEvenBeRecordedIsCountedNotLost) {
+  for (const std::size_t helpers : {std::size_t(0), std::size_t(2)}) {
+    std::atomic<int> ran{0};
+    WorkSharing<Job> sharing(
+        "copy-helper", helpers,
+        [&](Job& job) {
+          if (job.id % 10 == 0) throw std::runtime_error("injected");
+          ++ran;
+        },
+        [](Job&) { throw std::bad_alloc(); });  // the record itself fails
+    for (int id = 1; id <= 100; ++id) sharing.Post({id});
+    sharing.Drain();
+    EXPECT_EQ(ran.load(), 90) << helpers << " helpers";
+    EXPECT_EQ(sharing.Unrecorded(), 10u) << helpers << " helpers";
   }
 }
 

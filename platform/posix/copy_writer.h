@@ -56,6 +56,8 @@ class CopyWriter {
   }
   // Returns once every copy posted is written and in the batch.
   void Drain() { writers_.Drain(); }
+  // Copies whose failure could not even be recorded.
+  std::size_t Unrecorded() const { return writers_.Unrecorded(); }
 
   // How many helpers write beside the deciding thread when `free_descriptors`
   // are free: three, and only while the descriptors they hold stay within an

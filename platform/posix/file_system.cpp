@@ -113,6 +113,7 @@ class PosixFileSystem : public FileSystem {
   std::vector<Failure> Settle() override {
     writer_.Drain();
     batch_.Flush();
+    if (const std::size_t untold = writer_.Unrecorded()) throw UntoldFailures(untold);
     return late_.Take();
   }
   const CopyCounters* Counters() const override { return &counters_; }

@@ -65,6 +65,8 @@ class CopyWriter {
   void Post(PendingCopy copy) { writers_.Post(std::move(copy)); }
   // Returns once every copy posted is written, and named or in the batch.
   void Drain() { writers_.Drain(); }
+  // Copies whose failure could not even be recorded.
+  std::size_t Unrecorded() const { return writers_.Unrecorded(); }
 
  private:
   // Writes a copy and, where Windows has it, writes its data out to the

@@ -161,6 +161,7 @@ class Win32FileSystem : public FileSystem {
   std::vector<Failure> Settle() override {
     writer_->Drain();
     batch_.FlushWaiting();
+    if (const std::size_t untold = writer_->Unrecorded()) throw UntoldFailures(untold);
     std::vector<Failure> late = late_.Take();
     for (Failure& failure : late)
       failure.cause = OnDisk(failure.cause, GamePath(failure.path.begin(), failure.path.end() - 1)).cause;
