@@ -610,6 +610,7 @@ TEST(CopyRunFuseTest, AReplacementWhoseFolderFlushFailsIsInPlaceAndTold) {
   ASSERT_EQ(outcome.failures.size(), 1u);
   EXPECT_EQ(outcome.failures[0].path, (GamePath{"ZENTOSEASON", "tracks", "Pits", "ORDER.PIT"}));
   EXPECT_EQ(outcome.failures[0].cause, Cause::kNotFlushed);
+  EXPECT_EQ(outcome.copied, 101u) << "the replacement is in place: copied, though the disk did not confirm it";
 
   temp.Write("disk/Config.ini", "SEASONDIR=x\r\n");
   temp.Write("disk/Qorvane.ini", "old\r\n");
