@@ -24,6 +24,9 @@ struct PosixFileCalls {
   // Told a copy's temporary once its writer's descriptor is closed, just
   // before it gets its name. Empty: nothing to tell.
   std::function<void(const std::string& temporary)> naming;
+  // Told a temporary just made in `folder`, before it is locked (another
+  // run's sweep may strike right then). Empty: nothing to tell.
+  std::function<void(int folder, const std::string& temporary)> temporary_made;
   // How a batch of copies is made durable: false, one syncfs for each file
   // system (the faster, measured by copy_bench); true, writeback started on
   // every file, then fdatasync on each, as dpkg does.

@@ -385,6 +385,23 @@ TEST_F(CopyRunTest, ASecondRunsSweepBetweenACopysCloseAndItsNameLeavesTheCopyToB
   EXPECT_EQ(Names("ZENTOSEASON/tracks/Pits"), (std::vector<std::string>{"ORDER.PIT", "second.txt"}));
 }
 
+TEST_F(CopyRunTest, ASecondRunsSweepBetweenATemporarysCreationAndItsLockCostsTheCopyNothing) {
+  WriteATrackAndAPitFile(temp_);
+  testing::Injected injected(CurrentPosixFileCalls());
+  std::atomic<int> made = 0, sweeps = 0;
+  injected.calls().temporary_made = [&](int, const std::string&) {
+    // The first temporary, not locked yet: another run sweeps its folder.
+    if (made++ == 0 && sweeps++ == 0)
+      OpenFileSystem(temp_.game())->WriteFile({"ZENTOSEASON", "tracks", "Pits", "second.txt"}, "x");
+  };
+  const CopyOutcome outcome = Run();
+  EXPECT_EQ(sweeps, 1);
+  EXPECT_GE(made, 3) << "the swept temporary, the second run's, and the copy's next";
+  EXPECT_TRUE(outcome.failures.empty()) << Failures(outcome).front();
+  EXPECT_EQ(temp_.Read("ZENTOSEASON/tracks/Pits/ORDER.PIT"), "new");
+  EXPECT_EQ(Names("ZENTOSEASON/tracks/Pits"), (std::vector<std::string>{"ORDER.PIT", "second.txt"}));
+}
+
 // Changes a source right after its data was copied, through a handle of its own.
 void ChangeSourcesOnCopy(PosixFileCalls& calls, std::function<void(int)> change) {
   calls.data_copied = [change](int source) {

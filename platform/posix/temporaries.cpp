@@ -3,12 +3,14 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <stdio.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <string_view>
 
+#include "platform/posix/calls.h"
 #include "platform/posix/folder_entries.h"
 
 namespace velmora {
@@ -33,17 +35,22 @@ bool IsTemporaryName(const std::string& name) {
   return sscanf(name.c_str(), ".velmora-%u-%*u.tmp%n", &pid, &end) == 1 && size_t(end) == name.size();
 }
 
-// A temporary of ours that no run is writing or naming any more: nobody
-// holds any lock on it. Asked through a read-only open, which may ask about
-// every kind of lock: a temporary that took a read-only source's mode is
-// still its owner's to sweep.
-bool IsLeftoverTemporary(int folder, const std::string& name) {
-  if (!IsTemporaryName(name)) return false;
+// Removes a temporary of ours that no run is writing or naming any more:
+// nobody holds any lock on it. The sweep takes a read lock of its own
+// first, which a writer's lock refuses and which refuses a writer's: a run
+// that has just made the temporary either locks it first, and it stays, or
+// fails to lock it and makes another (see CreateTemporary). Read locks
+// being shared, a keeper's is looked for once the sweep holds its own.
+// Through a read-only open: a temporary that took a read-only source's
+// mode is still its owner's to sweep.
+void RemoveIfLeftover(int folder, const std::string& name) {
+  if (!IsTemporaryName(name)) return;
   const UniqueFd fd(openat(folder, name.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+  if (!fd || !LockWhole(fd.get(), F_RDLCK)) return;
   struct flock lock {};
   lock.l_type = F_WRLCK;  // conflicts with any lock another holds
   lock.l_whence = SEEK_SET;
-  return fd && fcntl(fd.get(), F_OFD_GETLK, &lock) == 0 && lock.l_type == F_UNLCK;
+  if (fcntl(fd.get(), F_OFD_GETLK, &lock) == 0 && lock.l_type == F_UNLCK) unlinkat(folder, name.c_str(), 0);
 }
 
 // True when a process has `path`, or anything below it, open: the folders
@@ -97,11 +104,24 @@ Result<UniqueFd> CreateTemporary(int folder, std::string& name) {
   for (int attempt = 0; attempt < 1000; ++attempt) {
     name = prefix + std::to_string(counter++) + ".tmp";
     UniqueFd fd(openat(folder, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
-    if (fd) {
-      LockWhole(fd.get(), F_WRLCK);
-      return fd;
+    if (!fd) {
+      if (errno != EEXIST) return Status::Failed("openat");
+      continue;
     }
-    if (errno != EEXIST) return Status::Failed("openat");
+    if (const auto& made_now = CurrentPosixFileCalls().temporary_made) made_now(folder, name);
+    // Another run's sweep may have met the new name before it was locked:
+    // its lock refuses ours while it removes the file, and once removed
+    // the name leads nowhere. Either way, another name. Where the file
+    // system keeps no locks, no sweep takes one either: the file stays.
+    if (!LockWhole(fd.get(), F_WRLCK)) {
+      if (errno != EAGAIN && errno != EACCES) return fd;
+      unlinkat(folder, name.c_str(), 0);  // the name is this process's own
+      continue;
+    }
+    struct stat made, named;
+    if (fstat(fd.get(), &made) == 0 && fstatat(folder, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+        made.st_ino == named.st_ino && made.st_dev == named.st_dev)
+      return fd;
   }
   return Status("openat", EEXIST);
 }
@@ -123,7 +143,7 @@ void TemporarySweep::SweepOnce(const std::string& folder, int fd, const CaseReso
   });
   for (const auto& [name, type] : ours) {
     if (type == DT_DIR && IsTemporaryName(name)) SweepTemporariesFolder(fd, name);
-    else if (IsLeftoverTemporary(fd, name)) unlinkat(fd, name.c_str(), 0);
+    else RemoveIfLeftover(fd, name);
   }
 }
 
