@@ -17,7 +17,7 @@ target_link_libraries(velmora PRIVATE velmora_window velmora_remembered_game)
 add_custom_command(TARGET velmora POST_BUILD
   COMMAND ${CMAKE_OBJCOPY} --remove-section=.comment $<TARGET_FILE:velmora>)
 
-velmora_test(platform_choice_tests platform_choice_test.cpp platform_choice.cpp)
+velmora_test(platform_choice_tests platform_choice_test.cpp platform_choice.cpp LIBS velmora_commands)
 velmora_test(window_tests form1_qt_test.cpp notice_dialog_qt_test.cpp form1_qt_test_main.cpp
   LIBS velmora_window Qt6::Test ENV QT_QPA_PLATFORM=offscreen OWN_MAIN)
 

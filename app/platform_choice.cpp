@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include "app/catalog.h"
+
 namespace velmora {
 namespace {
 
@@ -62,8 +64,8 @@ PlatformChoice ChoosePlatforms(const std::string& plugin_folder) {
   if (!Variable("DISPLAY").empty()) platforms += platforms.empty() ? "xcb" : ";xcb";
   if (!platforms.empty()) return {platforms, ""};
   if (wayland)
-    return {"", "velmora needs Qt's Wayland plugin (the package qt6-wayland) or an X display (DISPLAY)"};
-  return {"", "velmora needs a graphical session: DISPLAY or WAYLAND_DISPLAY is not set"};
+    return {"", Tr("velmora needs Qt's Wayland plugin (the package qt6-wayland) or an X display (DISPLAY)")};
+  return {"", Tr("velmora needs a graphical session: DISPLAY or WAYLAND_DISPLAY is not set")};
 }
 
 }  // namespace velmora
