@@ -6,7 +6,10 @@ and that must match the system (listed in scripts/portable-system-libraries).
 Beside them: qt.conf, the licence, the notices of every library carried (each
 Debian package's copyright file), the manual page and a README.
 
-Usage: make_portable.py PROGRAM FOLDER LICENSE MANUAL README
+Its messages' catalogs lie in locale/ beside the program, with Qt's own
+words (OK, the folder chooser) for the same languages in translations/.
+
+Usage: make_portable.py PROGRAM FOLDER LICENSE MANUAL README LOCALE
 """
 import os
 import re
@@ -95,7 +98,7 @@ def package_versions(package):
 
 
 def main():
-    program, folder, licence, manual, readme = (Path(a) for a in sys.argv[1:6])
+    program, folder, licence, manual, readme, locale = (Path(a) for a in sys.argv[1:7])
     system = system_libraries()
     folder.mkdir(parents=True)
     (folder / "lib").mkdir()
@@ -123,7 +126,19 @@ def main():
             os.chmod(target, 0o644)
             set_run_path(target, "$ORIGIN")
             todo.append(target)
-    (folder / "qt.conf").write_text("[Paths]\nPrefix = .\nLibraries = lib\nPlugins = plugins\n")
+    shutil.copytree(locale, folder / "locale")
+    # Qt's words in the languages the catalog has, where Qt has them.
+    qt_translations = Path(subprocess.run(["qtpaths6", "--query", "QT_INSTALL_TRANSLATIONS"], capture_output=True,
+                                          text=True, check=True).stdout.strip())
+    carried_words = []
+    for language in sorted(p.name for p in locale.iterdir()):
+        words = qt_translations / f"qtbase_{language}.qm"
+        if words.exists():
+            (folder / "translations").mkdir(exist_ok=True)
+            shutil.copy2(words, folder / "translations" / words.name)
+            carried_words.append(words)
+    (folder / "qt.conf").write_text("[Paths]\nPrefix = .\nLibraries = lib\nPlugins = plugins\n"
+                                    "Translations = translations\n")
     shutil.copy2(licence, folder / "LICENSE")
     shutil.copy2(manual, folder / "velmora.1")
     shutil.copy2(readme, folder / "README")
@@ -132,6 +147,7 @@ def main():
     # Header-only libraries compiled into the program carry notices too.
     packages = sorted({owning_package(path) for path in carried.values()} |
                       {owning_package(QT_PLUGINS / p) for p in PLUGINS if (QT_PLUGINS / p).exists()} |
+                      {owning_package(words) for words in carried_words} |
                       set(COMPILED_IN))
     for package in packages:
         shutil.copy2(f"/usr/share/doc/{package}/copyright", notices / f"{package}.copyright")

@@ -28,6 +28,11 @@ portable=$(dirname "$program")
 # there: the shell's own libraries are hidden).
 hidden() { python3 "$here/hide_libraries.py" "$portable" "$@"; }
 loader=$(readelf -l "$program" | sed -n 's/.*interpreter: \(.*\)]/\1/p')
+for language in de pl; do
+  [ -f "$portable/locale/$language/LC_MESSAGES/velmora.mo" ] || fail "no $language catalog beside the program"
+  [ -f "$portable/translations/qtbase_$language.qm" ] || fail "no Qt words in $language beside the program"
+done
+echo "PASS: the messages' catalogs and Qt's words travel beside the program"
 
 missing=""
 while IFS= read -r -d '' file; do
