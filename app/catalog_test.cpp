@@ -21,14 +21,14 @@ void UseCatalogIn(const char* language) {
   UseCatalog(std::filesystem::read_symlink("/proc/self/exe").parent_path().string());
 }
 
-std::string NotCopied(std::uint64_t count) {
-  return TrN("{count} file could not be copied.", "{count} files could not be copied.", count);
+std::string Copied(std::uint64_t count) {
+  return TrN("Copy files copied {count} file.", "Copy files copied {count} files.", count);
 }
 
 TEST(CatalogTest, UntilACatalogIsInUseMessagesStayEnglish) {
   setenv("LANGUAGE", "de", 1);
   EXPECT_EQ(Tr("Files not copied:"), "Files not copied:");
-  EXPECT_EQ(NotCopied(1), "{count} file could not be copied.");
+  EXPECT_EQ(Copied(1), "Copy files copied {count} file.");
   EXPECT_EQ(CatalogLanguage(), "en");
 }
 
@@ -42,12 +42,12 @@ TEST(CatalogTest, LanguageAloneChoosesTheCatalogEvenInTheCLocale) {
 TEST(CatalogTest, PolishCountsTakeTheirThreeForms) {
   UseCatalogIn("pl");
   EXPECT_EQ(CatalogLanguage(), "pl");
-  const std::string one = NotCopied(1), few = NotCopied(2), many = NotCopied(5);
+  const std::string one = Copied(1), few = Copied(2), many = Copied(5);
   EXPECT_NE(one, few);
   EXPECT_NE(few, many);
   EXPECT_NE(one, many);
-  for (const std::uint64_t n : {3, 4, 22, 103, 1002}) EXPECT_EQ(NotCopied(n), few) << n;
-  for (const std::uint64_t n : {0, 11, 12, 14, 25, 112, 1000}) EXPECT_EQ(NotCopied(n), many) << n;
+  for (const std::uint64_t n : {3, 4, 22, 103, 1002}) EXPECT_EQ(Copied(n), few) << n;
+  for (const std::uint64_t n : {0, 11, 12, 14, 25, 112, 1000}) EXPECT_EQ(Copied(n), many) << n;
 }
 
 TEST(CatalogTest, ALanguageWithoutACatalogFallsBackToEnglish) {

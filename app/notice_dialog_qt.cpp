@@ -1,5 +1,7 @@
 #include "app/notice_dialog_qt.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QApplication>
 #include <QDesktopServices>
 #include <QDialogButtonBox>
@@ -27,6 +29,14 @@ namespace {
 // and may be made larger.
 constexpr int kListLines = 12;
 
+// A screen reader meets the notice as an alert, as it meets the system's
+// message boxes, and reads it at once.
+QAccessibleInterface* AsAlert(const QString&, QObject* object) {
+  if (!object || !object->isWidgetType() || object->objectName() != "notice" || !qobject_cast<QDialog*>(object))
+    return nullptr;
+  return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::AlertMessage);
+}
+
 }  // namespace
 
 QString NoticeHtml(const QString& text) {
@@ -48,6 +58,8 @@ QString NoticeHtml(const QString& text) {
 
 NoticeDialog::NoticeDialog(const Notice& notice, QWidget* parent)
     : QDialog(parent), details_(QString::fromStdString(notice.details)) {
+  static const bool read_as_alert = (QAccessible::installFactory(AsAlert), true);
+  (void)read_as_alert;
   setObjectName("notice");
   setWindowTitle(design::kCaption);
   setSizeGripEnabled(true);

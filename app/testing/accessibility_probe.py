@@ -100,7 +100,7 @@ def main():
         action.doAction(press)
         alert = wait_for(find_alert, 20, "no alert appeared after Copy files without the add-on")
         said = " ".join(texts(alert))
-        if "install Velmora first" not in said:
+        if "Install Velmora first" not in said:
             sys.exit("FAIL: the alert says %r" % said)
         if not press_named(alert, "OK"):
             sys.exit("FAIL: the alert has no OK button to press")

@@ -61,7 +61,7 @@ echo "PASS: --version and a start without a display say what they should"
 # A game folder whose name needs quoting, opened as a file manager opens it:
 # each entry's Exec line split into words, %f or %F standing for the folder.
 game="$work/My Game (GOG)"
-mkdir -p "$game"
+mkdir -p "$game/ZENTOSAVE"  # the add-on's folder for saves, which Qorvane.ini names
 printf '[ Game Options ]\r\nSEASONDIR=season02\\\r\nSaveDir=save\\\r\n' > "$game/Config.ini"
 start_x "$work"
 for file in "$entry" "$service_menu" "$nemo_action"; do
