@@ -25,9 +25,7 @@ bool IsFolder(const std::string& path) {
 std::string Tr(const char* english) { return in_use ? dgettext(kDomain, english) : english; }
 
 std::string TrN(const char* singular, const char* plural, std::uint64_t count) {
-  // gettext takes an unsigned long; beyond it, the forms of a large count.
-  const unsigned long n = count > 0xFFFFFFFFu ? 1000000u + count % 1000000u : static_cast<unsigned long>(count);
-  if (in_use) return dngettext(kDomain, singular, plural, n);
+  if (in_use) return dngettext(kDomain, singular, plural, static_cast<unsigned long>(count));
   return count == 1 ? singular : plural;
 }
 

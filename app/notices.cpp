@@ -497,12 +497,14 @@ std::string StartFailed(const LaunchOutcome& outcome) {
   using Starter = LaunchOutcome::Starter;
   const StartFailure& failure = outcome.failure;
   const bool refused = !failure.refusal.empty();
-  std::string what;
-  // What the starter was, by which it failed: "{program}" the command tried.
+  // What the starter was, by which it failed ("{program}" the command
+  // tried), and what to do about it.
+  std::string what, advice;
   switch (outcome.starter) {
     case Starter::kWineNamed:
       what = refused ? Tr("The game was not started: the wine that WINE names ({program}) could not be run: {reason}.")
                      : Tr("The game was not started: the wine that WINE names ({program}) ended with status {status}.");
+      advice = Tr("Unset WINE, or point it at a working wine, then press Run Velmora again.");
       break;
     case Starter::kWine:
       what = refused ? Tr("The game was not started: wine ({program}) could not be run: {reason}.")
@@ -511,43 +513,30 @@ std::string StartFailed(const LaunchOutcome& outcome) {
     case Starter::kSteam:
       what = refused ? Tr("The game was not started: Steam ({program}) could not be run: {reason}.")
                      : Tr("The game was not started: Steam ({program}) ended with status {status}.");
+      advice = Tr("Start Steam, then press Run Velmora again.");
       break;
     case Starter::kBottles:
       what = refused ? Tr("The game was not started: Bottles' command line ({program}) could not be run: {reason}.")
                      : Tr("The game was not started: Bottles' command line ({program}) ended with status {status}.");
+      advice = Tr("Start the game from Bottles, with -config=Qorvane.INI among its arguments.");
       break;
     case Starter::kManagerWine:
       what = refused ? Tr("The game was not started: {manager}'s wine ({program}) could not be run: {reason}.")
                      : Tr("The game was not started: {manager}'s wine ({program}) ended with status {status}.");
+      advice = Tr("In {manager}, choose a working Wine in the game's settings, then press Run Velmora again.");
       break;
     case Starter::kGame:
       what = refused ? Tr("The game was not started: {program} could not be run: {reason}.")
                      : Tr("The game was not started: {program} ended with status {status}.");
       break;
   }
-  std::string advice;
-  switch (outcome.starter) {
-    case Starter::kWineNamed:
-      advice = Tr("Unset WINE, or point it at a working wine, then press Run Velmora again.");
-      break;
-    case Starter::kSteam:
-      advice = Tr("Start Steam, then press Run Velmora again.");
-      break;
-    case Starter::kBottles:
-      advice = Tr("Start the game from Bottles, with -config=Qorvane.INI among its arguments.");
-      break;
-    case Starter::kManagerWine:
-      advice = Fill(Tr("In {manager}, choose a working Wine in the game's settings, then press Run Velmora again."),
-                    {{"manager", outcome.manager}});
-      break;
-    default:
-      break;
-  }
-  std::string told = Sentences({Fill(what, {{"program", outcome.tried.empty() ? std::string(kGameProgram) : outcome.tried},
-                                            {"reason", failure.refusal},
-                                            {"status", std::to_string(failure.status)},
-                                            {"manager", outcome.manager}}),
-                                advice});
+  const auto fill = [&](const std::string& text) {
+    return Fill(text, {{"program", outcome.tried.empty() ? std::string(kGameProgram) : outcome.tried},
+                       {"reason", failure.refusal},
+                       {"status", std::to_string(failure.status)},
+                       {"manager", outcome.manager}});
+  };
+  std::string told = Sentences({fill(what), fill(advice)});
   // A starter that ended with a failure says what it said, its last lines.
   if (!failure.said.empty()) told += "\n\n" + Tr("It said:") + "\n\n" + failure.said;
   return told;

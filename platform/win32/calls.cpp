@@ -1,14 +1,16 @@
 #include "platform/win32/calls.h"
 
+#include <winioctl.h>
 #include <winternl.h>
 
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
 #include <cwchar>
-#include <winioctl.h>
 #include <functional>
 #include <vector>
+
+#include "platform/win32/handle.h"
 
 namespace velmora {
 
@@ -128,13 +130,10 @@ bool IsLink(const std::wstring& path, DWORD attributes) {
   const DWORD tag = CurrentWin32Calls().get_reparse_tag(Long(path).c_str());
   if (!IsLinkTag(tag)) return false;
   if (tag != IO_REPARSE_TAG_MOUNT_POINT || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return true;
-  const HANDLE folder = CreateFileW(Long(path).c_str(), FILE_READ_ATTRIBUTES,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-  if (folder == INVALID_HANDLE_VALUE) return true;
-  const bool mounted = IsMountedDisk(folder);
-  CloseHandle(folder);
-  return !mounted;
+  const Handle folder(CreateFileW(Long(path).c_str(), FILE_READ_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  return !folder || !IsMountedDisk(folder.get());
 }
 
 namespace {
