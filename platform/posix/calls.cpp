@@ -5,7 +5,7 @@
 namespace velmora {
 
 PosixFileCalls& CurrentPosixFileCalls() {
-  static PosixFileCalls calls{[](int fd) { return syncfs(fd); }, {}, {}, {}, {}, {}, false};
+  static PosixFileCalls calls{[](int fd) { return syncfs(fd); }, {}, {}, {}, {}, {}, {}, false};
   return calls;
 }
 

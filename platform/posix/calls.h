@@ -4,6 +4,8 @@
 // makes a batch of copies durable, the opening of the folder a file will
 // land in (to swap it for a link right then), the end of a file's copy and
 // the middle of a file's read (to change the source right then).
+#include <time.h>
+
 #include <functional>
 #include <string>
 
@@ -27,6 +29,9 @@ struct PosixFileCalls {
   // Told a temporary just made in `folder`, before it is locked (another
   // run's sweep may strike right then). Empty: nothing to tell.
   std::function<void(int folder, const std::string& temporary)> temporary_made;
+  // The moment a command starts, as the record of known copies takes it.
+  // Empty: the real clock.
+  std::function<timespec()> record_clock;
   // How a batch of copies is made durable: false, one syncfs for each file
   // system (the faster, measured by copy_bench); true, writeback started on
   // every file, then fdatasync on each, as dpkg does.

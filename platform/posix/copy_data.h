@@ -21,10 +21,14 @@ namespace velmora {
 bool CopyData(int from, int to, const struct stat& from_status, bool& clone,
               std::atomic<std::uint64_t>* written = nullptr, bool* cloned = nullptr);
 
+class KnownCopies;
+
 // True when `name` in the open `folder` is a regular file (not a link) with
 // the same size, modification time, permission bits and bytes as the open
-// file `from`.
-bool IsExactCopy(int from, const struct stat& from_status, int folder, const std::string& name);
+// file `from`. The bytes are not read where `known` vouches for them, and a
+// copy found exact by its bytes is told to `known`, if given.
+bool IsExactCopy(int from, const struct stat& from_status, int folder, const std::string& name,
+                 KnownCopies* known = nullptr);
 
 // Writes the whole buffer, or reports failure.
 bool WriteAll(int to, const char* data, size_t size);

@@ -46,12 +46,13 @@ std::size_t CopyWriter::HelpersFor(std::size_t free_descriptors) {
 }
 
 CopyWriter::CopyWriter(std::size_t free_descriptors, mode_t umask, DurableBatch& batch, LateFailures& late,
-                       CopyCounters& counters)
+                       CopyCounters& counters, KnownCopies& known)
     : umask_(umask),
       unnamed_files_(access("/proc/self/fd", X_OK) == 0),
       batch_(batch),
       late_(late),
       counters_(counters),
+      known_(known),
       writers_(
           "copy-helper", HelpersFor(free_descriptors),
           [this](PendingCopy& copy) {
@@ -62,7 +63,8 @@ CopyWriter::CopyWriter(std::size_t free_descriptors, mode_t umask, DurableBatch&
 Status CopyWriter::Write(PendingCopy& pending) {
   // Replacing a file with its own exact copy would change nothing on disk
   // but cost a new file.
-  if (pending.replaces && IsExactCopy(pending.source.get(), pending.status, pending.folder->get(), pending.name)) {
+  if (pending.replaces && IsExactCopy(pending.source.get(), pending.status, pending.folder->get(), pending.name,
+                                        &known_)) {
     counters_.written += std::uint64_t(pending.status.st_size);
     counters_.named += std::uint64_t(pending.status.st_size);
     return Status();

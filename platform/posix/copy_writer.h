@@ -14,6 +14,7 @@
 #include "platform/failures.h"
 #include "platform/file_system.h"
 #include "platform/posix/durable_batch.h"
+#include "platform/posix/known_copies.h"
 #include "platform/posix/status.h"
 #include "platform/posix/unique_fd.h"
 #include "platform/work_sharing.h"
@@ -40,8 +41,9 @@ class CopyWriter {
   // Helpers as the descriptors free allow; files made with `umask` applied.
   // Copies that fail on a helper are told to `late`; the bytes written are
   // counted in `counters`.
+  // Exact copies are looked up in, and told to, `known`.
   CopyWriter(std::size_t free_descriptors, mode_t umask, DurableBatch& batch, LateFailures& late,
-             CopyCounters& counters);
+             CopyCounters& counters, KnownCopies& known);
 
   // Writes the copy, here or on a helper; one that fails leaves nothing, and
   // one that would replace its own exact copy is not written at all.
@@ -76,6 +78,7 @@ class CopyWriter {
   DurableBatch& batch_;
   LateFailures& late_;
   CopyCounters& counters_;
+  KnownCopies& known_;
   WorkSharing<PendingCopy> writers_;  // last: done writing before anything they use goes
 };
 

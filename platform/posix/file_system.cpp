@@ -26,6 +26,7 @@
 #include "platform/posix/copy_data.h"
 #include "platform/posix/copy_writer.h"
 #include "platform/posix/durable_batch.h"
+#include "platform/posix/known_copies.h"
 #include "platform/posix/long_paths.h"
 #include "platform/posix/process_limits.h"
 #include "platform/posix/source_files.h"
@@ -79,13 +80,15 @@ class PosixFileSystem : public FileSystem {
         resolver_(root_),
         folders_(root_, resolver_, std::max<std::size_t>(free_descriptors / 4, 1)),
         sources_(resolver_),
+        known_(KnownCopies::ForUser(root_)),
         batch_(DurableBatch::LimitsFor(free_descriptors / 2), &late_, &counters_.named),
-        writer_(free_descriptors, ProcessUmask(), batch_, late_, counters_) {}
+        writer_(free_descriptors, ProcessUmask(), batch_, late_, counters_, known_) {}
 
   // Pending copies are written and get their names before the command ends.
   ~PosixFileSystem() override {
     writer_.Drain();
     batch_.Flush();
+    known_.Save();
   }
 
   Found<std::vector<Entry>> List(const GamePath& folder) override {
@@ -348,6 +351,7 @@ class PosixFileSystem : public FileSystem {
   CloneCapability clones_;
   LateFailures late_;     // told by the writer's helpers and the batch's flush
   CopyCounters counters_;  // added to by the same
+  KnownCopies known_;      // the exact copies found, by the same
   DurableBatch batch_;  // flushed before the folders it needs are closed
   CopyWriter writer_;   // last: done writing before anything it uses goes
 };

@@ -322,6 +322,54 @@ TEST_F(CopyRunTest, APitsFileIsReplacedOnlyAfterItsNewDataIsFlushed) {
   EXPECT_EQ(watch.Count(), 3);
 }
 
+// Waits until a change made now gets a later change time than `file` has.
+void WaitForTheClockToPass(const fs::path& file) {
+  struct stat st;
+  ASSERT_EQ(stat(file.c_str(), &st), 0);
+  const auto nanoseconds = [](const timespec& t) { return std::int64_t(t.tv_sec) * 1'000'000'000 + t.tv_nsec; };
+  for (timespec now{}; clock_gettime(CLOCK_REALTIME_COARSE, &now), nanoseconds(now) <= nanoseconds(st.st_ctim);)
+    std::this_thread::yield();
+}
+
+// Gives a file other bytes of the same size, at its old modification time.
+void RewriteKeepingSizeAndTime(const fs::path& file, const std::string& bytes) {
+  const auto time = fs::last_write_time(file);
+  std::ofstream(file, std::ios::binary | std::ios::trunc) << bytes;
+  fs::last_write_time(file, time);
+}
+
+// A repeat trusts the record of the pits copies found exact before, but a
+// pits file changed since, its copy or its source, is copied again all the
+// same, even at the same size and time.
+TEST_F(CopyRunTest, ARecordedExactPitsCopyIsCopiedAgainOnceItOrItsSourceChanged) {
+  TempGame cache;
+  const char* const had = std::getenv("XDG_CACHE_HOME");
+  const std::string saved = had ? had : "";
+  setenv("XDG_CACHE_HOME", cache.root().c_str(), 1);
+  testing::Injected injected(CurrentPosixFileCalls());
+  // As if the command came long after the files were made.
+  injected.calls().record_clock = [] {
+    timespec later;
+    clock_gettime(CLOCK_REALTIME, &later);
+    later.tv_sec += 10;
+    return later;
+  };
+  const std::vector<std::string> names{"kept.dat", "copy changed.dat", "source changed.dat"};
+  for (const std::string& name : names) temp_.Write("season02/tracks/pits/" + name, "bytes one");
+  temp_.MakeFolder("ZENTOSEASON/tracks");
+  Run();
+  Run();
+  EXPECT_EQ(cache.Names("velmora").size(), 1u) << "the exact copies are recorded";
+  for (const std::string& name : names) WaitForTheClockToPass(temp_.At("ZENTOSEASON/tracks/Pits/" + name));
+  RewriteKeepingSizeAndTime(temp_.At("ZENTOSEASON/tracks/Pits/copy changed.dat"), "bytes two");
+  RewriteKeepingSizeAndTime(temp_.At("season02/tracks/pits/source changed.dat"), "bytes two");
+  EXPECT_TRUE(Run().failures.empty());
+  EXPECT_EQ(temp_.Read("ZENTOSEASON/tracks/Pits/kept.dat"), "bytes one");
+  EXPECT_EQ(temp_.Read("ZENTOSEASON/tracks/Pits/copy changed.dat"), "bytes one");
+  EXPECT_EQ(temp_.Read("ZENTOSEASON/tracks/Pits/source changed.dat"), "bytes two");
+  had ? (void)setenv("XDG_CACHE_HOME", saved.c_str(), 1) : (void)unsetenv("XDG_CACHE_HOME");
+}
+
 // A track file to copy, and a pit file to copy over an old one.
 void WriteATrackAndAPitFile(const TempGame& temp) {
   temp.Write("season02/tracks/Monaco/a.gdb", "new");
