@@ -49,11 +49,11 @@ bool KeepsChangeTimes(int fd) {
   }
 }
 
-template <typename Map>
-bool SameEntries(const Map& a, const Map& b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](const auto& x, const auto& y) {
-           return x.first == y.first && std::memcmp(&x.second, &y.second, sizeof x.second) == 0;
-         });
+// Appends the bytes of `value` as they lie in memory.
+template <typename T>
+void Append(std::vector<char>& bytes, const T& value) {
+  const auto* at = reinterpret_cast<const char*>(&value);
+  bytes.insert(bytes.end(), at, at + sizeof value);
 }
 
 std::string RecordFile(const std::string& cache_folder, const std::string& root) {
@@ -106,14 +106,10 @@ bool KnownCopies::Vouches(const struct stat& source_status, const struct stat& c
   const std::lock_guard<std::mutex> lock(mutex_);
   asked_ = true;
   if (!loaded_) Load();
-  const Key key{std::uint64_t(copy_status.st_dev), std::uint64_t(copy_status.st_ino)};
-  const auto found = recorded_.find(key);
-  if (found == recorded_.end()) return false;
-  const Seen source = SeenOf(source_status), copy = SeenOf(copy_status);
-  if (std::memcmp(&found->second.source, &source, sizeof source) != 0 ||
-      std::memcmp(&found->second.copy, &copy, sizeof copy) != 0)
-    return false;
-  kept_[key] = found->second;
+  const Pair seen{SeenOf(source_status), SeenOf(copy_status)};
+  const auto found = recorded_.find(KeyOf(seen.copy));
+  if (found == recorded_.end() || !(found->second == seen)) return false;
+  kept_[found->first] = found->second;
   return true;
 }
 
@@ -122,8 +118,15 @@ void KnownCopies::Confirm(int source, const struct stat& source_status, int copy
   const std::lock_guard<std::mutex> lock(mutex_);
   asked_ = true;
   if (!Trusted(source, source_status.st_dev) || !Trusted(copy, copy_status.st_dev)) return;
-  kept_[{std::uint64_t(copy_status.st_dev), std::uint64_t(copy_status.st_ino)}] = {SeenOf(source_status),
-                                                                                 SeenOf(copy_status)};
+  const Pair seen{SeenOf(source_status), SeenOf(copy_status)};
+  kept_[KeyOf(seen.copy)] = seen;
+}
+
+std::vector<char> KnownCopies::Head() const {
+  std::vector<char> head(kMagic, kMagic + sizeof kMagic);
+  head.resize(head.size() + kBootBytes);
+  boot_.copy(head.data() + sizeof kMagic, boot_.size());
+  return head;
 }
 
 // The record is read whole, or not at all: a torn or foreign one is empty.
@@ -134,14 +137,11 @@ void KnownCopies::Load() {
   if (!in || fstat(in.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > (64 << 20)) return;
   std::vector<char> bytes(std::size_t(st.st_size));
   if (pread(in.get(), bytes.data(), bytes.size(), 0) != ssize_t(bytes.size())) return;
-  constexpr std::size_t kHead = sizeof kMagic + kBootBytes + 8, kTail = 8;
-  char boot[kBootBytes] = {};
-  boot_.copy(boot, boot_.size());
-  if (bytes.size() < kHead + kTail || std::memcmp(bytes.data(), kMagic, sizeof kMagic) != 0 ||
-      std::memcmp(bytes.data() + sizeof kMagic, boot, kBootBytes) != 0)
-    return;
+  const std::vector<char> head = Head();
+  const std::size_t kHead = head.size() + 8, kTail = 8;
+  if (bytes.size() < kHead + kTail || !std::equal(head.begin(), head.end(), bytes.begin())) return;
   std::uint64_t count, checksum;
-  std::memcpy(&count, bytes.data() + sizeof kMagic + kBootBytes, 8);
+  std::memcpy(&count, bytes.data() + head.size(), 8);
   if (count > (bytes.size() - kHead - kTail) / sizeof(Pair) || kHead + count * sizeof(Pair) + kTail != bytes.size())
     return;
   std::memcpy(&checksum, bytes.data() + bytes.size() - kTail, 8);
@@ -149,7 +149,7 @@ void KnownCopies::Load() {
   for (std::uint64_t i = 0; i < count; ++i) {
     Pair pair;
     std::memcpy(&pair, bytes.data() + kHead + i * sizeof(Pair), sizeof pair);
-    recorded_[{pair.copy.device, pair.copy.inode}] = pair;
+    recorded_[KeyOf(pair.copy)] = pair;
   }
 }
 
@@ -157,19 +157,14 @@ void KnownCopies::Load() {
 // written is only a comparison more next time.
 void KnownCopies::Save() {
   const std::lock_guard<std::mutex> lock(mutex_);
-  if (file_.empty() || !asked_ || SameEntries(kept_, recorded_)) return;
+  if (file_.empty() || !asked_ || kept_ == recorded_) return;
   std::error_code ignored;
   const std::filesystem::path folder = std::filesystem::path(file_).parent_path();
   std::filesystem::create_directories(folder, ignored);
-  std::vector<char> bytes(kMagic, kMagic + sizeof kMagic);
-  bytes.resize(bytes.size() + kBootBytes);
-  boot_.copy(bytes.data() + sizeof kMagic, boot_.size());
-  const std::uint64_t count = kept_.size();
-  bytes.insert(bytes.end(), reinterpret_cast<const char*>(&count), reinterpret_cast<const char*>(&count) + 8);
-  for (const auto& [key, pair] : kept_)
-    bytes.insert(bytes.end(), reinterpret_cast<const char*>(&pair), reinterpret_cast<const char*>(&pair) + sizeof pair);
-  const std::uint64_t checksum = Fnv1a(bytes.data(), bytes.size());
-  bytes.insert(bytes.end(), reinterpret_cast<const char*>(&checksum), reinterpret_cast<const char*>(&checksum) + 8);
+  std::vector<char> bytes = Head();
+  Append(bytes, std::uint64_t(kept_.size()));
+  for (const auto& [key, pair] : kept_) Append(bytes, pair);
+  Append(bytes, Fnv1a(bytes.data(), bytes.size()));
   const std::string aside = file_ + "." + std::to_string(getpid());
   UniqueFd out(open(aside.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600));
   const bool written = out && write(out.get(), bytes.data(), bytes.size()) == ssize_t(bytes.size());

@@ -24,6 +24,7 @@
 #include <mutex>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace velmora {
 
@@ -50,14 +51,19 @@ class KnownCopies {
  private:
   struct Seen {
     std::uint64_t device, inode, size, modified, changed;
+    bool operator==(const Seen&) const = default;
   };
   struct Pair {
     Seen source, copy;
+    bool operator==(const Pair&) const = default;
   };
   static_assert(sizeof(Pair) == 80, "the record's entries are written as they lie in memory");
   using Key = std::pair<std::uint64_t, std::uint64_t>;  // the copy's device and inode
 
   static Seen SeenOf(const struct stat& status);
+  static Key KeyOf(const Seen& copy) { return {copy.device, copy.inode}; }
+  // What a record for this boot begins with, but for its count.
+  std::vector<char> Head() const;
   bool Settled(const struct stat& status) const;
   bool Trusted(int fd, dev_t device);
   void Load();
