@@ -14,6 +14,7 @@ import sys
 import time
 
 import pyatspi
+from gi.repository import GLib
 
 CAPTION = "Tamsel Velmora - Config"
 
@@ -51,10 +52,19 @@ def texts(accessible, depth=0):
     return found
 
 
+def role_of(accessible):
+    """An object's role; None for one that left the bus while it was asked
+    (an alert closing)."""
+    try:
+        return accessible.getRoleName()
+    except GLib.GError:
+        return None
+
+
 def find_alert():
     for application in pyatspi.Registry.getDesktop(0):
         for child in application or []:
-            if child is not None and child.getRoleName() == "alert":
+            if child is not None and role_of(child) == "alert":
                 return child
     return None
 
